@@ -1,0 +1,317 @@
+#include "dbffile.h"
+
+#include "error.h"
+
+#include <QDate>
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qn {
+namespace {
+
+constexpr int kChunkBytes = 64 * 1024;
+
+uint16_t get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t get32(const unsigned char* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void put16(unsigned char* p, uint16_t v) {
+    p[0] = v & 0xFF;
+    p[1] = v >> 8;
+}
+void put32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = (v >> (8 * i)) & 0xFF;
+}
+
+QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+bool validFieldName(const std::string& name) {
+    if (name.empty() || name.size() > 10)
+        return false;
+    for (char c : name)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
+            return false;
+    return std::isalpha(static_cast<unsigned char>(name[0]));
+}
+
+void stampDate(unsigned char* p) {
+    QDate today = QDate::currentDate();
+    p[0] = static_cast<unsigned char>(today.year() - 1900);
+    p[1] = static_cast<unsigned char>(today.month());
+    p[2] = static_cast<unsigned char>(today.day());
+}
+
+} // namespace
+
+DbfFile::DbfFile() = default;
+DbfFile::~DbfFile() { close(); }
+
+void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields,
+                     bool productionIndex, const std::vector<std::string>& indexedFields) {
+    if (fields.empty() || fields.size() > 255)
+        throw StoreError(QStringLiteral("Cannot create %1: a table needs 1 to 255 fields.").arg(path));
+    int recordLength = 1;
+    std::string header(32 + 32 * fields.size() + 1, '\0');
+    auto* h = reinterpret_cast<unsigned char*>(header.data());
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields[i];
+        bool ok = validFieldName(f.name);
+        switch (f.type) {
+        case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
+        case 'N': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && f.decimals < f.length; break;
+        case 'D': ok = ok && f.length == 8 && f.decimals == 0; break;
+        case 'L': ok = ok && f.length == 1 && f.decimals == 0; break;
+        default: ok = false;
+        }
+        if (!ok)
+            throw StoreError(QStringLiteral("Cannot create %1: field %2 is not a valid %3 field.")
+                                 .arg(path, QString::fromStdString(f.name), QChar(f.type)));
+        unsigned char* d = h + 32 + 32 * i;
+        std::memcpy(d, f.name.data(), f.name.size());
+        d[11] = static_cast<unsigned char>(f.type);
+        d[16] = static_cast<unsigned char>(f.length);
+        d[17] = static_cast<unsigned char>(f.decimals);
+        for (const auto& n : indexedFields)
+            if (n == f.name)
+                d[31] = 1;
+        recordLength += f.length;
+    }
+    h[0] = kVersion;
+    stampDate(h + 1);
+    put32(h + 4, 0);
+    put16(h + 8, static_cast<uint16_t>(header.size()));
+    put16(h + 10, static_cast<uint16_t>(recordLength));
+    h[28] = productionIndex ? 1 : 0;
+    h[29] = kLanguageDriver1252;
+    header.back() = '\x0D';
+    header.push_back('\x1A');
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(header.data(), qint64(header.size())) != qint64(header.size()) || !file.flush())
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+void DbfFile::open(const QString& path, bool writable) {
+    close();
+    m_path = path;
+    QByteArray native = QFile::encodeName(path);
+    m_fd = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
+        writable = false;
+        m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    }
+    if (m_fd < 0)
+        throw StoreError(QStringLiteral("Cannot open table %1: %2").arg(path, sysError()));
+    m_writable = writable;
+    try {
+        readHeader();
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void DbfFile::close() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_fields.clear();
+    m_chunks.clear();
+    m_chunkFill.clear();
+    m_count = m_headerCount = 0;
+}
+
+void DbfFile::readHeader() {
+    auto fail = [this](const QString& why) {
+        return StoreError(QStringLiteral("%1 is not a usable dBASE table: %2").arg(m_path, why));
+    };
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    m_fileSize = st.st_size;
+    unsigned char h[32];
+    if (m_fileSize < 32 || ::pread(m_fd, h, 32, 0) != 32)
+        throw fail(QStringLiteral("the file is too short to hold a header."));
+    if (h[0] != kVersion)
+        throw fail(QStringLiteral("version byte 0x%1 is not a dBASE III/IV table without memo fields.")
+                       .arg(h[0], 2, 16, QChar('0')));
+    if (h[15] != 0)
+        throw fail(QStringLiteral("the table is encrypted."));
+    m_headerCount = get32(h + 4);
+    m_headerLength = get16(h + 8);
+    m_recordLength = get16(h + 10);
+    m_productionIndex = h[28] != 0;
+    m_languageDriver = h[29];
+    if (m_headerLength < 33 || m_headerLength > m_fileSize)
+        throw fail(QStringLiteral("the header length %1 does not fit the file.").arg(m_headerLength));
+    std::string desc(static_cast<size_t>(m_headerLength - 32), '\0');
+    if (::pread(m_fd, desc.data(), desc.size(), 32) != ssize_t(desc.size()))
+        throw fail(QStringLiteral("the field list cannot be read."));
+    m_fields.clear();
+    int offset = 1;
+    for (size_t pos = 0; pos + 32 <= desc.size() && desc[pos] != '\x0D'; pos += 32) {
+        const auto* d = reinterpret_cast<const unsigned char*>(desc.data() + pos);
+        DbfField f;
+        size_t len = 0;
+        while (len < 11 && d[len] != 0)
+            ++len;
+        f.name.assign(reinterpret_cast<const char*>(d), len);
+        for (char& c : f.name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        f.type = static_cast<char>(d[11]);
+        f.length = d[16];
+        f.decimals = d[17];
+        f.hasIndexTag = d[31] != 0;
+        f.offset = offset;
+        QString name = QString::fromLatin1(f.name.data(), qsizetype(f.name.size()));
+        if (f.name.empty())
+            throw fail(QStringLiteral("field %1 has no name.").arg(m_fields.size() + 1));
+        if (f.type != 'C' && f.type != 'N' && f.type != 'D' && f.type != 'L')
+            throw fail(QStringLiteral("field %1 has type '%2'; only C, D, N and L are supported.")
+                           .arg(name, QChar(f.type)));
+        if (f.length == 0 || (f.type == 'D' && f.length != 8) || (f.type == 'L' && f.length != 1))
+            throw fail(QStringLiteral("field %1 has an invalid width %2.").arg(name).arg(f.length));
+        offset += f.length;
+        m_fields.push_back(std::move(f));
+    }
+    if (m_fields.empty())
+        throw fail(QStringLiteral("it declares no fields."));
+    if (offset > m_recordLength)
+        throw fail(QStringLiteral("the record length %1 is shorter than its fields (%2).")
+                       .arg(m_recordLength)
+                       .arg(offset));
+    int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
+    m_count = static_cast<uint32_t>(std::min<int64_t>(m_headerCount, physical));
+    m_chunkRecords = std::max(1, kChunkBytes / m_recordLength);
+    m_chunks.clear();
+    m_chunkFill.clear();
+}
+
+int DbfFile::fieldIndex(std::string_view name) const {
+    for (size_t i = 0; i < m_fields.size(); ++i) {
+        const std::string& n = m_fields[i].name;
+        if (n.size() != name.size())
+            continue;
+        bool same = true;
+        for (size_t k = 0; k < n.size() && same; ++k)
+            same = n[k] == std::toupper(static_cast<unsigned char>(name[k]));
+        if (same)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+char* DbfFile::chunkFor(uint32_t recno) {
+    size_t c = (recno - 1) / m_chunkRecords;
+    if (c >= m_chunks.size()) {
+        m_chunks.resize(c + 1);
+        m_chunkFill.resize(c + 1, 0);
+    }
+    uint32_t first = static_cast<uint32_t>(c * m_chunkRecords) + 1;
+    uint32_t need = recno - first + 1;
+    if (!m_chunks[c])
+        m_chunks[c] = std::make_unique<char[]>(size_t(m_chunkRecords) * m_recordLength);
+    if (m_chunkFill[c] < need) {
+        uint32_t upto = std::min<uint32_t>(m_chunkRecords, m_count - first + 1);
+        size_t from = size_t(m_chunkFill[c]) * m_recordLength;
+        size_t bytes = size_t(upto) * m_recordLength - from;
+        int64_t at = m_headerLength + int64_t(first - 1) * m_recordLength + int64_t(from);
+        ssize_t got = ::pread(m_fd, m_chunks[c].get() + from, bytes, at);
+        if (got < 0)
+            throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+        uint32_t whole = static_cast<uint32_t>((from + size_t(got)) / m_recordLength);
+        if (whole < need)
+            throw StoreError(QStringLiteral("Cannot read record %1 of %2: the file is shorter than its header says.")
+                                 .arg(recno)
+                                 .arg(m_path));
+        m_chunkFill[c] = whole;
+    }
+    return m_chunks[c].get() + size_t(recno - first) * m_recordLength;
+}
+
+const char* DbfFile::record(uint32_t recno) {
+    if (recno == 0 || recno > m_count)
+        throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
+    return chunkFor(recno);
+}
+
+void DbfFile::pwriteAll(const void* data, size_t size, int64_t offset) {
+    if (!m_writable)
+        throw StoreError(QStringLiteral("Cannot write %1: the table is read-only.").arg(m_path));
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pwrite(m_fd, p, size, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+        }
+        p += n;
+        size -= size_t(n);
+        offset += n;
+    }
+}
+
+void DbfFile::writeRecord(uint32_t recno, const char* data) {
+    if (recno == 0 || recno > m_count)
+        throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
+    pwriteAll(data, size_t(m_recordLength), m_headerLength + int64_t(recno - 1) * m_recordLength);
+    std::memcpy(chunkFor(recno), data, size_t(m_recordLength));
+}
+
+uint32_t DbfFile::appendRecord(const char* data) {
+    uint32_t recno = m_count + 1;
+    // The record and its end marker go down before the count that publishes them.
+    std::string buf(data, size_t(m_recordLength));
+    buf.push_back('\x1A');
+    int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
+    pwriteAll(buf.data(), buf.size(), at);
+    if (m_count + 1 < m_headerCount || int64_t(at + int64_t(buf.size())) < m_fileSize) {
+        // A longer file or header than our count (a damaged or cut table) ends here now.
+        if (::ftruncate(m_fd, at + int64_t(buf.size())) != 0)
+            throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    }
+    m_fileSize = at + int64_t(buf.size());
+    writeCountAndDate(recno);
+    m_count = recno;
+    size_t c = (recno - 1) / m_chunkRecords;
+    if (c < m_chunks.size() && m_chunks[c] && m_chunkFill[c] == recno - 1 - c * m_chunkRecords) {
+        std::memcpy(m_chunks[c].get() + size_t(m_chunkFill[c]) * m_recordLength, data,
+                    size_t(m_recordLength));
+        ++m_chunkFill[c];
+    }
+    return recno;
+}
+
+void DbfFile::writeCountAndDate(uint32_t count) {
+    unsigned char h[7];
+    stampDate(h);
+    put32(h + 3, count);
+    pwriteAll(h, sizeof h, 1);
+    m_headerCount = count;
+}
+
+std::string DbfFile::blankRecord() const { return std::string(size_t(m_recordLength), ' '); }
+
+void DbfFile::refresh() {
+    if (m_fd < 0)
+        return;
+    struct stat st {};
+    unsigned char h[8];
+    if (::fstat(m_fd, &st) != 0 || ::pread(m_fd, h, 8, 0) != 8)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (st.st_size == m_fileSize && get32(h + 4) == m_headerCount)
+        return;
+    readHeader();
+}
+
+} // namespace qn

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qn {
+
+/// A field as declared when a table is created.
+struct FieldDef {
+    std::string name; // upper case, at most 10 characters
+    char type = 'C';  // C, D, N or L
+    int length = 1;
+    int decimals = 0;
+};
+
+/// A field of an open table: its declaration and where it sits in a record.
+struct DbfField : FieldDef {
+    int offset = 0;         // byte offset inside the record (the deletion flag is byte 0)
+    bool hasIndexTag = false;
+};
+
+/// One dBASE III/IV table file. Reads and writes records by number (1-based) through a block
+/// cache; every write goes straight to the file. Not thread-safe; one object per open table.
+class DbfFile {
+public:
+    static constexpr unsigned char kVersion = 0x03;
+    static constexpr unsigned char kLanguageDriver1252 = 0x57;
+
+    DbfFile();
+    ~DbfFile();
+    DbfFile(const DbfFile&) = delete;
+    DbfFile& operator=(const DbfFile&) = delete;
+
+    /// Writes an empty table. Throws StoreError if the file cannot be written or a field is
+    /// not acceptable.
+    static void create(const QString& path, const std::vector<FieldDef>& fields,
+                       bool productionIndex, const std::vector<std::string>& indexedFields = {});
+
+    /// Opens and validates the header. Throws StoreError naming the file and the reason.
+    void open(const QString& path, bool writable);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    bool isWritable() const { return m_writable; }
+    const QString& path() const { return m_path; }
+
+    const std::vector<DbfField>& fields() const { return m_fields; }
+    /// Index of the field with this name (any letter case), or -1.
+    int fieldIndex(std::string_view name) const;
+    int recordLength() const { return m_recordLength; }
+    int headerLength() const { return m_headerLength; }
+    bool productionIndexFlag() const { return m_productionIndex; }
+    unsigned char languageDriver() const { return m_languageDriver; }
+
+    /// Complete records: the smaller of the header's count and what the file holds.
+    uint32_t recordCount() const { return m_count; }
+    /// The record count the header states (may differ from recordCount() on a damaged file).
+    uint32_t headerCount() const { return m_headerCount; }
+
+    /// The bytes of a record, flag byte first; valid until the next call on this object.
+    const char* record(uint32_t recno);
+    /// True for a live record, false for a deleted slot or one that holds no committed record.
+    static bool isLive(const char* rec) { return rec[0] == ' '; }
+
+    void writeRecord(uint32_t recno, const char* data);
+    /// Writes the record after the last one, then the end marker, then the new count.
+    uint32_t appendRecord(const char* data);
+
+    /// A record of blanks (live flag, every field spaces).
+    std::string blankRecord() const;
+
+    /// Re-reads the header from the file and drops cached records if the file changed.
+    void refresh();
+
+private:
+    void readHeader();
+    void writeCountAndDate(uint32_t count);
+    void pwriteAll(const void* data, size_t size, int64_t offset);
+    char* chunkFor(uint32_t recno);
+
+    QString m_path;
+    int m_fd = -1;
+    bool m_writable = false;
+    std::vector<DbfField> m_fields;
+    int m_headerLength = 0;
+    int m_recordLength = 0;
+    bool m_productionIndex = false;
+    unsigned char m_languageDriver = 0;
+    uint32_t m_count = 0;
+    uint32_t m_headerCount = 0;
+    int64_t m_fileSize = 0;
+
+    uint32_t m_chunkRecords = 1;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<uint32_t> m_chunkFill; // records loaded into each chunk
+};
+
+} // namespace qn

@@ -1,0 +1,772 @@
+#include "mdxfile.h"
+
+#include "error.h"
+
+#include <QDate>
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qn {
+namespace {
+
+constexpr int kPage = 512;
+constexpr int kMaxDepth = 40;
+
+uint16_t get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t get32(const unsigned char* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void put16(unsigned char* p, uint16_t v) {
+    p[0] = v & 0xFF;
+    p[1] = v >> 8;
+}
+void put32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = (v >> (8 * i)) & 0xFF;
+}
+
+void stampDate(unsigned char* p) {
+    QDate today = QDate::currentDate();
+    p[0] = static_cast<unsigned char>(today.year() - 1900);
+    p[1] = static_cast<unsigned char>(today.month());
+    p[2] = static_cast<unsigned char>(today.day());
+}
+
+QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+double decodeBcd(const unsigned char* k) {
+    int intDigits = int(k[0]) - 52;
+    int digits = k[1] >> 2 & 0x1F;
+    bool negative = k[1] & 0x80;
+    double v = 0;
+    for (int i = 0; i < digits && i < 20; ++i) {
+        int d = (k[2 + i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0x0F;
+        v = v * 10 + d;
+    }
+    v *= std::pow(10.0, intDigits - digits);
+    return negative ? -v : v;
+}
+
+double getDouble(const char* p) {
+    double d;
+    std::memcpy(&d, p, sizeof d); // little-endian on every platform we build for
+    return d;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// MdxTag
+
+int MdxTag::compareKeys(const char* a, const char* b) const {
+    int c;
+    if (m_keyType == 'N') {
+        double x = decodeBcd(reinterpret_cast<const unsigned char*>(a));
+        double y = decodeBcd(reinterpret_cast<const unsigned char*>(b));
+        c = x < y ? -1 : x > y ? 1 : 0;
+    } else if (m_keyType == 'D') {
+        double x = getDouble(a), y = getDouble(b);
+        c = x < y ? -1 : x > y ? 1 : 0;
+    } else {
+        c = std::memcmp(a, b, size_t(m_keyLength));
+    }
+    return m_descending ? -c : c;
+}
+
+const unsigned char* MdxTag::node(uint32_t page) const {
+    const unsigned char* n = m_file->block(page).data.get();
+    int c = static_cast<int32_t>(get32(n));
+    if (c < 0 || 8 + int64_t(c) * m_itemLength + 4 > m_file->m_blockSize)
+        m_file->corrupt(QStringLiteral("tag %1 has a node at page %2 with %3 keys")
+                            .arg(QString::fromStdString(m_name))
+                            .arg(page)
+                            .arg(c));
+    return n;
+}
+
+unsigned char* MdxTag::writable(uint32_t page) {
+    node(page);
+    MdxFile::Block& b = m_file->block(page);
+    b.dirty = true;
+    return b.data.get();
+}
+
+int MdxTag::count(const unsigned char* n) const { return static_cast<int32_t>(get32(n)); }
+uint32_t MdxTag::pointer(const unsigned char* n, int i) const {
+    return get32(n + 8 + i * m_itemLength);
+}
+const char* MdxTag::keyAt(const unsigned char* n, int i) const {
+    return reinterpret_cast<const char*>(n + 8 + i * m_itemLength + 4);
+}
+bool MdxTag::isLeaf(const unsigned char* n) const { return pointer(n, count(n)) == 0; }
+uint32_t MdxTag::child(const unsigned char* n, int slot) const { return pointer(n, slot); }
+
+int MdxTag::compareEntry(const unsigned char* n, int i, std::string_view key, uint64_t recno) const {
+    int c = compareKeys(keyAt(n, i), key.data());
+    if (c != 0)
+        return c;
+    uint64_t r = pointer(n, i);
+    return r < recno ? -1 : r > recno ? 1 : 0;
+}
+
+bool MdxTag::subtreeMax(uint32_t page, std::string& key, uint32_t& recno) const {
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        const unsigned char* n = node(page);
+        int c = count(n);
+        if (isLeaf(n)) {
+            if (c == 0)
+                return false;
+            key.assign(keyAt(n, c - 1), size_t(m_keyLength));
+            recno = pointer(n, c - 1);
+            return true;
+        }
+        page = child(n, c);
+    }
+    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+}
+
+int MdxTag::chooseChild(const unsigned char* n, std::string_view key, uint64_t recno) const {
+    int c = count(n);
+    int lo = 0, hi = c;
+    while (lo < hi) { // first separator >= key
+        int mid = (lo + hi) / 2;
+        if (compareKeys(keyAt(n, mid), key.data()) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == c || compareKeys(keyAt(n, lo), key.data()) > 0)
+        return lo;
+    int end = c;
+    int a = lo + 1;
+    while (a < end) { // first separator > key
+        int mid = (a + end) / 2;
+        if (compareKeys(keyAt(n, mid), key.data()) <= 0)
+            a = mid + 1;
+        else
+            end = mid;
+    }
+    // Children lo..end-1 end in this key; find the first whose last entry reaches recno.
+    int from = lo, to = end;
+    std::string maxKey;
+    uint32_t maxRec = 0;
+    while (from < to) {
+        int mid = (from + to) / 2;
+        bool reaches = false;
+        if (subtreeMax(child(n, mid), maxKey, maxRec)) {
+            int k = compareKeys(maxKey.data(), key.data());
+            reaches = k > 0 || (k == 0 && maxRec >= recno);
+        }
+        if (reaches)
+            to = mid;
+        else
+            from = mid + 1;
+    }
+    return from;
+}
+
+void MdxTag::descend(std::string_view key, uint64_t recno, Path& path) const {
+    path.clear();
+    uint32_t page = m_root;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        const unsigned char* n = node(page);
+        if (isLeaf(n)) {
+            int lo = 0, hi = count(n);
+            while (lo < hi) {
+                int mid = (lo + hi) / 2;
+                if (compareEntry(n, mid, key, recno) < 0)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            path.push_back({page, lo});
+            return;
+        }
+        int slot = chooseChild(n, key, recno);
+        path.push_back({page, slot});
+        page = child(n, slot);
+    }
+    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+}
+
+void MdxTag::descendEdge(uint32_t page, bool rightmost, Path& path) const {
+    for (size_t guard = path.size(); guard < kMaxDepth; ++guard) {
+        const unsigned char* n = node(page);
+        int c = count(n);
+        if (isLeaf(n)) {
+            path.push_back({page, rightmost ? c - 1 : 0});
+            return;
+        }
+        int slot = rightmost ? c : 0;
+        path.push_back({page, slot});
+        page = child(n, slot);
+    }
+    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+}
+
+bool MdxTag::normalise(Path& path) const {
+    for (;;) {
+        if (path.back().slot < count(node(path.back().page)))
+            return true;
+        size_t level = path.size() - 1;
+        for (;;) {
+            if (level == 0)
+                return false;
+            --level;
+            const unsigned char* n = node(path[level].page);
+            if (path[level].slot < count(n)) {
+                ++path[level].slot;
+                path.resize(level + 1);
+                descendEdge(child(n, path[level].slot), false, path);
+                break;
+            }
+        }
+    }
+}
+
+bool MdxTag::advance(Path& path) const {
+    ++path.back().slot;
+    return normalise(path);
+}
+
+bool MdxTag::retreat(Path& path) const {
+    --path.back().slot;
+    while (path.back().slot < 0) {
+        size_t level = path.size() - 1;
+        for (;;) {
+            if (level == 0)
+                return false;
+            --level;
+            if (path[level].slot > 0) {
+                --path[level].slot;
+                const unsigned char* n = node(path[level].page);
+                path.resize(level + 1);
+                descendEdge(child(n, path[level].slot), true, path);
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool MdxTag::entryAt(const Path& path, Entry& out) const {
+    const unsigned char* n = node(path.back().page);
+    int i = path.back().slot;
+    if (i < 0 || i >= count(n))
+        return false;
+    out.key.assign(keyAt(n, i), size_t(m_keyLength));
+    out.recno = pointer(n, i);
+    return true;
+}
+
+bool MdxTag::seekPath(std::string_view key, uint64_t recno, Path& path) const {
+    descend(key, recno, path);
+    return normalise(path);
+}
+
+bool MdxTag::first(Entry& out) {
+    Path path;
+    descendEdge(m_root, false, path);
+    return normalise(path) && entryAt(path, out);
+}
+
+bool MdxTag::last(Entry& out) {
+    Path path;
+    descendEdge(m_root, true, path);
+    if (path.back().slot < 0 && !retreat(path))
+        return false;
+    return entryAt(path, out);
+}
+
+bool MdxTag::seek(std::string_view key, uint32_t recno, Entry& out) {
+    Path path;
+    return seekPath(key, recno, path) && entryAt(path, out);
+}
+
+bool MdxTag::next(std::string_view key, uint32_t recno, Entry& out) {
+    Path path;
+    return seekPath(key, uint64_t(recno) + 1, path) && entryAt(path, out);
+}
+
+bool MdxTag::prior(std::string_view key, uint32_t recno, Entry& out) {
+    Path path;
+    descend(key, recno, path);
+    return retreat(path) && entryAt(path, out);
+}
+
+void MdxTag::insert(std::string_view key, uint32_t recno) {
+    Path path;
+    descend(key, recno, path);
+    const Step leaf = path.back();
+    unsigned char* n = writable(leaf.page);
+    int c = count(n);
+    int pos = leaf.slot;
+    if (c < m_maxKeys) {
+        unsigned char* at = n + 8 + pos * m_itemLength;
+        std::memmove(at + m_itemLength, at, size_t((c - pos) * m_itemLength + 4));
+        put32(at, recno);
+        std::memset(at + 4, 0, size_t(m_itemLength - 4));
+        std::memcpy(at + 4, key.data(), size_t(m_keyLength));
+        put32(n, uint32_t(c + 1));
+        return;
+    }
+    // Split: gather c + 1 items, keep the right part in place and move the left part out.
+    std::vector<unsigned char> items(size_t((c + 1) * m_itemLength));
+    std::memcpy(items.data(), n + 8, size_t(pos * m_itemLength));
+    unsigned char* fresh = items.data() + pos * m_itemLength;
+    put32(fresh, recno);
+    std::memcpy(fresh + 4, key.data(), size_t(m_keyLength));
+    std::memcpy(fresh + m_itemLength, n + 8 + pos * m_itemLength, size_t((c - pos) * m_itemLength));
+    bool rightEdge = pos == c;
+    for (size_t i = 0; i + 1 < path.size() && rightEdge; ++i)
+        rightEdge = path[i].slot == count(node(path[i].page));
+    int total = c + 1;
+    int m = rightEdge ? m_maxKeys : total / 2; // appends in key order keep leaves full
+    uint32_t leftPage = m_file->allocate();
+    unsigned char* left = writable(leftPage);
+    n = writable(leaf.page);
+    std::memset(left, 0, size_t(m_file->m_blockSize));
+    put32(left, uint32_t(m));
+    std::memcpy(left + 8, items.data(), size_t(m * m_itemLength));
+    std::memset(n + 8, 0, size_t(m_file->m_blockSize - 8));
+    put32(n, uint32_t(total - m));
+    std::memcpy(n + 8, items.data() + m * m_itemLength, size_t((total - m) * m_itemLength));
+    std::string sep(reinterpret_cast<const char*>(items.data() + (m - 1) * m_itemLength + 4),
+                    size_t(m_keyLength));
+    insertIntoParent(path, path.size() - 1, sep, leftPage);
+}
+
+// Puts (key, leftPage) into the node above path[level], just before the pointer that leads to
+// the node that was split.
+void MdxTag::insertIntoParent(Path& path, size_t level, const std::string& key, uint32_t leftPage) {
+    if (level == 0) {
+        uint32_t rootPage = m_file->allocate();
+        unsigned char* r = writable(rootPage);
+        std::memset(r, 0, size_t(m_file->m_blockSize));
+        put32(r, 1);
+        put32(r + 8, leftPage);
+        std::memcpy(r + 12, key.data(), size_t(m_keyLength));
+        put32(r + 8 + m_itemLength, path[0].page);
+        setRoot(rootPage);
+        return;
+    }
+    const Step parent = path[level - 1];
+    unsigned char* n = writable(parent.page);
+    int c = count(n);
+    int slot = parent.slot;
+    if (c < m_maxKeys) {
+        unsigned char* at = n + 8 + slot * m_itemLength;
+        std::memmove(at + m_itemLength, at, size_t((c - slot) * m_itemLength + 4));
+        put32(at, leftPage);
+        std::memset(at + 4, 0, size_t(m_itemLength - 4));
+        std::memcpy(at + 4, key.data(), size_t(m_keyLength));
+        put32(n, uint32_t(c + 1));
+        return;
+    }
+    int total = c + 1;
+    std::vector<unsigned char> items(size_t(total * m_itemLength));
+    std::memcpy(items.data(), n + 8, size_t(slot * m_itemLength));
+    unsigned char* fresh = items.data() + slot * m_itemLength;
+    put32(fresh, leftPage);
+    std::memcpy(fresh + 4, key.data(), size_t(m_keyLength));
+    std::memcpy(fresh + m_itemLength, n + 8 + slot * m_itemLength, size_t((c - slot) * m_itemLength));
+    uint32_t trailing = pointer(n, c);
+    int m = slot == c ? total - 2 : total / 2;
+    // Left: items [0, m) with the child of item m as its last pointer; item m's key goes up.
+    uint32_t newPage = m_file->allocate();
+    unsigned char* left = writable(newPage);
+    n = writable(parent.page);
+    std::memset(left, 0, size_t(m_file->m_blockSize));
+    put32(left, uint32_t(m));
+    std::memcpy(left + 8, items.data(), size_t(m * m_itemLength));
+    put32(left + 8 + m * m_itemLength, get32(items.data() + m * m_itemLength));
+    int rightCount = total - m - 1;
+    std::memset(n + 8, 0, size_t(m_file->m_blockSize - 8));
+    put32(n, uint32_t(rightCount));
+    std::memcpy(n + 8, items.data() + (m + 1) * m_itemLength, size_t(rightCount * m_itemLength));
+    put32(n + 8 + rightCount * m_itemLength, trailing);
+    std::string up(reinterpret_cast<const char*>(items.data() + m * m_itemLength + 4),
+                   size_t(m_keyLength));
+    insertIntoParent(path, level - 1, up, newPage);
+}
+
+bool MdxTag::remove(std::string_view key, uint32_t recno) {
+    Path path;
+    descend(key, recno, path);
+    const Step leaf = path.back();
+    const unsigned char* r = node(leaf.page);
+    if (leaf.slot >= count(r) || compareEntry(r, leaf.slot, key, recno) != 0)
+        return false;
+    unsigned char* n = writable(leaf.page);
+    int c = count(n);
+    unsigned char* at = n + 8 + leaf.slot * m_itemLength;
+    std::memmove(at, at + m_itemLength, size_t((c - leaf.slot - 1) * m_itemLength + 4));
+    std::memset(n + 8 + (c - 1) * m_itemLength + 4, 0, size_t(m_itemLength));
+    put32(n, uint32_t(c - 1));
+    if (c - 1 == 0 && path.size() > 1)
+        removeSlot(path, path.size() - 2);
+    return true;
+}
+
+// Drops the pointer at path[level] (its child became empty) and folds away a node left with
+// only its last pointer.
+void MdxTag::removeSlot(Path& path, size_t level) {
+    const Step s = path[level];
+    unsigned char* n = writable(s.page);
+    int c = count(n);
+    if (s.slot < c) {
+        unsigned char* at = n + 8 + s.slot * m_itemLength;
+        std::memmove(at, at + m_itemLength, size_t((c - s.slot - 1) * m_itemLength + 4));
+    } else {
+        put32(n + 8 + (c - 1) * m_itemLength, pointer(n, c - 1));
+    }
+    std::memset(n + 8 + (c - 1) * m_itemLength + 4, 0, size_t(m_itemLength));
+    put32(n, uint32_t(c - 1));
+    if (c - 1 > 0)
+        return;
+    uint32_t only = pointer(n, 0);
+    if (level == 0) {
+        setRoot(only);
+        return;
+    }
+    const Step g = path[level - 1];
+    unsigned char* gp = writable(g.page);
+    put32(gp + 8 + g.slot * m_itemLength, only);
+}
+
+void MdxTag::setRoot(uint32_t page) {
+    m_root = page;
+    unsigned char* h = m_file->block(m_headerPage).data.get();
+    put32(h, page);
+    m_file->block(m_headerPage).dirty = true;
+}
+
+void MdxTag::clear() {
+    uint32_t page = m_file->allocate();
+    std::memset(writable(page), 0, size_t(m_file->m_blockSize));
+    setRoot(page);
+}
+
+void MdxTag::checkNode(uint32_t page, int depth, int& leafDepth, std::vector<Entry>& out,
+                       const std::string* upper, int guard) {
+    auto fault = [&](const QString& why) {
+        throw StoreError(QStringLiteral("Index tag %1 of %2 is damaged: %3 (page %4).")
+                             .arg(QString::fromStdString(m_name), m_file->path(), why)
+                             .arg(page));
+    };
+    if (guard > kMaxDepth)
+        fault(QStringLiteral("the tree is too deep"));
+    const unsigned char* n = node(page);
+    int c = count(n);
+    if (isLeaf(n)) {
+        if (leafDepth < 0)
+            leafDepth = depth;
+        else if (leafDepth != depth)
+            fault(QStringLiteral("leaves at different depths"));
+        if (c == 0 && depth > 0)
+            fault(QStringLiteral("an empty leaf"));
+        for (int i = 0; i < c; ++i) {
+            Entry e{std::string(keyAt(n, i), size_t(m_keyLength)), pointer(n, i)};
+            if (!out.empty()) {
+                int k = compareKeys(out.back().key.data(), e.key.data());
+                if (k > 0 || (k == 0 && out.back().recno >= e.recno))
+                    fault(QStringLiteral("entries out of order"));
+            }
+            if (upper && compareKeys(e.key.data(), upper->data()) > 0)
+                fault(QStringLiteral("a key above its separator"));
+            out.push_back(std::move(e));
+        }
+        return;
+    }
+    if (c == 0)
+        fault(QStringLiteral("an interior node without keys"));
+    for (int i = 0; i <= c; ++i) {
+        std::string sep;
+        if (i < c) {
+            sep.assign(keyAt(n, i), size_t(m_keyLength));
+            if (upper && compareKeys(sep.data(), upper->data()) > 0)
+                fault(QStringLiteral("a separator above its parent's"));
+        }
+        size_t before = out.size();
+        checkNode(child(n, i), depth + 1, leafDepth, out, i < c ? &sep : upper, guard + 1);
+        if (i > 0 && before < out.size()) {
+            std::string prevSep(keyAt(n, i - 1), size_t(m_keyLength));
+            if (compareKeys(out[before].key.data(), prevSep.data()) < 0)
+                fault(QStringLiteral("a key below its separator"));
+        }
+    }
+}
+
+std::vector<MdxTag::Entry> MdxTag::check() {
+    std::vector<Entry> out;
+    int leafDepth = -1;
+    checkNode(m_root, 0, leafDepth, out, nullptr, 0);
+    if (m_unique)
+        for (size_t i = 1; i < out.size(); ++i)
+            if (compareKeys(out[i - 1].key.data(), out[i].key.data()) == 0)
+                throw StoreError(QStringLiteral("Index tag %1 of %2 is damaged: a unique key appears twice.")
+                                     .arg(QString::fromStdString(m_name), m_file->path()));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// MdxFile
+
+MdxFile::MdxFile() = default;
+MdxFile::~MdxFile() { close(); }
+
+void MdxFile::corrupt(const QString& why) const {
+    throw StoreError(QStringLiteral("The index file %1 is damaged: %2.").arg(m_path, why));
+}
+
+void MdxFile::create(const QString& path, const std::string& tableName,
+                     const std::vector<TagSpec>& tags) {
+    if (tags.empty() || tags.size() > size_t(kMaxTags))
+        throw StoreError(QStringLiteral("Cannot create %1: an index holds 1 to %2 tags.").arg(path).arg(kMaxTags));
+    const size_t ntags = tags.size();
+    std::vector<unsigned char> file(size_t(4 * kPage) + ntags * 2 * kBlockSize, 0);
+    unsigned char* h = file.data();
+    h[0] = 2;
+    stampDate(h + 1);
+    std::memcpy(h + 4, tableName.data(), std::min<size_t>(tableName.size(), 16));
+    put16(h + 20, kBlockSize / kPage);
+    put16(h + 22, kBlockSize);
+    h[24] = 1;
+    h[25] = 48;
+    h[26] = 32;
+    put16(h + 28, uint16_t(ntags));
+    put32(h + 32, uint32_t(4 + 4 * ntags));
+    stampDate(h + 44);
+    for (size_t i = 0; i < ntags; ++i) {
+        const TagSpec& t = tags[i];
+        if (t.name.empty() || t.name.size() > 10 || t.expression.empty() || t.expression.size() > 219 ||
+            t.forExpression.size() > 219 || t.keyLength < 1 || t.keyLength > 100)
+            throw StoreError(QStringLiteral("Cannot create %1: tag %2 is not valid.")
+                                 .arg(path, QString::fromStdString(t.name)));
+        uint32_t headerPage = uint32_t(4 + 4 * i);
+        unsigned char* e = h + 544 + 32 * i;
+        put32(e, headerPage);
+        std::memcpy(e + 4, t.name.data(), t.name.size());
+        e[15] = 0x10;
+        e[19] = 0x02;
+        e[20] = static_cast<unsigned char>(t.keyType);
+        // Tag names form a binary search tree through the three thread bytes.
+        if (i > 0) {
+            size_t at = 0;
+            for (;;) {
+                unsigned char* cur = h + 544 + 32 * at;
+                std::string curName(reinterpret_cast<char*>(cur + 4));
+                int side = t.name < curName ? 16 : 17;
+                if (cur[side] == 0) {
+                    cur[side] = static_cast<unsigned char>(i + 1);
+                    e[18] = static_cast<unsigned char>(at + 1);
+                    break;
+                }
+                at = cur[side] - 1u;
+            }
+        }
+        int itemLength = 4 + (t.keyLength + 3) / 4 * 4;
+        unsigned char* th = h + size_t(headerPage) * kPage;
+        uint32_t root = headerPage + 2;
+        put32(th, root);
+        put32(th + 4, 2);
+        th[8] = static_cast<unsigned char>(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
+        th[9] = static_cast<unsigned char>(t.keyType);
+        put16(th + 12, uint16_t(t.keyLength));
+        put16(th + 14, uint16_t((kBlockSize - 12) / itemLength));
+        put16(th + 16, t.keyType == 'D' ? 1 : 0);
+        put16(th + 18, uint16_t(itemLength));
+        th[23] = t.unique ? 1 : 0;
+        std::memcpy(th + 24, t.expression.data(), t.expression.size());
+        th[245] = t.forExpression.empty() ? 0 : 1;
+        put32(th + 248, root);
+        put32(th + 252, root);
+        stampDate(th + 257);
+        std::memcpy(th + 762, t.forExpression.data(), t.forExpression.size());
+    }
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) != qint64(file.size()) ||
+        !out.flush())
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(path, out.errorString()));
+}
+
+void MdxFile::open(const QString& path, bool writable) {
+    close();
+    m_path = path;
+    QByteArray native = QFile::encodeName(path);
+    m_fd = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (m_fd < 0 && writable && (errno == EACCES || errno == EROFS)) {
+        writable = false;
+        m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    }
+    if (m_fd < 0)
+        throw StoreError(QStringLiteral("Cannot open the index %1: %2").arg(path, sysError()));
+    m_writable = writable;
+    try {
+        readHeader();
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void MdxFile::readHeader() {
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    m_fileSize = st.st_size;
+    unsigned char h[2048];
+    if (m_fileSize < 2048 || ::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
+        corrupt(QStringLiteral("the file is too short"));
+    m_pagesPerBlock = get16(h + 20);
+    m_blockSize = get16(h + 22);
+    if (m_pagesPerBlock < 1 || m_pagesPerBlock > 32 || m_blockSize != m_pagesPerBlock * kPage)
+        corrupt(QStringLiteral("the block size is not valid"));
+    int used = get16(h + 28);
+    int entryLength = h[26];
+    if (used > kMaxTags || (used > 0 && entryLength != 32))
+        corrupt(QStringLiteral("the tag table is not valid"));
+    m_pageCount = get32(h + 32);
+    if (int64_t(m_pageCount) * kPage > m_fileSize + m_blockSize || m_pageCount < 4)
+        corrupt(QStringLiteral("the page count does not fit the file"));
+    m_tags.clear();
+    m_blocks.clear();
+    for (int i = 0; i < used; ++i) {
+        const unsigned char* e = h + 544 + 32 * i;
+        auto tag = std::unique_ptr<MdxTag>(new MdxTag(this));
+        tag->m_headerPage = get32(e);
+        size_t len = 0;
+        while (len < 11 && e[4 + len] != 0)
+            ++len;
+        tag->m_name.assign(reinterpret_cast<const char*>(e + 4), len);
+        while (!tag->m_name.empty() && tag->m_name.back() == ' ')
+            tag->m_name.pop_back();
+        for (char& ch : tag->m_name)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (tag->m_headerPage < 4 || int64_t(tag->m_headerPage) * kPage + m_blockSize > m_fileSize)
+            corrupt(QStringLiteral("tag %1 has its header outside the file").arg(i + 1));
+        const unsigned char* th = block(tag->m_headerPage).data.get();
+        tag->m_root = get32(th);
+        tag->m_keyType = static_cast<char>(th[9]);
+        tag->m_keyLength = get16(th + 12);
+        tag->m_maxKeys = get16(th + 14);
+        tag->m_itemLength = get16(th + 18);
+        tag->m_unique = (th[8] & 0x40) != 0 || th[23] != 0;
+        tag->m_descending = (th[8] & 0x08) != 0;
+        auto text = [&](int off, int max) {
+            size_t n = 0;
+            while (n < size_t(max) && off + int(n) < m_blockSize && th[off + n] != 0)
+                ++n;
+            return std::string(reinterpret_cast<const char*>(th + off), n);
+        };
+        tag->m_expression = text(24, 220);
+        if (th[245] != 0 && m_blockSize >= 1024)
+            tag->m_forExpression = text(762, 220);
+        QString tagName = QString::fromStdString(tag->m_name);
+        if (tag->m_keyType != 'C' && tag->m_keyType != 'N' && tag->m_keyType != 'D')
+            corrupt(QStringLiteral("tag %1 has key type %2").arg(tagName).arg(int(th[9])));
+        int expectLength = tag->m_keyType == 'N' ? 12 : tag->m_keyType == 'D' ? 8 : tag->m_keyLength;
+        if (tag->m_keyLength < 1 || tag->m_keyLength > 240 || tag->m_keyLength != expectLength ||
+            tag->m_itemLength != 4 + (tag->m_keyLength + 3) / 4 * 4)
+            corrupt(QStringLiteral("tag %1 has an invalid key length").arg(tagName));
+        if (tag->m_maxKeys < 2 || 12 + tag->m_maxKeys * tag->m_itemLength > m_blockSize)
+            corrupt(QStringLiteral("tag %1 has an invalid node capacity").arg(tagName));
+        if (tag->m_root < 4 || tag->m_root >= m_pageCount)
+            corrupt(QStringLiteral("tag %1 has its root outside the file").arg(tagName));
+        m_tags.push_back(std::move(tag));
+    }
+}
+
+void MdxFile::close() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_tags.clear();
+    m_blocks.clear();
+    m_headerDirty = false;
+}
+
+MdxTag* MdxFile::findTag(std::string_view name) {
+    for (auto& t : m_tags) {
+        const std::string& n = t->name();
+        if (n.size() != name.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < n.size() && same; ++i)
+            same = n[i] == std::toupper(static_cast<unsigned char>(name[i]));
+        if (same)
+            return t.get();
+    }
+    return nullptr;
+}
+
+MdxFile::Block& MdxFile::block(uint32_t page) {
+    auto it = m_blocks.find(page);
+    if (it != m_blocks.end())
+        return it->second;
+    if (page < 4 || page >= m_pageCount || int64_t(page) * kPage + m_blockSize > m_fileSize)
+        corrupt(QStringLiteral("a pointer leads to page %1, outside the file").arg(page));
+    Block b;
+    b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+    if (::pread(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage) != m_blockSize)
+        corrupt(QStringLiteral("page %1 cannot be read").arg(page));
+    return m_blocks.emplace(page, std::move(b)).first->second;
+}
+
+uint32_t MdxFile::allocate() {
+    if (!m_writable)
+        throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
+    uint32_t page = m_pageCount;
+    m_pageCount += uint32_t(m_pagesPerBlock);
+    m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
+    Block b;
+    b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+    std::memset(b.data.get(), 0, size_t(m_blockSize));
+    b.dirty = true;
+    m_blocks.emplace(page, std::move(b));
+    m_headerDirty = true;
+    return page;
+}
+
+void MdxFile::flush() {
+    if (m_fd < 0)
+        return;
+    bool any = m_headerDirty;
+    for (auto& [page, b] : m_blocks) {
+        if (!b.dirty)
+            continue;
+        if (!m_writable)
+            throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
+        ssize_t n = ::pwrite(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage);
+        if (n != m_blockSize)
+            throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
+        b.dirty = false;
+        any = true;
+    }
+    if (!any)
+        return;
+    unsigned char h[16];
+    put32(h, m_pageCount);
+    if (::pwrite(m_fd, h, 4, 32) != 4)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    stampDate(h);
+    if (::pwrite(m_fd, h, 3, 44) != 3)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    m_headerDirty = false;
+}
+
+void MdxFile::dropCache() {
+    for (auto it = m_blocks.begin(); it != m_blocks.end();)
+        it = it->second.dirty ? std::next(it) : m_blocks.erase(it);
+}
+
+} // namespace qn

@@ -1,0 +1,752 @@
+#include "table.h"
+
+#include "codepage.h"
+#include "engine.h"
+#include "error.h"
+#include "expression.h"
+#include "tablefile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cstring>
+
+namespace qn {
+namespace {
+
+std::string rtrimmed(const char* p, size_t n) {
+    while (n > 0 && p[n - 1] == ' ')
+        --n;
+    return std::string(p, n);
+}
+
+QString shortDateFormat() {
+    QString f = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!f.contains(QStringLiteral("yyyy")))
+        f.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+    return f;
+}
+
+QDate parseDate(const QString& text) {
+    const QString t = text.trimmed();
+    for (const QString& f : {QStringLiteral("yyyyMMdd"), QStringLiteral("yyyy-MM-dd"),
+                             shortDateFormat(), QStringLiteral("M/d/yyyy")}) {
+        QDate d = QDate::fromString(t, f);
+        if (d.isValid())
+            return d;
+    }
+    return {};
+}
+
+} // namespace
+
+Table::Table(Engine& engine, QObject* parent) : QObject(parent), m_engine(engine) {}
+
+Table::~Table() {
+    for (auto& c : m_masterConnections)
+        disconnect(c);
+}
+
+// --- properties ------------------------------------------------------------------------------
+
+void Table::setDatabaseName(const QString& name) {
+    if (isActive() && name != m_databaseName)
+        throw StoreError(QStringLiteral("Cannot change the database of the open table %1.").arg(m_tableName));
+    m_databaseName = name;
+}
+
+void Table::setTableName(const QString& name) {
+    if (isActive() && name != m_tableName)
+        throw StoreError(QStringLiteral("Cannot change the file of the open table %1.").arg(m_tableName));
+    m_tableName = name;
+}
+
+void Table::setIndexName(const QString& tag) {
+    m_indexName = tag;
+    if (isActive())
+        applySelection();
+}
+
+void Table::setFilter(const QString& text) {
+    m_filterText = text;
+    if (isActive() && m_filtered)
+        applySelection();
+}
+
+void Table::setFiltered(bool on) {
+    bool changed = on != m_filtered;
+    m_filtered = on;
+    if (isActive() && changed)
+        applySelection();
+}
+
+void Table::setMasterSource(Table* master) {
+    if (master == this)
+        throw StoreError(QStringLiteral("A table cannot be its own master."));
+    for (auto& c : m_masterConnections)
+        disconnect(c);
+    m_master = master;
+    if (master) {
+        m_masterConnections[0] = connect(master, &Table::rowChanged, this, &Table::masterMoved);
+        m_masterConnections[1] = connect(master, &Table::stateChanged, this, &Table::masterMoved);
+        m_masterConnections[2] = connect(master, &Table::dataChanged, this, &Table::masterMoved);
+    }
+    if (isActive())
+        applySelection();
+}
+
+void Table::setMasterFields(const QString& fields) {
+    m_masterFields = fields;
+    if (isActive())
+        applySelection();
+}
+
+// --- open and close --------------------------------------------------------------------------
+
+QString Table::resolvePath() const {
+    if (m_tableName.trimmed().isEmpty())
+        throw StoreError(QStringLiteral("No table name is set."));
+    QString folder = m_databaseName.isEmpty() ? QDir::currentPath() : m_engine.aliasPath(m_databaseName);
+    QString name = m_tableName;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QStringLiteral(".dbf");
+    if (QFileInfo(name).isAbsolute()) {
+        folder = QFileInfo(name).absolutePath();
+        name = QFileInfo(name).fileName();
+    }
+    QString found = findFileIgnoringCase(folder, name);
+    if (found.isEmpty() && !m_alternateName.isEmpty())
+        found = findFileIgnoringCase(folder, m_alternateName);
+    if (found.isEmpty())
+        throw StoreError(QStringLiteral("Table does not exist: %1").arg(QDir(folder).filePath(name)));
+    return found;
+}
+
+void Table::open() {
+    if (isActive())
+        return;
+    m_file = m_engine.openTableFile(resolvePath());
+    m_fileConnection = connect(m_file.get(), &TableFile::changed, this, &Table::dataChanged);
+    m_state = State::Browse;
+    try {
+        applySelection();
+    } catch (...) {
+        disconnect(m_fileConnection);
+        m_file.reset();
+        m_state = State::Inactive;
+        throw;
+    }
+    emit stateChanged(m_state);
+}
+
+void Table::close() {
+    if (!isActive())
+        return;
+    disconnect(m_fileConnection);
+    m_file.reset();
+    m_filter.reset();
+    m_tag = -1;
+    m_recno = 0;
+    m_key.clear();
+    m_buffer.clear();
+    m_eof = m_bof = true;
+    setState(State::Inactive);
+    emit dataChanged();
+    emit rowChanged();
+}
+
+QString Table::filePath() const { return m_file ? m_file->path() : QString(); }
+
+void Table::applySelection() {
+    postIfEditing();
+    if (m_state == State::SetKey)
+        m_state = State::Browse;
+    int tag = -1;
+    if (!m_indexName.trimmed().isEmpty()) {
+        tag = m_file->findTag(m_indexName);
+        if (tag < 0)
+            throw StoreError(QStringLiteral("Index tag %1 does not exist in %2.")
+                                 .arg(m_indexName, m_file->displayName()));
+    }
+    std::unique_ptr<Expression> filter;
+    if (m_filtered && !m_filterText.trimmed().isEmpty())
+        filter = std::make_unique<Expression>(m_filterText, m_file->fields());
+    if (filter && filter->type() != ExprValue::Type::Logical)
+        throw StoreError(QStringLiteral("The filter \"%1\" is not a condition.").arg(m_filterText));
+    int masterField = -1;
+    if (!m_masterFields.trimmed().isEmpty()) {
+        masterField = m_file->dbf().fieldIndex(m_masterFields.trimmed().toUpper().toStdString());
+        if (masterField < 0)
+            throw StoreError(QStringLiteral("Master field %1 does not exist in %2.")
+                                 .arg(m_masterFields, m_file->displayName()));
+    }
+    m_tag = tag;
+    m_filter = std::move(filter);
+    m_masterField = masterField;
+    m_rangeOnTag = false;
+    if (m_tag >= 0 && m_masterField >= 0) {
+        const TableFile::Tag& t = m_file->tag(m_tag);
+        const DbfField& f = m_file->fields()[size_t(m_masterField)];
+        m_rangeOnTag = f.type == 'C' && !t.condition && !t.index->descending() &&
+                       t.key->text().trimmed().compare(QString::fromStdString(f.name), Qt::CaseInsensitive) == 0;
+    }
+    updateMasterKey();
+    first();
+    emit dataChanged();
+}
+
+bool Table::masterActive() const {
+    return m_masterField >= 0 && m_master && m_master->isActive();
+}
+
+void Table::updateMasterKey() {
+    m_masterValue.clear();
+    m_rangeKey.clear();
+    if (!masterActive())
+        return;
+    const DbfField& f = m_file->fields()[size_t(m_masterField)];
+    const char* rec = m_master->currentRecord();
+    int mf = m_master->m_file->dbf().fieldIndex(f.name);
+    if (mf < 0)
+        throw StoreError(QStringLiteral("Master field %1 does not exist in %2.")
+                             .arg(QString::fromStdString(f.name), m_master->m_file->displayName()));
+    if (rec) {
+        const DbfField& m = m_master->m_file->fields()[size_t(mf)];
+        m_masterValue = rtrimmed(rec + m.offset, size_t(m.length));
+    }
+    if (m_rangeOnTag) {
+        m_rangeKey = m_masterValue;
+        m_rangeKey.resize(size_t(m_file->tag(m_tag).index->keyLength()), ' ');
+    }
+}
+
+void Table::masterMoved() {
+    if (!isActive() || m_masterField < 0)
+        return;
+    postIfEditing();
+    updateMasterKey();
+    first();
+    emit dataChanged();
+}
+
+void Table::setState(State s) {
+    if (s == m_state)
+        return;
+    m_state = s;
+    emit stateChanged(s);
+}
+
+void Table::checkActive(const char* what) const {
+    if (!isActive())
+        throw StoreError(QStringLiteral("Cannot %1: the table %2 is not open.")
+                             .arg(QString::fromLatin1(what), m_tableName));
+}
+
+// --- rows and order --------------------------------------------------------------------------
+
+bool Table::visible(const char* rec) const {
+    if (!DbfFile::isLive(rec))
+        return false;
+    if (masterActive()) {
+        const DbfField& f = m_file->fields()[size_t(m_masterField)];
+        if (rtrimmed(rec + f.offset, size_t(f.length)) != m_masterValue)
+            return false;
+    }
+    return !m_filter || m_filter->test(rec);
+}
+
+Table::Position Table::positionOf(uint32_t recno, const char* rec) const {
+    Position p;
+    p.recno = recno;
+    if (m_tag >= 0)
+        p.key = m_file->keyFor(m_file->tag(m_tag), rec);
+    return p;
+}
+
+void Table::moveTo(const Position& p) {
+    m_recno = p.recno;
+    m_key = p.key;
+}
+
+// Finds the nearest visible row from a position, in the current order.
+bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
+    DbfFile& dbf = m_file->dbf();
+    if (m_tag < 0) {
+        int64_t r = from.recno;
+        if (!inclusive)
+            r += dir == Dir::Forward ? 1 : -1;
+        for (; r >= 1 && r <= int64_t(dbf.recordCount()); r += dir == Dir::Forward ? 1 : -1) {
+            if (visible(dbf.record(uint32_t(r)))) {
+                found = {uint32_t(r), {}};
+                return true;
+            }
+        }
+        return false;
+    }
+    MdxTag& tag = *m_file->tag(m_tag).index;
+    MdxTag::Entry e;
+    bool have;
+    if (dir == Dir::Forward)
+        have = inclusive ? tag.seek(from.key, from.recno, e) : tag.next(from.key, from.recno, e);
+    else
+        have = inclusive ? tag.prior(from.key, from.recno == UINT32_MAX ? from.recno : from.recno + 1, e)
+                         : tag.prior(from.key, from.recno, e);
+    while (have) {
+        if (m_rangeOnTag && e.key != m_rangeKey)
+            return false;
+        if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno))) {
+            found = {e.recno, e.key};
+            return true;
+        }
+        std::string key = e.key;
+        have = dir == Dir::Forward ? tag.next(key, e.recno, e) : tag.prior(key, e.recno, e);
+    }
+    return false;
+}
+
+void Table::first() {
+    checkActive("move");
+    postIfEditing();
+    Position start, found;
+    bool ok;
+    if (m_tag >= 0 && !m_rangeOnTag) {
+        MdxTag::Entry e;
+        ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+    } else {
+        start.recno = m_tag >= 0 ? 0 : 1;
+        start.key = m_rangeKey;
+        ok = scanFrom(start, Dir::Forward, true, found);
+    }
+    if (ok)
+        moveTo(found);
+    else
+        moveTo({});
+    m_bof = true;
+    m_eof = !ok;
+    emit rowChanged();
+}
+
+void Table::last() {
+    checkActive("move");
+    postIfEditing();
+    Position found;
+    bool ok;
+    if (m_tag >= 0 && !m_rangeOnTag) {
+        MdxTag::Entry e;
+        ok = m_file->tag(m_tag).index->last(e) && scanFrom({e.recno, e.key}, Dir::Backward, true, found);
+    } else if (m_tag >= 0) {
+        ok = scanFrom({UINT32_MAX, m_rangeKey}, Dir::Backward, false, found);
+    } else {
+        ok = scanFrom({m_file->dbf().recordCount(), {}}, Dir::Backward, true, found);
+    }
+    if (ok)
+        moveTo(found);
+    else
+        moveTo({});
+    m_eof = true;
+    m_bof = !ok;
+    emit rowChanged();
+}
+
+void Table::next() {
+    checkActive("move");
+    postIfEditing();
+    Position found;
+    if (m_recno != 0 && scanFrom({m_recno, m_key}, Dir::Forward, false, found)) {
+        moveTo(found);
+        m_bof = m_eof = false;
+        emit rowChanged();
+    } else {
+        m_eof = true;
+    }
+}
+
+void Table::prior() {
+    checkActive("move");
+    postIfEditing();
+    Position found;
+    if (m_recno != 0 && scanFrom({m_recno, m_key}, Dir::Backward, false, found)) {
+        moveTo(found);
+        m_bof = m_eof = false;
+        emit rowChanged();
+    } else {
+        m_bof = true;
+    }
+}
+
+bool Table::isEmpty() const { return !isActive() || (m_recno == 0 && m_state != State::Insert); }
+
+int Table::recordCount() {
+    checkActive("count rows");
+    if (!m_filter && !masterActive() &&
+        (m_tag < 0 || (!m_file->tag(m_tag).index->unique() && !m_file->tag(m_tag).condition)))
+        return static_cast<int>(m_file->liveCount());
+    int n = 0;
+    if (m_tag >= 0 && (m_rangeOnTag || m_file->tag(m_tag).index->unique() || m_file->tag(m_tag).condition)) {
+        Position p, found;
+        bool ok;
+        if (m_rangeOnTag) {
+            ok = scanFrom({0, m_rangeKey}, Dir::Forward, true, found);
+        } else {
+            MdxTag::Entry e;
+            ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        }
+        while (ok) {
+            ++n;
+            p = found;
+            ok = scanFrom(p, Dir::Forward, false, found);
+        }
+        return n;
+    }
+    DbfFile& dbf = m_file->dbf();
+    for (uint32_t r = 1; r <= dbf.recordCount(); ++r)
+        n += visible(dbf.record(r)) ? 1 : 0;
+    return n;
+}
+
+// --- fields ----------------------------------------------------------------------------------
+
+int Table::fieldIndexOrThrow(const QString& name) const {
+    if (!m_file)
+        throw StoreError(QStringLiteral("Cannot use field %1: the table %2 is not open.").arg(name, m_tableName));
+    int i = m_file->dbf().fieldIndex(name.trimmed().toUpper().toStdString());
+    if (i < 0)
+        throw StoreError(QStringLiteral("Field %1 does not exist in %2.").arg(name, m_file->displayName()));
+    return i;
+}
+
+QStringList Table::fieldNames() const {
+    QStringList out;
+    if (m_file)
+        for (const DbfField& f : m_file->fields())
+            out << QString::fromStdString(f.name);
+    return out;
+}
+
+bool Table::hasField(const QString& name) const {
+    return m_file && m_file->dbf().fieldIndex(name.trimmed().toUpper().toStdString()) >= 0;
+}
+
+int Table::fieldWidth(const QString& name) const {
+    return m_file->fields()[size_t(fieldIndexOrThrow(name))].length;
+}
+
+char Table::fieldType(const QString& name) const {
+    return m_file->fields()[size_t(fieldIndexOrThrow(name))].type;
+}
+
+const char* Table::currentRecord() const {
+    if (!m_file)
+        return nullptr;
+    if (m_state == State::Edit || m_state == State::Insert)
+        return m_buffer.data();
+    if (m_recno == 0 || m_recno > m_file->dbf().recordCount())
+        return nullptr;
+    return m_file->dbf().record(m_recno);
+}
+
+QString Table::fieldText(const QString& name) const {
+    int i = fieldIndexOrThrow(name);
+    const char* rec = m_state == State::SetKey ? m_buffer.data() : currentRecord();
+    if (!rec)
+        return {};
+    const DbfField& f = m_file->fields()[size_t(i)];
+    std::string raw = rtrimmed(rec + f.offset, size_t(f.length));
+    switch (f.type) {
+    case 'D': {
+        QDate d = QDate::fromString(QString::fromLatin1(raw.c_str()), QStringLiteral("yyyyMMdd"));
+        return d.isValid() ? QLocale().toString(d, shortDateFormat()) : QString();
+    }
+    case 'L': {
+        char c = raw.empty() ? ' ' : raw[0];
+        if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
+            return QStringLiteral("True");
+        if (c == 'F' || c == 'f' || c == 'N' || c == 'n')
+            return QStringLiteral("False");
+        return {};
+    }
+    case 'N': {
+        size_t s = 0;
+        while (s < raw.size() && raw[s] == ' ')
+            ++s;
+        return QString::fromLatin1(raw.c_str() + s);
+    }
+    default: return cp1252::decode(raw);
+    }
+}
+
+char* Table::editableRecord(const char* what) {
+    if (m_state == State::Edit || m_state == State::Insert || m_state == State::SetKey)
+        return m_buffer.data();
+    if (!isActive())
+        throw StoreError(QStringLiteral("Cannot %1: the table %2 is not open.").arg(QString::fromLatin1(what), m_tableName));
+    throw StoreError(QStringLiteral("Cannot %1: the table %2 is not in edit or insert mode.")
+                         .arg(QString::fromLatin1(what), m_file->displayName()));
+}
+
+void Table::writeField(char* rec, int index, const QString& value) {
+    const DbfField& f = m_file->fields()[size_t(index)];
+    const QString name = QString::fromStdString(f.name);
+    std::string bytes;
+    switch (f.type) {
+    case 'C': {
+        auto encoded = cp1252::encode(value);
+        if (!encoded)
+            throw StoreError(QStringLiteral("Field %1 cannot hold the character '%2': it is not in code page 1252.")
+                                 .arg(name, cp1252::firstUnrepresentable(value)));
+        if (int(encoded->size()) > f.length)
+            throw StoreError(QStringLiteral("Field %1 holds at most %2 characters; \"%3\" has %4.")
+                                 .arg(name)
+                                 .arg(f.length)
+                                 .arg(value)
+                                 .arg(encoded->size()));
+        bytes = std::move(*encoded);
+        break;
+    }
+    case 'N': {
+        QString t = value.trimmed();
+        if (!t.isEmpty()) {
+            bool ok = false;
+            double v = QLocale::c().toDouble(t, &ok);
+            if (!ok)
+                throw StoreError(QStringLiteral("Field %1 needs a number; \"%2\" is not one.").arg(name, value));
+            QString s = QString::number(v, 'f', f.decimals);
+            if (s.size() > f.length)
+                throw StoreError(QStringLiteral("Field %1 holds at most %2 characters; %3 does not fit.")
+                                     .arg(name)
+                                     .arg(f.length)
+                                     .arg(s));
+            bytes = s.rightJustified(f.length, u' ').toStdString();
+        }
+        break;
+    }
+    case 'D': {
+        if (!value.trimmed().isEmpty()) {
+            QDate d = parseDate(value);
+            if (!d.isValid() || d.year() < 1 || d.year() > 9999)
+                throw StoreError(QStringLiteral("Field %1 needs a date; \"%2\" is not one.").arg(name, value));
+            bytes = d.toString(QStringLiteral("yyyyMMdd")).toStdString();
+        }
+        break;
+    }
+    default: {
+        QString t = value.trimmed().toUpper();
+        if (t == "T" || t == "TRUE" || t == "Y" || t == "YES")
+            bytes = "T";
+        else if (t == "F" || t == "FALSE" || t == "N" || t == "NO")
+            bytes = "F";
+        else if (!t.isEmpty())
+            throw StoreError(QStringLiteral("Field %1 needs True or False; \"%2\" is neither.").arg(name, value));
+    }
+    }
+    bytes.resize(size_t(f.length), ' ');
+    std::memcpy(rec + f.offset, bytes.data(), size_t(f.length));
+}
+
+void Table::setFieldText(const QString& name, const QString& value) {
+    int i = fieldIndexOrThrow(name);
+    writeField(editableRecord("change a field"), i, value);
+    if (m_state != State::SetKey)
+        emit rowChanged();
+}
+
+void Table::setFieldDateTime(const QString& name, const QDateTime& value) {
+    int i = fieldIndexOrThrow(name);
+    char* rec = editableRecord("change a field");
+    const DbfField& f = m_file->fields()[size_t(i)];
+    if (f.type == 'D')
+        writeField(rec, i, value.date().toString(QStringLiteral("yyyyMMdd")));
+    else if (f.type == 'C')
+        writeField(rec, i, QLocale().toString(value, QLocale::ShortFormat));
+    else
+        throw StoreError(QStringLiteral("Field %1 cannot hold a date and time.").arg(name));
+    if (m_state != State::SetKey)
+        emit rowChanged();
+}
+
+void Table::setFieldInteger(const QString& name, qint64 value) {
+    int i = fieldIndexOrThrow(name);
+    char t = m_file->fields()[size_t(i)].type;
+    if (t != 'C' && t != 'N')
+        throw StoreError(QStringLiteral("Field %1 cannot hold a number.").arg(name));
+    writeField(editableRecord("change a field"), i, QString::number(value));
+    if (m_state != State::SetKey)
+        emit rowChanged();
+}
+
+void Table::clearField(const QString& name) { setFieldText(name, QString()); }
+
+// --- editing ---------------------------------------------------------------------------------
+
+void Table::postIfEditing() {
+    if (m_state == State::Edit || m_state == State::Insert)
+        post();
+}
+
+void Table::append() {
+    checkActive("append");
+    postIfEditing();
+    if (m_state == State::SetKey)
+        setState(State::Browse);
+    m_savedRecno = m_recno;
+    m_savedKey = m_key;
+    m_buffer = m_file->dbf().blankRecord();
+    setState(State::Insert);
+    emit rowChanged();
+}
+
+void Table::edit() {
+    checkActive("edit");
+    if (m_state == State::Edit || m_state == State::Insert)
+        return;
+    if (m_state == State::SetKey)
+        setState(State::Browse);
+    const char* rec = currentRecord();
+    if (!rec) {
+        append();
+        return;
+    }
+    if (!DbfFile::isLive(rec))
+        throw StoreError(QStringLiteral("The current row of %1 has been deleted.").arg(m_file->displayName()));
+    m_buffer.assign(rec, size_t(m_file->dbf().recordLength()));
+    setState(State::Edit);
+}
+
+void Table::post() {
+    if (m_state != State::Edit && m_state != State::Insert)
+        return;
+    emit aboutToPost();
+    if (m_state == State::Insert) {
+        uint32_t recno = m_file->append(m_buffer.data());
+        moveTo(positionOf(recno, m_buffer.data()));
+        m_bof = m_eof = false;
+    } else {
+        m_file->update(m_recno, m_buffer.data());
+        moveTo(positionOf(m_recno, m_buffer.data()));
+    }
+    m_buffer.clear();
+    setState(State::Browse);
+    emit rowChanged();
+}
+
+void Table::cancel() {
+    if (m_state == State::Insert) {
+        m_recno = m_savedRecno;
+        m_key = m_savedKey;
+    }
+    if (m_state == State::Edit || m_state == State::Insert || m_state == State::SetKey) {
+        m_buffer.clear();
+        setState(State::Browse);
+        emit rowChanged();
+    }
+}
+
+void Table::remove() {
+    checkActive("delete");
+    if (m_state == State::Insert) {
+        cancel();
+        return;
+    }
+    if (m_state == State::Edit || m_state == State::SetKey)
+        cancel();
+    if (m_recno == 0)
+        throw StoreError(QStringLiteral("Cannot delete: %1 has no current row.").arg(m_file->displayName()));
+    Position at{m_recno, m_key};
+    m_file->remove(m_recno);
+    Position found;
+    if (scanFrom(at, Dir::Forward, false, found)) {
+        moveTo(found);
+        m_eof = false;
+    } else if (scanFrom(at, Dir::Backward, false, found)) {
+        moveTo(found);
+        m_eof = true;
+    } else {
+        moveTo({});
+        m_eof = m_bof = true;
+    }
+    emit rowChanged();
+}
+
+// --- lookups ---------------------------------------------------------------------------------
+
+void Table::setKey() {
+    checkActive("search");
+    postIfEditing();
+    m_buffer = m_file->dbf().blankRecord();
+    setState(State::SetKey);
+}
+
+bool Table::gotoKey() {
+    if (m_state != State::SetKey)
+        throw StoreError(QStringLiteral("Cannot search %1: no search key was set.").arg(m_tableName));
+    std::string keyRecord = std::move(m_buffer);
+    m_buffer.clear();
+    setState(State::Browse);
+    if (m_tag < 0)
+        throw StoreError(QStringLiteral("Cannot search %1 by key: no index tag is selected.")
+                             .arg(m_file->displayName()));
+    const TableFile::Tag& tag = m_file->tag(m_tag);
+    std::string key = m_file->keyFor(tag, keyRecord.data());
+    if (m_rangeOnTag && key != m_rangeKey)
+        return false;
+    MdxTag::Entry e;
+    DbfFile& dbf = m_file->dbf();
+    bool have = tag.index->seek(key, 0, e);
+    while (have && e.key == key) {
+        if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno))) {
+            moveTo({e.recno, e.key});
+            m_bof = m_eof = false;
+            emit rowChanged();
+            return true;
+        }
+        std::string k = e.key;
+        have = tag.index->next(k, e.recno, e);
+    }
+    return false;
+}
+
+bool Table::locate(const QString& field, const QString& value) {
+    checkActive("search");
+    postIfEditing();
+    const DbfField& f = m_file->fields()[size_t(fieldIndexOrThrow(field))];
+    auto encoded = cp1252::encode(value);
+    if (!encoded)
+        return false;
+    std::string target = rtrimmed(encoded->data(), encoded->size());
+    for (char& c : target)
+        c = static_cast<char>(cp1252::toUpper(static_cast<unsigned char>(c)));
+    if (int(target.size()) > f.length)
+        return false;
+    auto matches = [&](const char* rec) {
+        std::string v = rtrimmed(rec + f.offset, size_t(f.length));
+        if (v.size() != target.size())
+            return false;
+        for (size_t i = 0; i < v.size(); ++i)
+            if (cp1252::toUpper(static_cast<unsigned char>(v[i])) != static_cast<unsigned char>(target[i]))
+                return false;
+        return true;
+    };
+    DbfFile& dbf = m_file->dbf();
+    Position p, found;
+    bool ok;
+    if (m_tag >= 0 && !m_rangeOnTag) {
+        MdxTag::Entry e;
+        ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+    } else {
+        ok = scanFrom({m_tag >= 0 ? 0u : 1u, m_rangeKey}, Dir::Forward, true, found);
+    }
+    while (ok) {
+        if (matches(dbf.record(found.recno))) {
+            moveTo(found);
+            m_bof = m_eof = false;
+            emit rowChanged();
+            return true;
+        }
+        p = found;
+        ok = scanFrom(p, Dir::Forward, false, found);
+    }
+    return false;
+}
+
+} // namespace qn

@@ -1,0 +1,259 @@
+#include "tablefile.h"
+
+#include "engine.h"
+#include "error.h"
+
+#include <QDate>
+#include <QFileInfo>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+
+namespace qn {
+namespace {
+
+std::string bcdKey(double value) {
+    std::string key(12, '\0');
+    auto* k = reinterpret_cast<unsigned char*>(key.data());
+    bool negative = value < 0;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.10f", std::fabs(value));
+    std::string s(buf);
+    size_t dot = s.find('.');
+    std::string intPart = s.substr(0, dot), frac = s.substr(dot + 1);
+    while (!intPart.empty() && intPart[0] == '0')
+        intPart.erase(0, 1);
+    while (!frac.empty() && frac.back() == '0')
+        frac.pop_back();
+    std::string digits = intPart + frac;
+    if (intPart.empty()) { // pure fraction: leading zeros of the fraction stay as digits
+        if (frac.empty())
+            digits.clear();
+    }
+    digits = digits.substr(0, 20);
+    k[0] = static_cast<unsigned char>(52 + intPart.size());
+    k[1] = static_cast<unsigned char>((digits.size() << 2) | 0x01 | (negative ? 0x80 : 0));
+    for (size_t i = 0; i < digits.size(); ++i)
+        k[2 + i / 2] |= static_cast<unsigned char>((digits[i] - '0') << (i % 2 == 0 ? 4 : 0));
+    return key;
+}
+
+std::string dateKey(const std::string& yyyymmdd) {
+    double julian = 0;
+    QDate d = QDate::fromString(QString::fromLatin1(yyyymmdd.data(), qsizetype(yyyymmdd.size())),
+                                QStringLiteral("yyyyMMdd"));
+    if (d.isValid())
+        julian = double(d.toJulianDay());
+    std::string key(8, '\0');
+    std::memcpy(key.data(), &julian, 8);
+    return key;
+}
+
+} // namespace
+
+TableFile::TableFile(const QString& dbfPath) {
+    m_dbf.open(dbfPath, true);
+    if (m_dbf.productionIndexFlag()) {
+        QFileInfo info(dbfPath);
+        QString mdx = findFileIgnoringCase(info.absolutePath(), info.completeBaseName() + ".mdx");
+        if (mdx.isEmpty())
+            throw StoreError(QStringLiteral("The index file %1.mdx of table %2 is missing.")
+                                 .arg(info.completeBaseName(), dbfPath));
+        openIndex(mdx);
+    }
+}
+
+TableFile::~TableFile() = default;
+
+QString TableFile::displayName() const { return QFileInfo(m_dbf.path()).fileName(); }
+
+void TableFile::openIndex(const QString& mdxPath) {
+    m_mdx.open(mdxPath, m_dbf.isWritable());
+    for (int i = 0; i < m_mdx.tagCount(); ++i) {
+        MdxTag& t = m_mdx.tag(i);
+        Tag tag;
+        tag.index = &t;
+        try {
+            tag.key = std::make_unique<Expression>(QString::fromLatin1(t.expression().c_str()), fields());
+            if (!t.forExpression().empty())
+                tag.condition = std::make_unique<Expression>(
+                    QString::fromLatin1(t.forExpression().c_str()), fields());
+        } catch (const StoreError& e) {
+            throw StoreError(QStringLiteral("Index tag %1 in %2 cannot be used: %3")
+                                 .arg(QString::fromStdString(t.name()), mdxPath, e.message()));
+        }
+        char want = tag.key->type() == ExprValue::Type::Number ? 'N'
+                  : tag.key->type() == ExprValue::Type::Date   ? 'D'
+                                                               : 'C';
+        if (want != t.keyType())
+            throw StoreError(QStringLiteral("Index tag %1 in %2 does not match its expression.")
+                                 .arg(QString::fromStdString(t.name()), mdxPath));
+        m_tags.push_back(std::move(tag));
+    }
+}
+
+int TableFile::findTag(const QString& name) const {
+    std::string n = name.trimmed().toUpper().toStdString();
+    for (size_t i = 0; i < m_tags.size(); ++i)
+        if (m_tags[i].index->name() == n)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string TableFile::keyFor(const Tag& tag, const char* record) const {
+    ExprValue v = tag.key->evaluate(record);
+    switch (tag.index->keyType()) {
+    case 'N': return bcdKey(v.number);
+    case 'D': return dateKey(v.text);
+    default: {
+        std::string k = std::move(v.text);
+        k.resize(size_t(tag.index->keyLength()), ' ');
+        return k;
+    }
+    }
+}
+
+bool TableFile::inTag(const Tag& tag, const char* record) const {
+    return !tag.condition || tag.condition->test(record);
+}
+
+void TableFile::addKey(Tag& tag, const char* record, uint32_t recno) {
+    if (!inTag(tag, record))
+        return;
+    std::string key = keyFor(tag, record);
+    if (tag.index->unique()) {
+        MdxTag::Entry e;
+        if (tag.index->seek(key, 0, e) && e.key == key) {
+            if (e.recno < recno)
+                return;
+            tag.index->remove(e.key, e.recno);
+        }
+    }
+    tag.index->insert(key, recno);
+}
+
+void TableFile::dropKey(Tag& tag, const std::string& key, uint32_t recno) {
+    if (!tag.index->remove(key, recno) || !tag.index->unique())
+        return;
+    // The key stays in a unique tag while any live row still has it.
+    for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
+        if (r == recno)
+            continue;
+        const char* rec = m_dbf.record(r);
+        if (DbfFile::isLive(rec) && inTag(tag, rec) && keyFor(tag, rec) == key) {
+            tag.index->insert(key, r);
+            return;
+        }
+    }
+}
+
+void TableFile::flushIndex() {
+    if (m_mdx.isOpen())
+        m_mdx.flush();
+}
+
+uint32_t TableFile::append(const char* record) {
+    uint32_t recno = m_dbf.appendRecord(record);
+    for (Tag& t : m_tags)
+        addKey(t, record, recno);
+    flushIndex();
+    ++m_version;
+    emit changed();
+    return recno;
+}
+
+void TableFile::update(uint32_t recno, const char* record) {
+    std::string old(m_dbf.record(recno), size_t(m_dbf.recordLength()));
+    if (std::memcmp(old.data(), record, old.size()) == 0)
+        return;
+    m_dbf.writeRecord(recno, record);
+    for (Tag& t : m_tags) {
+        bool wasIn = DbfFile::isLive(old.data()) && inTag(t, old.data());
+        bool isIn = DbfFile::isLive(record) && inTag(t, record);
+        std::string oldKey = wasIn ? keyFor(t, old.data()) : std::string();
+        std::string newKey = isIn ? keyFor(t, record) : std::string();
+        if (wasIn && isIn && oldKey == newKey)
+            continue;
+        if (wasIn)
+            dropKey(t, oldKey, recno);
+        if (isIn)
+            addKey(t, record, recno);
+    }
+    flushIndex();
+    ++m_version;
+    emit changed();
+}
+
+void TableFile::remove(uint32_t recno) {
+    std::string rec(m_dbf.record(recno), size_t(m_dbf.recordLength()));
+    if (!DbfFile::isLive(rec.data()))
+        return;
+    rec[0] = '*';
+    update(recno, rec.data());
+}
+
+uint32_t TableFile::liveCount() {
+    if (m_countVersion != m_version) {
+        uint32_t n = 0;
+        for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r)
+            n += DbfFile::isLive(m_dbf.record(r)) ? 1 : 0;
+        m_liveCount = n;
+        m_countVersion = m_version;
+    }
+    return m_liveCount;
+}
+
+void TableFile::verifyIndexes() {
+    for (Tag& t : m_tags) {
+        QString name = QString::fromStdString(t.index->name());
+        std::vector<MdxTag::Entry> entries = t.index->check();
+        std::map<std::string, uint32_t> firstOfKey;
+        std::vector<std::pair<std::string, uint32_t>> expected;
+        for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
+            const char* rec = m_dbf.record(r);
+            if (!DbfFile::isLive(rec) || !inTag(t, rec))
+                continue;
+            std::string key = keyFor(t, rec);
+            if (t.index->unique()) {
+                if (!firstOfKey.count(key))
+                    firstOfKey[key] = r;
+            } else {
+                expected.emplace_back(key, r);
+            }
+        }
+        if (t.index->unique())
+            for (auto& [k, r] : firstOfKey)
+                expected.emplace_back(k, r);
+        std::vector<std::pair<std::string, uint32_t>> actual;
+        actual.reserve(entries.size());
+        for (auto& e : entries)
+            actual.emplace_back(e.key, e.recno);
+        auto less = [&](const auto& a, const auto& b) {
+            int c = t.index->compareKeys(a.first.data(), b.first.data());
+            return c < 0 || (c == 0 && a.second < b.second);
+        };
+        std::sort(expected.begin(), expected.end(), less);
+        if (actual != expected)
+            throw StoreError(QStringLiteral("Index tag %1 of %2 does not match the table: %3 entries, %4 expected.")
+                                 .arg(name, path())
+                                 .arg(actual.size())
+                                 .arg(expected.size()));
+    }
+}
+
+void TableFile::rebuildIndexes() {
+    for (Tag& t : m_tags) {
+        t.index->clear();
+        for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
+            const char* rec = m_dbf.record(r);
+            if (DbfFile::isLive(rec))
+                addKey(t, rec, r);
+        }
+    }
+    flushIndex();
+    ++m_version;
+    emit changed();
+}
+
+} // namespace qn
