@@ -1,0 +1,38 @@
+#pragma once
+
+#include "dbffile.h"
+#include "engine.h"
+#include "mdxfile.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace qn::test {
+
+/// A private working folder with its own engine configuration and an alias IP pointing at a
+/// database folder inside it.
+class Sandbox {
+public:
+    Sandbox();
+    QString path() const { return m_dir.path(); }
+    QString dbPath() const { return m_dir.path() + QStringLiteral("/db"); }
+    Engine& engine() { return *m_engine; }
+    /// Writes the five empty inventory tables into the database folder.
+    void createInventory();
+    QString file(const QString& name) const { return dbPath() + u'/' + name; }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Engine> m_engine;
+};
+
+/// Runs a program and returns its standard output; fails the test on a non-zero exit.
+QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr);
+
+QString sourceDir();
+QString buildDir();
+
+} // namespace qn::test
