@@ -31,13 +31,15 @@ QString decode(std::string_view bytes) {
 }
 
 std::optional<std::string> encode(const QString& text) {
-    std::string out;
-    out.reserve(static_cast<size_t>(text.size()));
-    for (QChar ch : text) {
-        int b = encodeChar(ch.unicode());
+    // Sized once and filled in place: this runs for every field written and every key sought.
+    std::string out(static_cast<size_t>(text.size()), '\0');
+    const char16_t* src = reinterpret_cast<const char16_t*>(text.utf16());
+    for (size_t i = 0; i < out.size(); ++i) {
+        char16_t u = src[i];
+        int b = u < 0x80 ? int(u) : encodeChar(u);
         if (b < 0)
             return std::nullopt;
-        out.push_back(static_cast<char>(b));
+        out[i] = static_cast<char>(b);
     }
     return out;
 }
@@ -55,11 +57,16 @@ unsigned char toUpper(unsigned char c) {
     if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
         return c - 32;
     switch (c) {
-    case 0x9A: return 0x8A; // š
-    case 0x9C: return 0x8C; // œ
-    case 0x9E: return 0x8E; // ž
-    case 0xFF: return 0x9F; // ÿ
-    default: return c;
+    case 0x9A:
+        return 0x8A; // š
+    case 0x9C:
+        return 0x8C; // œ
+    case 0x9E:
+        return 0x8E; // ž
+    case 0xFF:
+        return 0x9F; // ÿ
+    default:
+        return c;
     }
 }
 
@@ -69,11 +76,16 @@ unsigned char toLower(unsigned char c) {
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7))
         return c + 32;
     switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
+    case 0x8A:
+        return 0x9A;
+    case 0x8C:
+        return 0x9C;
+    case 0x8E:
+        return 0x9E;
+    case 0x9F:
+        return 0xFF;
+    default:
+        return c;
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <QDate>
 #include <QFile>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -20,7 +19,9 @@ namespace {
 constexpr int kPage = 512;
 constexpr int kMaxDepth = 40;
 
-uint16_t get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t get16(const unsigned char* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t get32(const unsigned char* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -40,7 +41,9 @@ void stampDate(unsigned char* p) {
     p[2] = static_cast<unsigned char>(today.day());
 }
 
-QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString sysError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 double decodeBcd(const unsigned char* k) {
     int intDigits = int(k[0]) - 52;
@@ -95,21 +98,28 @@ const unsigned char* MdxTag::node(uint32_t page) const {
 unsigned char* MdxTag::writable(uint32_t page) {
     node(page);
     MdxFile::Block& b = m_file->block(page);
-    b.dirty = true;
+    m_file->markDirty(page, b);
     return b.data.get();
 }
 
-int MdxTag::count(const unsigned char* n) const { return static_cast<int32_t>(get32(n)); }
+int MdxTag::count(const unsigned char* n) const {
+    return static_cast<int32_t>(get32(n));
+}
 uint32_t MdxTag::pointer(const unsigned char* n, int i) const {
     return get32(n + 8 + i * m_itemLength);
 }
 const char* MdxTag::keyAt(const unsigned char* n, int i) const {
     return reinterpret_cast<const char*>(n + 8 + i * m_itemLength + 4);
 }
-bool MdxTag::isLeaf(const unsigned char* n) const { return pointer(n, count(n)) == 0; }
-uint32_t MdxTag::child(const unsigned char* n, int slot) const { return pointer(n, slot); }
+bool MdxTag::isLeaf(const unsigned char* n) const {
+    return pointer(n, count(n)) == 0;
+}
+uint32_t MdxTag::child(const unsigned char* n, int slot) const {
+    return pointer(n, slot);
+}
 
-int MdxTag::compareEntry(const unsigned char* n, int i, std::string_view key, uint64_t recno) const {
+int MdxTag::compareEntry(const unsigned char* n, int i, std::string_view key,
+                         uint64_t recno) const {
     int c = compareKeys(keyAt(n, i), key.data());
     if (c != 0)
         return c;
@@ -130,7 +140,8 @@ bool MdxTag::subtreeMax(uint32_t page, std::string& key, uint32_t& recno) const 
         }
         page = child(n, c);
     }
-    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+    m_file->corrupt(
+        QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
 }
 
 int MdxTag::chooseChild(const unsigned char* n, std::string_view key, uint64_t recno) const {
@@ -194,7 +205,8 @@ void MdxTag::descend(std::string_view key, uint64_t recno, Path& path) const {
         path.push_back({page, slot});
         page = child(n, slot);
     }
-    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+    m_file->corrupt(
+        QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
 }
 
 void MdxTag::descendEdge(uint32_t page, bool rightmost, Path& path) const {
@@ -209,7 +221,8 @@ void MdxTag::descendEdge(uint32_t page, bool rightmost, Path& path) const {
         path.push_back({page, slot});
         page = child(n, slot);
     }
-    m_file->corrupt(QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
+    m_file->corrupt(
+        QStringLiteral("tag %1 is deeper than any valid tree").arg(QString::fromStdString(m_name)));
 }
 
 bool MdxTag::normalise(Path& path) const {
@@ -377,7 +390,8 @@ void MdxTag::insertIntoParent(Path& path, size_t level, const std::string& key, 
     unsigned char* fresh = items.data() + slot * m_itemLength;
     put32(fresh, leftPage);
     std::memcpy(fresh + 4, key.data(), size_t(m_keyLength));
-    std::memcpy(fresh + m_itemLength, n + 8 + slot * m_itemLength, size_t((c - slot) * m_itemLength));
+    std::memcpy(fresh + m_itemLength, n + 8 + slot * m_itemLength,
+                size_t((c - slot) * m_itemLength));
     uint32_t trailing = pointer(n, c);
     int m = slot == c ? total - 2 : total / 2;
     // Left: items [0, m) with the child of item m as its last pointer; item m's key goes up.
@@ -444,9 +458,9 @@ void MdxTag::removeSlot(Path& path, size_t level) {
 
 void MdxTag::setRoot(uint32_t page) {
     m_root = page;
-    unsigned char* h = m_file->block(m_headerPage).data.get();
-    put32(h, page);
-    m_file->block(m_headerPage).dirty = true;
+    MdxFile::Block& b = m_file->block(m_headerPage);
+    put32(b.data.get(), page);
+    m_file->markDirty(m_headerPage, b);
 }
 
 void MdxTag::clear() {
@@ -512,8 +526,9 @@ std::vector<MdxTag::Entry> MdxTag::check() {
     if (m_unique)
         for (size_t i = 1; i < out.size(); ++i)
             if (compareKeys(out[i - 1].key.data(), out[i].key.data()) == 0)
-                throw StoreError(QStringLiteral("Index tag %1 of %2 is damaged: a unique key appears twice.")
-                                     .arg(QString::fromStdString(m_name), m_file->path()));
+                throw StoreError(
+                    QStringLiteral("Index tag %1 of %2 is damaged: a unique key appears twice.")
+                        .arg(QString::fromStdString(m_name), m_file->path()));
     return out;
 }
 
@@ -521,7 +536,9 @@ std::vector<MdxTag::Entry> MdxTag::check() {
 // MdxFile
 
 MdxFile::MdxFile() = default;
-MdxFile::~MdxFile() { close(); }
+MdxFile::~MdxFile() {
+    close();
+}
 
 void MdxFile::corrupt(const QString& why) const {
     throw StoreError(QStringLiteral("The index file %1 is damaged: %2.").arg(m_path, why));
@@ -530,7 +547,9 @@ void MdxFile::corrupt(const QString& why) const {
 void MdxFile::create(const QString& path, const std::string& tableName,
                      const std::vector<TagSpec>& tags) {
     if (tags.empty() || tags.size() > size_t(kMaxTags))
-        throw StoreError(QStringLiteral("Cannot create %1: an index holds 1 to %2 tags.").arg(path).arg(kMaxTags));
+        throw StoreError(QStringLiteral("Cannot create %1: an index holds 1 to %2 tags.")
+                             .arg(path)
+                             .arg(kMaxTags));
     const size_t ntags = tags.size();
     std::vector<unsigned char> file(size_t(4 * kPage) + ntags * 2 * kBlockSize, 0);
     unsigned char* h = file.data();
@@ -547,8 +566,9 @@ void MdxFile::create(const QString& path, const std::string& tableName,
     stampDate(h + 44);
     for (size_t i = 0; i < ntags; ++i) {
         const TagSpec& t = tags[i];
-        if (t.name.empty() || t.name.size() > 10 || t.expression.empty() || t.expression.size() > 219 ||
-            t.forExpression.size() > 219 || t.keyLength < 1 || t.keyLength > 100)
+        if (t.name.empty() || t.name.size() > 10 || t.expression.empty() ||
+            t.expression.size() > 219 || t.forExpression.size() > 219 || t.keyLength < 1 ||
+            t.keyLength > 100)
             throw StoreError(QStringLiteral("Cannot create %1: tag %2 is not valid.")
                                  .arg(path, QString::fromStdString(t.name)));
         uint32_t headerPage = uint32_t(4 + 4 * i);
@@ -578,7 +598,8 @@ void MdxFile::create(const QString& path, const std::string& tableName,
         uint32_t root = headerPage + 2;
         put32(th, root);
         put32(th + 4, 2);
-        th[8] = static_cast<unsigned char>(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
+        th[8] =
+            static_cast<unsigned char>(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
         th[9] = static_cast<unsigned char>(t.keyType);
         put16(th + 12, uint16_t(t.keyLength));
         put16(th + 14, uint16_t((kBlockSize - 12) / itemLength));
@@ -594,7 +615,8 @@ void MdxFile::create(const QString& path, const std::string& tableName,
     }
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) != qint64(file.size()) ||
+        out.write(reinterpret_cast<const char*>(file.data()), qint64(file.size())) !=
+            qint64(file.size()) ||
         !out.flush())
         throw StoreError(QStringLiteral("Cannot write %1: %2").arg(path, out.errorString()));
 }
@@ -640,6 +662,7 @@ void MdxFile::readHeader() {
         corrupt(QStringLiteral("the page count does not fit the file"));
     m_tags.clear();
     m_blocks.clear();
+    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
     for (int i = 0; i < used; ++i) {
         const unsigned char* e = h + 544 + 32 * i;
         auto tag = std::unique_ptr<MdxTag>(new MdxTag(this));
@@ -674,7 +697,9 @@ void MdxFile::readHeader() {
         QString tagName = QString::fromStdString(tag->m_name);
         if (tag->m_keyType != 'C' && tag->m_keyType != 'N' && tag->m_keyType != 'D')
             corrupt(QStringLiteral("tag %1 has key type %2").arg(tagName).arg(int(th[9])));
-        int expectLength = tag->m_keyType == 'N' ? 12 : tag->m_keyType == 'D' ? 8 : tag->m_keyLength;
+        int expectLength = tag->m_keyType == 'N'   ? 12
+                           : tag->m_keyType == 'D' ? 8
+                                                   : tag->m_keyLength;
         if (tag->m_keyLength < 1 || tag->m_keyLength > 240 || tag->m_keyLength != expectLength ||
             tag->m_itemLength != 4 + (tag->m_keyLength + 3) / 4 * 4)
             corrupt(QStringLiteral("tag %1 has an invalid key length").arg(tagName));
@@ -709,17 +734,31 @@ MdxTag* MdxFile::findTag(std::string_view name) {
     return nullptr;
 }
 
+MdxFile::Block& MdxFile::slot(uint32_t page) {
+    size_t chunk = page / kChunkPages;
+    if (chunk >= m_blocks.size())
+        m_blocks.resize(chunk + 1);
+    if (!m_blocks[chunk])
+        m_blocks[chunk] = std::make_unique<Block[]>(kChunkPages);
+    return m_blocks[chunk][page % kChunkPages];
+}
+
 MdxFile::Block& MdxFile::block(uint32_t page) {
-    auto it = m_blocks.find(page);
-    if (it != m_blocks.end())
-        return it->second;
+    size_t chunk = page / kChunkPages;
+    if (chunk < m_blocks.size() && m_blocks[chunk]) {
+        Block& b = m_blocks[chunk][page % kChunkPages];
+        if (b.data)
+            return b;
+    }
     if (page < 4 || page >= m_pageCount || int64_t(page) * kPage + m_blockSize > m_fileSize)
         corrupt(QStringLiteral("a pointer leads to page %1, outside the file").arg(page));
-    Block b;
+    Block& b = slot(page);
     b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
-    if (::pread(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage) != m_blockSize)
+    if (::pread(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage) != m_blockSize) {
+        b.data.reset();
         corrupt(QStringLiteral("page %1 cannot be read").arg(page));
-    return m_blocks.emplace(page, std::move(b)).first->second;
+    }
+    return b;
 }
 
 uint32_t MdxFile::allocate() {
@@ -728,11 +767,10 @@ uint32_t MdxFile::allocate() {
     uint32_t page = m_pageCount;
     m_pageCount += uint32_t(m_pagesPerBlock);
     m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
-    Block b;
+    Block& b = slot(page);
     b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
     std::memset(b.data.get(), 0, size_t(m_blockSize));
-    b.dirty = true;
-    m_blocks.emplace(page, std::move(b));
+    markDirty(page, b);
     m_headerDirty = true;
     return page;
 }
@@ -741,32 +779,50 @@ void MdxFile::flush() {
     if (m_fd < 0)
         return;
     bool any = m_headerDirty;
-    for (auto& [page, b] : m_blocks) {
+    // Only the blocks changed since the last flush; the cache may hold thousands.
+    for (uint32_t page : m_dirtyPages) {
+        Block& b = slot(page);
         if (!b.dirty)
             continue;
         if (!m_writable)
-            throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
+            throw StoreError(
+                QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
         ssize_t n = ::pwrite(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage);
         if (n != m_blockSize)
-            throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
+            throw StoreError(QStringLiteral("Cannot write %1: %2")
+                                 .arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
         b.dirty = false;
         any = true;
     }
+    m_dirtyPages.clear();
     if (!any)
         return;
+    // The page count and the date of change sit in the header; rewrite them only when they
+    // differ from what this file last wrote, which spares two writes on most posts.
     unsigned char h[16];
     put32(h, m_pageCount);
-    if (::pwrite(m_fd, h, 4, 32) != 4)
-        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
-    stampDate(h);
-    if (::pwrite(m_fd, h, 3, 44) != 3)
-        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    stampDate(h + 4);
+    if (m_headerDirty || std::memcmp(h, m_writtenHeader, 7) != 0) {
+        if (::pwrite(m_fd, h, 4, 32) != 4 || ::pwrite(m_fd, h + 4, 3, 44) != 3)
+            throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+        std::memcpy(m_writtenHeader, h, 7);
+    }
     m_headerDirty = false;
 }
 
+void MdxFile::markDirty(uint32_t page, Block& b) {
+    if (!b.dirty)
+        m_dirtyPages.push_back(page);
+    b.dirty = true;
+}
+
 void MdxFile::dropCache() {
-    for (auto it = m_blocks.begin(); it != m_blocks.end();)
-        it = it->second.dirty ? std::next(it) : m_blocks.erase(it);
+    for (auto& chunk : m_blocks)
+        if (chunk)
+            for (size_t i = 0; i < kChunkPages; ++i)
+                if (!chunk[i].dirty)
+                    chunk[i].data.reset();
+    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
 }
 
 } // namespace qn

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace qn {
@@ -15,11 +13,11 @@ class MdxFile;
 
 /// How a tag is declared when an index file is created.
 struct TagSpec {
-    std::string name;      // at most 10 characters
+    std::string name;       // at most 10 characters
     std::string expression; // key expression as stored in the file
     std::string forExpression;
-    char keyType = 'C';    // C, N or D
-    int keyLength = 0;     // C: width of the expression; N: 12; D: 8
+    char keyType = 'C'; // C, N or D
+    int keyLength = 0;  // C: width of the expression; N: 12; D: 8
     bool unique = false;
     bool descending = false;
 };
@@ -148,6 +146,8 @@ private:
         bool dirty = false;
     };
     Block& block(uint32_t page);
+    Block& slot(uint32_t page);
+    void markDirty(uint32_t page, Block& b);
     uint32_t allocate();
     void readHeader();
     [[noreturn]] void corrupt(const QString& why) const;
@@ -161,7 +161,11 @@ private:
     int64_t m_fileSize = 0;
     bool m_headerDirty = false;
     std::vector<std::unique_ptr<MdxTag>> m_tags;
-    std::unordered_map<uint32_t, Block> m_blocks;
+    // Cached blocks by page number, in chunks so that opening a large file allocates little.
+    static constexpr size_t kChunkPages = 256;
+    std::vector<std::unique_ptr<Block[]>> m_blocks;
+    unsigned char m_writtenHeader[7] = {}; // page count and date as this file last wrote them
+    std::vector<uint32_t> m_dirtyPages;    // in the order they were first changed
 };
 
 } // namespace qn

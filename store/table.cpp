@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-
 #include <cstring>
 
 namespace qn {
@@ -52,13 +51,15 @@ Table::~Table() {
 
 void Table::setDatabaseName(const QString& name) {
     if (isActive() && name != m_databaseName)
-        throw StoreError(QStringLiteral("Cannot change the database of the open table %1.").arg(m_tableName));
+        throw StoreError(
+            QStringLiteral("Cannot change the database of the open table %1.").arg(m_tableName));
     m_databaseName = name;
 }
 
 void Table::setTableName(const QString& name) {
     if (isActive() && name != m_tableName)
-        throw StoreError(QStringLiteral("Cannot change the file of the open table %1.").arg(m_tableName));
+        throw StoreError(
+            QStringLiteral("Cannot change the file of the open table %1.").arg(m_tableName));
     m_tableName = name;
 }
 
@@ -107,7 +108,8 @@ void Table::setMasterFields(const QString& fields) {
 QString Table::resolvePath() const {
     if (m_tableName.trimmed().isEmpty())
         throw StoreError(QStringLiteral("No table name is set."));
-    QString folder = m_databaseName.isEmpty() ? QDir::currentPath() : m_engine.aliasPath(m_databaseName);
+    QString folder =
+        m_databaseName.isEmpty() ? QDir::currentPath() : m_engine.aliasPath(m_databaseName);
     QString name = m_tableName;
     if (QFileInfo(name).suffix().isEmpty())
         name += QStringLiteral(".dbf");
@@ -119,7 +121,8 @@ QString Table::resolvePath() const {
     if (found.isEmpty() && !m_alternateName.isEmpty())
         found = findFileIgnoringCase(folder, m_alternateName);
     if (found.isEmpty())
-        throw StoreError(QStringLiteral("Table does not exist: %1").arg(QDir(folder).filePath(name)));
+        throw StoreError(
+            QStringLiteral("Table does not exist: %1").arg(QDir(folder).filePath(name)));
     return found;
 }
 
@@ -156,7 +159,9 @@ void Table::close() {
     emit rowChanged();
 }
 
-QString Table::filePath() const { return m_file ? m_file->path() : QString(); }
+QString Table::filePath() const {
+    return m_file ? m_file->path() : QString();
+}
 
 void Table::applySelection() {
     postIfEditing();
@@ -189,7 +194,8 @@ void Table::applySelection() {
         const TableFile::Tag& t = m_file->tag(m_tag);
         const DbfField& f = m_file->fields()[size_t(m_masterField)];
         m_rangeOnTag = f.type == 'C' && !t.condition && !t.index->descending() &&
-                       t.key->text().trimmed().compare(QString::fromStdString(f.name), Qt::CaseInsensitive) == 0;
+                       t.key->text().trimmed().compare(QString::fromStdString(f.name),
+                                                       Qt::CaseInsensitive) == 0;
     }
     updateMasterKey();
     first();
@@ -290,8 +296,9 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     if (dir == Dir::Forward)
         have = inclusive ? tag.seek(from.key, from.recno, e) : tag.next(from.key, from.recno, e);
     else
-        have = inclusive ? tag.prior(from.key, from.recno == UINT32_MAX ? from.recno : from.recno + 1, e)
-                         : tag.prior(from.key, from.recno, e);
+        have = inclusive
+                   ? tag.prior(from.key, from.recno == UINT32_MAX ? from.recno : from.recno + 1, e)
+                   : tag.prior(from.key, from.recno, e);
     while (have) {
         if (m_rangeOnTag && e.key != m_rangeKey)
             return false;
@@ -312,7 +319,8 @@ void Table::first() {
     bool ok;
     if (m_tag >= 0 && !m_rangeOnTag) {
         MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        ok = m_file->tag(m_tag).index->first(e) &&
+             scanFrom({e.recno, e.key}, Dir::Forward, true, found);
     } else {
         start.recno = m_tag >= 0 ? 0 : 1;
         start.key = m_rangeKey;
@@ -334,7 +342,8 @@ void Table::last() {
     bool ok;
     if (m_tag >= 0 && !m_rangeOnTag) {
         MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->last(e) && scanFrom({e.recno, e.key}, Dir::Backward, true, found);
+        ok = m_file->tag(m_tag).index->last(e) &&
+             scanFrom({e.recno, e.key}, Dir::Backward, true, found);
     } else if (m_tag >= 0) {
         ok = scanFrom({UINT32_MAX, m_rangeKey}, Dir::Backward, false, found);
     } else {
@@ -375,7 +384,9 @@ void Table::prior() {
     }
 }
 
-bool Table::isEmpty() const { return !isActive() || (m_recno == 0 && m_state != State::Insert); }
+bool Table::isEmpty() const {
+    return !isActive() || (m_recno == 0 && m_state != State::Insert);
+}
 
 int Table::recordCount() {
     checkActive("count rows");
@@ -383,14 +394,16 @@ int Table::recordCount() {
         (m_tag < 0 || (!m_file->tag(m_tag).index->unique() && !m_file->tag(m_tag).condition)))
         return static_cast<int>(m_file->liveCount());
     int n = 0;
-    if (m_tag >= 0 && (m_rangeOnTag || m_file->tag(m_tag).index->unique() || m_file->tag(m_tag).condition)) {
+    if (m_tag >= 0 &&
+        (m_rangeOnTag || m_file->tag(m_tag).index->unique() || m_file->tag(m_tag).condition)) {
         Position p, found;
         bool ok;
         if (m_rangeOnTag) {
             ok = scanFrom({0, m_rangeKey}, Dir::Forward, true, found);
         } else {
             MdxTag::Entry e;
-            ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+            ok = m_file->tag(m_tag).index->first(e) &&
+                 scanFrom({e.recno, e.key}, Dir::Forward, true, found);
         }
         while (ok) {
             ++n;
@@ -409,10 +422,19 @@ int Table::recordCount() {
 
 int Table::fieldIndexOrThrow(const QString& name) const {
     if (!m_file)
-        throw StoreError(QStringLiteral("Cannot use field %1: the table %2 is not open.").arg(name, m_tableName));
-    int i = m_file->dbf().fieldIndex(name.trimmed().toUpper().toStdString());
+        throw StoreError(QStringLiteral("Cannot use field %1: the table %2 is not open.")
+                             .arg(name, m_tableName));
+    // Field names are ASCII; compared in place because this runs for every field access.
+    const QStringView wanted = QStringView(name).trimmed();
+    const std::vector<DbfField>& fields = m_file->fields();
+    int i = -1;
+    for (size_t k = 0; k < fields.size() && i < 0; ++k)
+        if (QLatin1String(fields[k].name.data(), qsizetype(fields[k].name.size()))
+                .compare(wanted, Qt::CaseInsensitive) == 0)
+            i = int(k);
     if (i < 0)
-        throw StoreError(QStringLiteral("Field %1 does not exist in %2.").arg(name, m_file->displayName()));
+        throw StoreError(
+            QStringLiteral("Field %1 does not exist in %2.").arg(name, m_file->displayName()));
     return i;
 }
 
@@ -472,7 +494,8 @@ QString Table::fieldText(const QString& name) const {
             ++s;
         return QString::fromLatin1(raw.c_str() + s);
     }
-    default: return cp1252::decode(raw);
+    default:
+        return cp1252::decode(raw);
     }
 }
 
@@ -480,24 +503,27 @@ char* Table::editableRecord(const char* what) {
     if (m_state == State::Edit || m_state == State::Insert || m_state == State::SetKey)
         return m_buffer.data();
     if (!isActive())
-        throw StoreError(QStringLiteral("Cannot %1: the table %2 is not open.").arg(QString::fromLatin1(what), m_tableName));
+        throw StoreError(QStringLiteral("Cannot %1: the table %2 is not open.")
+                             .arg(QString::fromLatin1(what), m_tableName));
     throw StoreError(QStringLiteral("Cannot %1: the table %2 is not in edit or insert mode.")
                          .arg(QString::fromLatin1(what), m_file->displayName()));
 }
 
 void Table::writeField(char* rec, int index, const QString& value) {
     const DbfField& f = m_file->fields()[size_t(index)];
-    const QString name = QString::fromStdString(f.name);
+    auto name = [&f] { return QString::fromStdString(f.name); }; // only for messages
     std::string bytes;
     switch (f.type) {
     case 'C': {
         auto encoded = cp1252::encode(value);
         if (!encoded)
-            throw StoreError(QStringLiteral("Field %1 cannot hold the character '%2': it is not in code page 1252.")
-                                 .arg(name, cp1252::firstUnrepresentable(value)));
+            throw StoreError(
+                QStringLiteral(
+                    "Field %1 cannot hold the character '%2': it is not in code page 1252.")
+                    .arg(name(), cp1252::firstUnrepresentable(value)));
         if (int(encoded->size()) > f.length)
             throw StoreError(QStringLiteral("Field %1 holds at most %2 characters; \"%3\" has %4.")
-                                 .arg(name)
+                                 .arg(name())
                                  .arg(f.length)
                                  .arg(value)
                                  .arg(encoded->size()));
@@ -510,13 +536,15 @@ void Table::writeField(char* rec, int index, const QString& value) {
             bool ok = false;
             double v = QLocale::c().toDouble(t, &ok);
             if (!ok)
-                throw StoreError(QStringLiteral("Field %1 needs a number; \"%2\" is not one.").arg(name, value));
+                throw StoreError(QStringLiteral("Field %1 needs a number; \"%2\" is not one.")
+                                     .arg(name(), value));
             QString s = QString::number(v, 'f', f.decimals);
             if (s.size() > f.length)
-                throw StoreError(QStringLiteral("Field %1 holds at most %2 characters; %3 does not fit.")
-                                     .arg(name)
-                                     .arg(f.length)
-                                     .arg(s));
+                throw StoreError(
+                    QStringLiteral("Field %1 holds at most %2 characters; %3 does not fit.")
+                        .arg(name())
+                        .arg(f.length)
+                        .arg(s));
             bytes = s.rightJustified(f.length, u' ').toStdString();
         }
         break;
@@ -525,7 +553,8 @@ void Table::writeField(char* rec, int index, const QString& value) {
         if (!value.trimmed().isEmpty()) {
             QDate d = parseDate(value);
             if (!d.isValid() || d.year() < 1 || d.year() > 9999)
-                throw StoreError(QStringLiteral("Field %1 needs a date; \"%2\" is not one.").arg(name, value));
+                throw StoreError(
+                    QStringLiteral("Field %1 needs a date; \"%2\" is not one.").arg(name(), value));
             bytes = d.toString(QStringLiteral("yyyyMMdd")).toStdString();
         }
         break;
@@ -537,7 +566,8 @@ void Table::writeField(char* rec, int index, const QString& value) {
         else if (t == "F" || t == "FALSE" || t == "N" || t == "NO")
             bytes = "F";
         else if (!t.isEmpty())
-            throw StoreError(QStringLiteral("Field %1 needs True or False; \"%2\" is neither.").arg(name, value));
+            throw StoreError(QStringLiteral("Field %1 needs True or False; \"%2\" is neither.")
+                                 .arg(name(), value));
     }
     }
     bytes.resize(size_t(f.length), ' ');
@@ -575,7 +605,9 @@ void Table::setFieldInteger(const QString& name, qint64 value) {
         emit rowChanged();
 }
 
-void Table::clearField(const QString& name) { setFieldText(name, QString()); }
+void Table::clearField(const QString& name) {
+    setFieldText(name, QString());
+}
 
 // --- editing ---------------------------------------------------------------------------------
 
@@ -608,7 +640,8 @@ void Table::edit() {
         return;
     }
     if (!DbfFile::isLive(rec))
-        throw StoreError(QStringLiteral("The current row of %1 has been deleted.").arg(m_file->displayName()));
+        throw StoreError(
+            QStringLiteral("The current row of %1 has been deleted.").arg(m_file->displayName()));
     m_buffer.assign(rec, size_t(m_file->dbf().recordLength()));
     setState(State::Edit);
 }
@@ -651,7 +684,8 @@ void Table::remove() {
     if (m_state == State::Edit || m_state == State::SetKey)
         cancel();
     if (m_recno == 0)
-        throw StoreError(QStringLiteral("Cannot delete: %1 has no current row.").arg(m_file->displayName()));
+        throw StoreError(
+            QStringLiteral("Cannot delete: %1 has no current row.").arg(m_file->displayName()));
     Position at{m_recno, m_key};
     m_file->remove(m_recno);
     Position found;
@@ -679,7 +713,8 @@ void Table::setKey() {
 
 bool Table::gotoKey() {
     if (m_state != State::SetKey)
-        throw StoreError(QStringLiteral("Cannot search %1: no search key was set.").arg(m_tableName));
+        throw StoreError(
+            QStringLiteral("Cannot search %1: no search key was set.").arg(m_tableName));
     std::string keyRecord = std::move(m_buffer);
     m_buffer.clear();
     setState(State::Browse);
@@ -723,7 +758,8 @@ bool Table::locate(const QString& field, const QString& value) {
         if (v.size() != target.size())
             return false;
         for (size_t i = 0; i < v.size(); ++i)
-            if (cp1252::toUpper(static_cast<unsigned char>(v[i])) != static_cast<unsigned char>(target[i]))
+            if (cp1252::toUpper(static_cast<unsigned char>(v[i])) !=
+                static_cast<unsigned char>(target[i]))
                 return false;
         return true;
     };
@@ -732,7 +768,8 @@ bool Table::locate(const QString& field, const QString& value) {
     bool ok;
     if (m_tag >= 0 && !m_rangeOnTag) {
         MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->first(e) && scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        ok = m_file->tag(m_tag).index->first(e) &&
+             scanFrom({e.recno, e.key}, Dir::Forward, true, found);
     } else {
         ok = scanFrom({m_tag >= 0 ? 0u : 1u, m_rangeKey}, Dir::Forward, true, found);
     }

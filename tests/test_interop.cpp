@@ -1,0 +1,269 @@
+// Our files as other dBASE readers see them, and tables of other writers as we see them.
+#include "datamodule.h"
+#include "schema.h"
+#include "table.h"
+#include "tablefile.h"
+#include "testutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace qn;
+
+namespace {
+
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+// Reads every live row of a table through dbfread and prints it as JSON.
+const char* kDbfreadDump = R"(
+import json, sys, dbfread
+t = dbfread.DBF(sys.argv[1], encoding='cp1252', char_decode_errors='strict')
+rows = [{k: (v.isoformat() if hasattr(v, 'isoformat') else v) for k, v in r.items()} for r in t]
+print(json.dumps({'fields': [[f.name, f.type, f.length] for f in t.fields], 'rows': rows}))
+)";
+
+// For each TAG=EXPR argument: walks the tag in order, then looks every STEP-th live row's key (the
+// blank-padded fields of EXPR joined) up through the tag and prints how many were not found.
+const char* kXbaseCheck = R"(
+use strict; use XBase; use XBase::Index;
+my ($dbfPath, $mdxPath, $step, @tags) = @ARGV;
+my $table = XBase->new(name => $dbfPath) or die XBase->errstr;
+my @fields = $table->field_names;
+for my $spec (@tags) {
+    my ($tag, $expr) = split /=/, $spec;
+    my $idx = XBase::Index->new($mdxPath, tag => $tag) or die XBase::Index->errstr;
+    $idx->prepare_select;
+    my ($walked, $ordered, $prev) = (0, 1, undef);
+    while (my ($k, $r) = $idx->fetch) {
+        $walked++;
+        $ordered = 0 if defined $prev && $k lt $prev;
+        $prev = $k;
+    }
+    my ($missing, $live) = (0, 0);
+    for my $n (0 .. $table->last_record) {
+        my ($deleted, @values) = $table->get_record($n);
+        next if $deleted;
+        next if $live++ % $step;
+        my %row; @row{@fields} = @values;
+        my $key = join '', map { sprintf("%-*s", $table->field_length($_), $row{$_}) }
+                           split /\+/, $expr;
+        $idx->prepare_select_eq($key, $n + 1);
+        my ($k, $r) = $idx->fetch_current;
+        $missing++ unless defined $r && $r == $n + 1;
+    }
+    print "$tag walked=$walked ordered=$ordered missing=$missing live=$live\n";
+}
+)";
+
+} // namespace
+
+class TestInterop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void dbfreadReadsOurRows();
+    void xbaseFindsEveryKeyThroughOurIndex_data();
+    void xbaseFindsEveryKeyThroughOurIndex();
+    void masterTemplatesOpenInOtherReaders();
+    void weReadATableOfAnotherWriter();
+
+private:
+    void fillInventory(int systems);
+    QJsonObject dbfread(const QString& path);
+    QString xbase(const QString& dbf, const QString& mdx, const QStringList& tagExprs,
+                  int step = 1);
+    std::unique_ptr<test::Sandbox> m_box;
+};
+
+void TestInterop::initTestCase() {
+    int rc = -1;
+    test::run(kPython, {"-c", "import dbfread, dbf"}, &rc);
+    if (rc != 0)
+        QFAIL("Debian's python3-dbfread and python3-dbf are needed (the test command installs "
+              "them)");
+    test::run("perl", {"-MXBase", "-MXBase::Index", "-e", "1"}, &rc);
+    if (rc != 0)
+        QFAIL("Perl's XBase (libdbd-xbase-perl) is needed (the test command installs it)");
+}
+
+void TestInterop::init() {
+    m_box = std::make_unique<test::Sandbox>();
+}
+
+QJsonObject TestInterop::dbfread(const QString& path) {
+    int rc = -1;
+    QByteArray out = test::run(kPython, {"-c", kDbfreadDump, path}, &rc);
+    if (rc != 0)
+        qWarning() << "dbfread failed on" << path;
+    return QJsonDocument::fromJson(out).object();
+}
+
+QString TestInterop::xbase(const QString& dbf, const QString& mdx, const QStringList& tagExprs,
+                           int step) {
+    int rc = -1;
+    QByteArray out = test::run(
+        "perl", QStringList{"-e", kXbaseCheck, dbf, mdx, QString::number(step)} + tagExprs, &rc);
+    return rc == 0 ? QString::fromLatin1(out) : QStringLiteral("perl failed");
+}
+
+void TestInterop::fillInventory(int systems) {
+    m_box->createInventory();
+    Table ip(m_box->engine());
+    ip.setDatabaseName("IP");
+    ip.setTableName("IP.dbf");
+    ip.open();
+    const char* types[] = {"UNIX", "PC  ", "MAC ", "PRNT"};
+    for (int i = 0; i < systems; ++i) {
+        ip.append();
+        ip.setFieldText("SysID", QString("A%1").arg(i % 997 * 7 + i / 997, 7, 10, QChar('0')));
+        ip.setFieldText("Computer", QString::fromUtf8("host-%1-é").arg(i));
+        ip.setFieldText("IP1", "10");
+        ip.setFieldText("IP2", QString::number(i / 65536));
+        ip.setFieldText("IP3", QString::number(i / 256 % 256));
+        ip.setFieldText("IP4", QString::number(i % 256));
+        ip.setFieldText("IPString", ip.fieldText("IP1") + ip.fieldText("IP2") +
+                                        ip.fieldText("IP3") + ip.fieldText("IP4"));
+        if (i % 3 == 0)
+            ip.setFieldText("Alias1", QString::fromUtf8("€alias%1").arg(i % 50));
+        ip.setFieldText("Type", types[i % 4]);
+        ip.post();
+    }
+    // Some deleted rows, which no reader may see and no tag may hold.
+    ip.first();
+    for (int i = 0; i < 5; ++i)
+        ip.remove();
+    ip.close();
+
+    Table sys(m_box->engine());
+    sys.setDatabaseName("IP");
+    sys.setTableName("Systems.dbf");
+    sys.open();
+    for (auto [id, first, last, company] :
+         {std::tuple{"A0000001", "Zoë", "O'Brien", "Acme"},
+          std::tuple{"A0000002", "Ann", "Lee", ""}, std::tuple{"A0000003", "Bo", "Lee", "Acme"}}) {
+        sys.append();
+        sys.setFieldText("SysID", id);
+        sys.setFieldText("UserFirst", QString::fromUtf8(first));
+        sys.setFieldText("UserLast", last);
+        sys.setFieldText("Company", company);
+        sys.setFieldDateTime("Date", QDateTime(QDate(2026, 12, 6), QTime(9, 30)));
+        sys.post();
+    }
+}
+
+void TestInterop::dbfreadReadsOurRows() {
+    fillInventory(300);
+    QJsonObject ip = dbfread(m_box->file("IP.dbf"));
+    QJsonArray rows = ip["rows"].toArray();
+    QCOMPARE(rows.size(), 295);
+    QCOMPARE(rows[0].toObject()["COMPUTER"].toString(), QString::fromUtf8("host-5-é"));
+    QCOMPARE(rows[0].toObject()["ALIAS1"].toString(), QString());
+    QCOMPARE(rows[4].toObject()["ALIAS1"].toString(), QString::fromUtf8("€alias9"));
+    QCOMPARE(rows[294].toObject()["IPSTRING"].toString(), QString("100143"));
+    QCOMPARE(ip["fields"].toArray()[6].toArray(), QJsonArray({"IPSTRING", "C", 12}));
+
+    QJsonObject sys = dbfread(m_box->file("Systems.dbf"));
+    rows = sys["rows"].toArray();
+    QCOMPARE(rows.size(), 3);
+    QJsonObject zoe = rows[0].toObject();
+    QCOMPARE(zoe["USERFIRST"].toString(), QString::fromUtf8("Zoë"));
+    QCOMPARE(zoe["USERLAST"].toString(), QString("O'Brien"));
+    QCOMPARE(zoe["DATE"].toString(), QString("2026-12-06"));
+    QCOMPARE(rows[1].toObject()["COMPANY"].toString(), QString());
+}
+
+void TestInterop::xbaseFindsEveryKeyThroughOurIndex_data() {
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("step");
+    QTest::newRow("one leaf") << 40 << 1;
+    // Looking up a sample keeps the Perl side quick; the walk still covers every key.
+    QTest::newRow("three levels") << 6000 << 7;
+}
+
+void TestInterop::xbaseFindsEveryKeyThroughOurIndex() {
+    QFETCH(int, rows);
+    QFETCH(int, step);
+    fillInventory(rows);
+    const int live = rows - 5;
+    QString out = xbase(
+        m_box->file("IP.dbf"), m_box->file("IP.mdx"),
+        {"SYSID=SYSID", "IP=IPSTRING", "TYPE=TYPE", "COMPUTER=COMPUTER", "ALIAS1=ALIAS1"}, step);
+    for (const char* tag : {"SYSID", "IP", "TYPE", "COMPUTER", "ALIAS1"}) {
+        QString line = QString("%1 walked=%2 ordered=1 missing=0 live=%2").arg(tag).arg(live);
+        QVERIFY2(out.contains(line), qPrintable(out));
+    }
+    out = xbase(m_box->file("Systems.dbf"), m_box->file("Systems.mdx"),
+                {"USER=USERFIRST+USERLAST", "SYSID=SYSID"});
+    QVERIFY2(out.contains("USER walked=3 ordered=1 missing=0 live=3"), qPrintable(out));
+    // The unique company tag holds each company once: "" and "Acme".
+    out = xbase(m_box->file("Systems.dbf"), m_box->file("Systems.mdx"), {"COMPANY=COMPANY"});
+    QVERIFY2(out.contains("COMPANY walked=2 ordered=1"), qPrintable(out));
+}
+
+void TestInterop::masterTemplatesOpenInOtherReaders() {
+    QString master = test::buildDir() + "/Master";
+    QVERIFY2(QFile::exists(master + "/IP.dbf"), "build/Master is missing");
+    for (QString base : {"IP", "Resources", "Systems", "Software", "Hardware"}) {
+        for (const QString& ext : schema::extensions())
+            QVERIFY2(QFile::exists(master + '/' + base + ext), qPrintable(base + ext));
+        QJsonObject t = dbfread(master + '/' + base + ".dbf");
+        QVERIFY2(!t["fields"].toArray().isEmpty(), qPrintable(base));
+        QCOMPARE(t["rows"].toArray().size(), 0);
+        const schema::TableSchema& s = schema::table(base);
+        QStringList tags;
+        for (const TagSpec& tag : s.tags)
+            tags << QString::fromStdString(tag.name) + "=" + QString::fromStdString(tag.expression);
+        QString out = xbase(master + '/' + base + ".dbf", master + '/' + base + ".mdx", tags);
+        QCOMPARE(out.count("walked=0 ordered=1 missing=0 live=0"), int(s.tags.size()));
+    }
+    // The engine opens them too, under the name the program uses for the pool.
+    QDir().mkpath(m_box->dbPath());
+    QFile::copy(master + "/Resources.dbf", m_box->file("Resources.dbf"));
+    QFile::copy(master + "/Resources.mdx", m_box->file("Resources.mdx"));
+    DataModule dm(m_box->engine());
+    dm.ResourceTableOpenClose("MAIN", "", false, true);
+    QVERIFY(dm.ResourceTable->isEmpty());
+}
+
+void TestInterop::weReadATableOfAnotherWriter() {
+    const char* write = R"(
+import sys, dbf, datetime
+t = dbf.Table(sys.argv[1], 'NAME C(20); QTY N(7,2); BORN D; OK L', dbf_type='db3', codepage='cp1252')
+t.open(dbf.READ_WRITE)
+t.append(('Zoë Müller', 12.5, datetime.date(1990, 2, 28), True))
+t.append(('deleted', 1, None, False))
+t.append(('O\'Brien', -3, datetime.date(2026, 12, 6), False))
+dbf.delete(t[1])
+t.close()
+)";
+    QString path = m_box->file("Other.dbf");
+    int rc = -1;
+    test::run(kPython, {"-c", write, path}, &rc);
+    QCOMPARE(rc, 0);
+    Table t(m_box->engine());
+    t.setDatabaseName("IP");
+    t.setTableName("OTHER.DBF");
+    t.open();
+    QCOMPARE(t.recordCount(), 2);
+    QCOMPARE(t.fieldText("Name"), QString::fromUtf8("Zoë Müller"));
+    QCOMPARE(t.fieldText("Qty").trimmed(), QString("12.50"));
+    QCOMPARE(t.fieldText("OK"), QString("True"));
+    QVERIFY(t.locate("name", "o'brien"));
+    QCOMPARE(t.fieldText("Qty").trimmed(), QString("-3.00"));
+    QCOMPARE(t.fieldText("Ok"), QString("False"));
+    // What we write there, the other program reads back.
+    t.edit();
+    t.setFieldText("Name", QString::fromUtf8("Ærø"));
+    t.post();
+    t.close();
+    QJsonObject back = dbfread(path);
+    QCOMPARE(back["rows"].toArray()[1].toObject()["NAME"].toString(), QString::fromUtf8("Ærø"));
+}
+
+QTEST_GUILESS_MAIN(TestInterop)
+#include "test_interop.moc"
