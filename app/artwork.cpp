@@ -1,0 +1,42 @@
+#include "artwork.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <array>
+
+namespace qn::artwork {
+
+QPixmap titlePicture(QSize size) {
+    QPixmap pm(size.isEmpty() ? QSize(401, 187) : size);
+    const qreal w = pm.width(), h = pm.height();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, h);
+    sky.setColorAt(0, QColor(214, 228, 242));
+    sky.setColorAt(1, QColor(250, 244, 230));
+    p.fillRect(pm.rect(), sky);
+
+    // Nodes laid out on a fixed pattern, scaled to the picture, joined to a hub.
+    const std::array<QPointF, 7> nodes = {
+        QPointF(0.08, 0.78), QPointF(0.22, 0.90), QPointF(0.40, 0.82), QPointF(0.60, 0.92),
+        QPointF(0.78, 0.80), QPointF(0.92, 0.90), QPointF(0.86, 0.62)};
+    const QPointF hub(0.5 * w, 0.70 * h);
+    p.setPen(QPen(QColor(120, 140, 170, 160), std::max(1.0, h / 120)));
+    for (const QPointF& n : nodes)
+        p.drawLine(hub, QPointF(n.x() * w, n.y() * h));
+    const qreal r = std::max(2.0, h / 40);
+    p.setPen(Qt::NoPen);
+    for (const QPointF& n : nodes) {
+        QRectF box(n.x() * w - 1.6 * r, n.y() * h - r, 3.2 * r, 2 * r);
+        p.setBrush(QColor(70, 90, 130));
+        p.drawRoundedRect(box, r / 3, r / 3);
+        p.setBrush(QColor(160, 200, 235));
+        p.drawRect(box.adjusted(r / 3, r / 3, -r / 3, -r / 3));
+    }
+    p.setBrush(QColor(128, 0, 0));
+    p.drawEllipse(hub, 1.4 * r, 1.4 * r);
+    return pm;
+}
+
+} // namespace qn::artwork

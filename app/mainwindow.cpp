@@ -1,0 +1,226 @@
+#include "mainwindow.h"
+
+#include "aboutbox.h"
+#include "adminpanel.h"
+#include "appstate.h"
+#include "artwork.h"
+#include "messageservice.h"
+#include "passwordwindow.h"
+#include "provisioning.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QScreen>
+
+namespace qn {
+
+MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::MainWindow>()), m_state(state),
+      m_engine(engine) {
+    m_ui->setupUi(this);
+    // Minimise only: the program ends through File > Quit.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowMinimizeButtonHint);
+
+    m_ui->Image1->setPixmap(artwork::titlePicture(m_ui->Image1->size()));
+    QFont big = m_ui->Label1->font();
+    big.setPixelSize(101);
+    m_ui->Label1->setFont(big);
+    m_ui->Label2->setFont(big);
+    QPalette maroon = m_ui->Label2->palette();
+    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    m_ui->Label2->setPalette(maroon);
+    QFont small = m_ui->Label3->font();
+    small.setPixelSize(9);
+    m_ui->Label3->setFont(small);
+    for (QWidget* w : {static_cast<QWidget*>(m_ui->Label1), static_cast<QWidget*>(m_ui->Label2),
+                       static_cast<QWidget*>(m_ui->Label3)})
+        w->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_ui->Memo1->hide();
+    m_ui->Memo2->hide();
+
+    // A fixed window: the picture's client area plus the menu bar.
+    m_ui->centralwidget->setFixedSize(401, 187);
+    setFixedSize(401, 187 + m_ui->MainMenu1->sizeHint().height());
+    setFocusPolicy(Qt::StrongFocus);
+
+    connect(m_ui->Quit1, &QAction::triggered, this, &MainWindow::Quit1Click);
+    connect(m_ui->Create2, &QAction::triggered, this, &MainWindow::Find1Click);
+    connect(m_ui->Find3, &QAction::triggered, this, &MainWindow::Find3Click);
+    connect(m_ui->ViewNew1, &QAction::triggered, this, &MainWindow::ViewNew1Click);
+    connect(m_ui->Find2, &QAction::triggered, this, &MainWindow::Find2Click);
+    connect(m_ui->Create1, &QAction::triggered, this, &MainWindow::Create1Click);
+    connect(m_ui->View1, &QAction::triggered, this, &MainWindow::View1Click);
+    connect(m_ui->Resources1, &QAction::triggered, this, &MainWindow::Resources1Click);
+    connect(m_ui->Admin1, &QMenu::aboutToShow, this, &MainWindow::Admin1Click);
+    connect(m_ui->SetupCompanyInfo1, &QAction::triggered, this,
+            &MainWindow::SetupCompanyInfo1Click);
+    connect(m_ui->SetupDatabaseInfo1, &QAction::triggered, this,
+            &MainWindow::SetupDatabaseInfo1Click);
+    connect(m_ui->ResetPassword1, &QAction::triggered, this, &MainWindow::ResetPassword1Click);
+    connect(m_ui->About1, &QAction::triggered, this, &MainWindow::About1Click);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setWindows(AdminPanel* admin, PasswordWindow* password, AboutBox* about) {
+    m_admin = admin;
+    m_password = password;
+    m_about = about;
+}
+
+void MainWindow::FormCreate() {
+    m_state.AdminUnlocked = false;
+    m_state.WorkingFolder = QDir::currentPath();
+    m_state.SettingsFilePath = m_state.WorkingFolder + QDir::separator() + settings::fileName();
+    if (QFileInfo::exists(m_state.SettingsFilePath)) {
+        m_state.SetupStatus = QStringLiteral("Old");
+        settings::load(m_state.SettingsFilePath, m_state.settings, [this](const QString& path) {
+            provisioning::startup(path, m_state.WorkingFolder, m_engine);
+        });
+    } else {
+        m_ui->System1->menuAction()->setEnabled(false);
+        m_ui->HostFile1->menuAction()->setEnabled(false);
+        m_ui->Resources1->setEnabled(false);
+        m_state.SetupStatus = QStringLiteral("New");
+    }
+}
+
+void MainWindow::FormActivate() {
+    if (m_state.SetupStatus != QLatin1String("New") || m_state.SetupPrompted)
+        return;
+    // Set first: the box itself deactivates and reactivates this window.
+    m_state.SetupPrompted = true;
+    if (MessageService::prompt(this, QStringLiteral("Setup File not found. Press OK to create!")) &&
+        m_admin)
+        m_admin->widget()->show();
+}
+
+void MainWindow::FormKeyPress(QChar key) {
+    if (key != u'A')
+        return;
+    m_state.WorkingFolder = QDir::currentPath();
+    m_state.SettingsFilePath = m_state.WorkingFolder + QDir::separator() + settings::fileName();
+    if (QFileInfo::exists(m_state.SettingsFilePath)) {
+        settings::load(m_state.SettingsFilePath, m_state.settings);
+        if (m_admin)
+            m_admin->fillFromSettings(m_state.settings, false);
+    }
+    if (!m_admin)
+        return;
+    if (!m_admin->oldPassword().isEmpty()) {
+        if (m_password)
+            m_password->showWindow();
+    } else {
+        m_admin->widget()->show();
+    }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const QString text = event->text();
+    if (text.size() == 1)
+        FormKeyPress(text.front());
+    QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // No close box: File > Quit ends the program. A window manager's close request does too.
+    event->accept();
+    Quit1Click();
+}
+
+void MainWindow::enableSetupMenus() {
+    m_ui->System1->menuAction()->setEnabled(true);
+    m_ui->HostFile1->menuAction()->setEnabled(true);
+    m_ui->Resources1->setEnabled(true);
+}
+
+void MainWindow::setViewNewEnabled(bool on) {
+    m_ui->ViewNew1->setEnabled(on);
+}
+
+bool MainWindow::setupMenusEnabled() const {
+    return m_ui->System1->menuAction()->isEnabled() && m_ui->HostFile1->menuAction()->isEnabled() &&
+           m_ui->Resources1->isEnabled();
+}
+
+void MainWindow::run(const std::function<void()>& task) {
+    if (task)
+        task();
+}
+
+void MainWindow::Quit1Click() {
+    QApplication::quit();
+}
+void MainWindow::Find1Click() {
+    run(m_tasks.createSystem);
+}
+void MainWindow::Find3Click() {
+    run(m_tasks.autoFind);
+}
+void MainWindow::ViewNew1Click() {
+    run(m_tasks.viewNew);
+}
+void MainWindow::Find2Click() {
+    run(m_tasks.findSystem);
+}
+void MainWindow::Create1Click() {
+    run(m_tasks.createHosts);
+}
+void MainWindow::View1Click() {
+    run(m_tasks.viewHosts);
+}
+void MainWindow::Resources1Click() {
+    run(m_tasks.resources);
+}
+
+void MainWindow::Admin1Click() {
+    if (m_state.AdminUnlocked && !m_state.settings.Password.isEmpty() &&
+        m_state.SetupStatus == QLatin1String("New"))
+        return;
+    if (m_password)
+        m_password->showWindow();
+}
+
+void MainWindow::openAdminPage(int page) {
+    if (!m_admin)
+        return;
+    m_admin->fillFromSettings(m_state.settings, false);
+    if (!m_state.AdminUnlocked) {
+        if (m_password)
+            m_password->showWindow();
+        return;
+    }
+    m_admin->selectPage(AdminPanel::Page(page));
+    m_admin->widget()->show();
+}
+
+void MainWindow::SetupCompanyInfo1Click() {
+    openAdminPage(int(AdminPanel::Page::Company));
+}
+void MainWindow::SetupDatabaseInfo1Click() {
+    openAdminPage(int(AdminPanel::Page::Database));
+}
+void MainWindow::ResetPassword1Click() {
+    openAdminPage(int(AdminPanel::Page::Password));
+}
+
+void MainWindow::About1Click() {
+    if (m_about)
+        m_about->exec();
+}
+
+} // namespace qn

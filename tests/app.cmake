@@ -1,0 +1,3 @@
+quillnet_add_test(test_settings test_settings.cpp LIBS quillnet_app)
+quillnet_add_test(test_provisioning test_provisioning.cpp LIBS quillnet_app)
+quillnet_add_test(test_startup test_startup.cpp LIBS quillnet_program)

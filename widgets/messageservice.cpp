@@ -1,0 +1,83 @@
+#include "messageservice.h"
+
+#include <QApplication>
+#include <QQueue>
+
+namespace qn {
+namespace {
+
+struct TestState {
+    bool on = false;
+    QQueue<QMessageBox::StandardButton> answers;
+    QList<MessageService::Shown> shown;
+};
+
+TestState& testState() {
+    static TestState s;
+    return s;
+}
+
+QString appCaption() {
+    QString name = QApplication::applicationDisplayName();
+    return name.isEmpty() ? QStringLiteral("Quillnet") : name;
+}
+
+} // namespace
+
+void MessageService::information(QWidget* parent, const QString& text) {
+    show(parent, Kind::Information, appCaption(), text, QMessageBox::NoIcon, QMessageBox::Ok,
+         QMessageBox::Ok);
+}
+
+bool MessageService::alert(QWidget* parent, const QString& text) {
+    return show(parent, Kind::Alert, QStringLiteral("Alert!"), text, QMessageBox::Warning,
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+bool MessageService::prompt(QWidget* parent, const QString& text) {
+    return show(parent, Kind::Prompt, QStringLiteral("ERROR!"), text, QMessageBox::NoIcon,
+                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+void MessageService::error(QWidget* parent, const QString& text) {
+    show(parent, Kind::Error, appCaption(), text, QMessageBox::Critical, QMessageBox::Ok,
+         QMessageBox::Ok);
+}
+
+void MessageService::setTestMode(bool on) {
+    TestState& s = testState();
+    s.on = on;
+    s.answers.clear();
+    s.shown.clear();
+}
+
+bool MessageService::testMode() {
+    return testState().on;
+}
+
+void MessageService::queueAnswer(QMessageBox::StandardButton answer) {
+    testState().answers.enqueue(answer);
+}
+
+QList<MessageService::Shown> MessageService::takeShown() {
+    return std::exchange(testState().shown, {});
+}
+
+QMessageBox::StandardButton MessageService::show(QWidget* parent, Kind kind, const QString& caption,
+                                                 const QString& text, QMessageBox::Icon icon,
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton) {
+    TestState& s = testState();
+    if (s.on) {
+        s.shown.append({kind, caption, text});
+        if (s.answers.isEmpty())
+            return defaultButton;
+        QMessageBox::StandardButton a = s.answers.dequeue();
+        return buttons.testFlag(a) ? a : defaultButton;
+    }
+    QMessageBox box(icon, caption, text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+} // namespace qn
