@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QProcess;
+
+namespace qn::discovery {
+
+/// Starts one program and reports when it has ended. Replaceable so that tests can stand in
+/// for the listing batch.
+class ProcessRunner : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~ProcessRunner() override = default;
+
+    /// Starts program with args in workingDirectory. finished() follows exactly once, also when
+    /// the program could not be started.
+    virtual void start(const QString& program, const QStringList& args,
+                       const QString& workingDirectory) = 0;
+    virtual bool isRunning() const = 0;
+
+signals:
+    /// exitCode is -1 when the program did not start or was killed by a signal.
+    void finished(int exitCode);
+};
+
+/// The real runner, on QProcess. The program's output is discarded.
+class QProcessRunner : public ProcessRunner {
+    Q_OBJECT
+public:
+    explicit QProcessRunner(QObject* parent = nullptr);
+    ~QProcessRunner() override;
+
+    void start(const QString& program, const QStringList& args,
+               const QString& workingDirectory) override;
+    bool isRunning() const override;
+
+private:
+    QProcess* m_process = nullptr;
+    bool m_running = false;
+};
+
+/// Runs the listing batch netview.sh of the working folder with /bin/sh, in that folder, and
+/// then reads the listing file net.txt there. The batch's exit status is not checked: whatever
+/// the listing file then holds is read.
+class ListingRunner : public QObject {
+    Q_OBJECT
+public:
+    /// Without a runner a QProcessRunner is used.
+    explicit ListingRunner(const QString& workingFolder,
+                           std::unique_ptr<ProcessRunner> runner = nullptr,
+                           QObject* parent = nullptr);
+    ~ListingRunner() override;
+
+    static QString batchName() { return QStringLiteral("netview.sh"); }
+    static QString listingName() { return QStringLiteral("net.txt"); }
+    QString workingFolder() const { return m_workingFolder; }
+    QString batchPath() const;
+    QString listingPath() const;
+
+    /// Starts the batch; ignored while a run is in progress. Returns whether it started.
+    bool start();
+    bool isRunning() const { return m_running; }
+
+    /// Runs the batch and reads the listing, servicing events while it waits. Throws qn::Error
+    /// when the listing cannot be read (or a run is already in progress).
+    QStringList runAndWait();
+
+signals:
+    /// The batch ended and the listing was read.
+    void finished(const QStringList& names);
+    /// The batch ended but the listing could not be read; message is for the user.
+    void failed(const QString& message);
+
+private:
+    void batchEnded();
+
+    QString m_workingFolder;
+    std::unique_ptr<ProcessRunner> m_runner;
+    bool m_running = false;
+};
+
+} // namespace qn::discovery

@@ -1,0 +1,76 @@
+#include "newcomputers.h"
+
+#include "datamodule.h"
+#include "table.h"
+
+#include <QDateTime>
+
+namespace qn::discovery {
+
+Octets Octets::split(const QString& address) {
+    Octets o;
+    QString* parts[] = {&o.ip1, &o.ip2, &o.ip3};
+    qsizetype from = 0;
+    for (QString* part : parts) {
+        const qsizetype dot = address.indexOf(u'.', from);
+        if (dot < 0) {
+            *part = address.mid(from);
+            return o;
+        }
+        *part = address.mid(from, dot - from);
+        from = dot + 1;
+    }
+    o.ip4 = address.mid(from);
+    return o;
+}
+
+namespace {
+
+// Appends one row through fill and posts it; on an error the half-written row is dropped so
+// that no later move posts it, and the table is closed.
+template <typename OpenClose, typename Fill>
+void appendRow(Table& table, OpenClose openClose, Fill fill) {
+    openClose(true);
+    try {
+        table.append();
+        fill(table);
+        table.post();
+    } catch (...) {
+        if (table.state() == Table::State::Insert)
+            table.cancel();
+        openClose(false);
+        throw;
+    }
+    openClose(false);
+}
+
+} // namespace
+
+void addNewComputers(DataModule& data, NewComputers& computers,
+                     const std::function<QString()>& allocate) {
+    auto ipOpenClose = [&](bool open) { data.IPTableOpenClose(QString(), QString(), false, open); };
+    auto sysOpenClose = [&](bool open) {
+        data.SysTableOpenClose(QString(), QString(), false, open);
+    };
+    for (qsizetype k = 0; k < computers.size(); ++k) {
+        const QString sysId = allocate();
+        const Octets octets = Octets::split(computers.addresses.at(k));
+        const QString& name = computers.names.at(k);
+        appendRow(*data.IPTable, ipOpenClose, [&](Table& ip) {
+            ip.setFieldText(QStringLiteral("SYSID"), sysId);
+            ip.setFieldText(QStringLiteral("IP1"), octets.ip1);
+            ip.setFieldText(QStringLiteral("IP2"), octets.ip2);
+            ip.setFieldText(QStringLiteral("IP3"), octets.ip3);
+            ip.setFieldText(QStringLiteral("IP4"), octets.ip4);
+            ip.setFieldText(QStringLiteral("COMPUTER"), name);
+            ip.setFieldText(QStringLiteral("IPSTRING"), octets.key());
+        });
+        appendRow(*data.SysTable, sysOpenClose, [&](Table& sys) {
+            sys.setFieldText(QStringLiteral("SYSID"), sysId);
+            sys.setFieldDateTime(QStringLiteral("DATE"), QDateTime::currentDateTime());
+        });
+    }
+    computers.clear();
+}
+
+} // namespace qn::discovery
