@@ -79,7 +79,9 @@ neighbours() {
         while read -r addr; do
             have getent || break
             host=$(limited getent hosts "$addr" | awk 'NR == 1 { print $2 }')
-            [ -n "$host" ] && printf '%s\t%s\n' "$host" "$addr"
+            if [ -n "$host" ]; then
+                printf '%s\t%s\n' "$host" "$addr"
+            fi
         done
 }
 
@@ -104,9 +106,13 @@ add() {
 } >>"$tmp"
 
 # Each source's lines are read by the shell itself, so "seen" outlives the pipe.
-netbios >"$tmp.src" && add NetBIOS <"$tmp.src"
-mdns >"$tmp.src" && add mDNS <"$tmp.src"
-neighbours >"$tmp.src" && add neighbour <"$tmp.src"
+# A source that is missing or fails adds nothing.
+netbios >"$tmp.src"
+add NetBIOS <"$tmp.src"
+mdns >"$tmp.src"
+add mDNS <"$tmp.src"
+neighbours >"$tmp.src"
+add neighbour <"$tmp.src"
 rm -f "$tmp.src"
 
 printf 'The command completed successfully.\r\n' >>"$tmp"
