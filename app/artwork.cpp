@@ -1,11 +1,39 @@
 #include "artwork.h"
 
+#include <QEvent>
 #include <QLinearGradient>
+#include <QObject>
 #include <QPainter>
 #include <QPainterPath>
+#include <QWidget>
 #include <array>
 
 namespace qn::artwork {
+namespace {
+
+class ColourPainter : public QObject {
+public:
+    ColourPainter(QWidget* widget, QPixmap picture)
+        : QObject(widget), m_picture(std::move(picture)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto* w = static_cast<QWidget*>(watched);
+        QPainter p(w);
+        p.drawPixmap(w->rect(), m_picture);
+        return true;
+    }
+
+private:
+    QPixmap m_picture;
+};
+
+} // namespace
+
+void paintInColour(QWidget* widget, const QPixmap& picture) {
+    widget->installEventFilter(new ColourPainter(widget, picture));
+    widget->update();
+}
 
 QPixmap titlePicture(QSize size) {
     QPixmap pm(size.isEmpty() ? QSize(401, 187) : size);
@@ -13,8 +41,8 @@ QPixmap titlePicture(QSize size) {
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, h);
-    sky.setColorAt(0, QColor(214, 228, 242));
-    sky.setColorAt(1, QColor(250, 244, 230));
+    sky.setColorAt(0, QColor(176, 204, 236));
+    sky.setColorAt(1, QColor(248, 238, 218));
     p.fillRect(pm.rect(), sky);
 
     // Nodes laid out on a fixed pattern, scaled to the picture, joined to a hub.

@@ -26,7 +26,8 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowMinimizeButtonHint);
 
-    m_ui->Image1->setPixmap(artwork::titlePicture(m_ui->Image1->size()));
+    // The picture takes no input, yet should not be drawn greyed like a disabled label.
+    artwork::paintInColour(m_ui->Image1, artwork::titlePicture(m_ui->Image1->size()));
     QFont big = m_ui->Label1->font();
     big.setPixelSize(101);
     m_ui->Label1->setFont(big);

@@ -1,3 +1,4 @@
 quillnet_add_test(test_settings test_settings.cpp LIBS quillnet_app)
 quillnet_add_test(test_provisioning test_provisioning.cpp LIBS quillnet_app)
 quillnet_add_test(test_startup test_startup.cpp LIBS quillnet_program)
+quillnet_add_test(test_launch test_launch.cpp)

@@ -1,6 +1,535 @@
+// The program's start, first run, password gate and administration, driven like a user would.
+#include "aboutbox.h"
+#include "adminwindow.h"
+#include "application.h"
+#include "appstate.h"
+#include "engine.h"
+#include "mainwindow.h"
+#include "messageservice.h"
+#include "passwordwindow.h"
+#include "program.h"
+#include "provisioning.h"
+#include "testutil.h"
+#include "ui_aboutbox.h"
+#include "ui_adminwindow.h"
+#include "ui_mainwindow.h"
+#include "ui_passwordwindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+using namespace qn;
+using Kind = MessageService::Kind;
+
+namespace {
+
+// A working folder with Master tables and a private engine configuration, made current.
+class Workspace {
+public:
+    Workspace() : m_old(QDir::currentPath()) {
+        QDir().mkpath(m_dir.filePath("Master"));
+        const QString master = test::buildDir() + "/Master";
+        for (const QString& f : QDir(master).entryList(QDir::Files))
+            QFile::copy(master + '/' + f, m_dir.filePath("Master/" + f));
+        m_engine = std::make_unique<Engine>(m_dir.filePath("engine.cfg"));
+        QDir::setCurrent(m_dir.path());
+    }
+    ~Workspace() { QDir::setCurrent(m_old); }
+    QString path(const QString& name = {}) const {
+        return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
+    }
+    Engine& engine() { return *m_engine; }
+    void writeSettings(const QByteArray& bytes) {
+        QFile f(path("setup.nfo"));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+    }
+    QByteArray settingsBytes() const {
+        QFile f(path("setup.nfo"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    }
+    QString alias() {
+        m_engine->initialize();
+        QString p = m_engine->hasAlias("IP") ? m_engine->aliasPath("IP") : QString("<none>");
+        m_engine->shutdown();
+        return p;
+    }
+
+private:
+    QString m_old;
+    QTemporaryDir m_dir;
+    std::unique_ptr<Engine> m_engine;
+};
+
+QByteArray settingsFile(const QString& db, const QByteArray& passwordLines) {
+    return db.toLocal8Bit() +
+           "\r\nQN\r\nAcme\r\n1 Main St\r\nSpringfield\r\nIL\r\n62701\r\n"
+           "555-0100\r\n555-0101\r\nit@acme.example\r\n" +
+           passwordLines;
+}
+
+bool menusEnabled(MainWindow& w) {
+    return w.setupMenusEnabled();
+}
+
+QStringList texts(const QList<MessageService::Shown>& shown) {
+    QStringList out;
+    for (const auto& s : shown)
+        out << s.text;
+    return out;
+}
+
+} // namespace
+
 class TestStartup : public QObject {
     Q_OBJECT
+private slots:
+    void init() { MessageService::setTestMode(true); }
+    void firstRunAsNewUser();
+    void firstRunPromptCancelled();
+    void startWithSettingsFile();
+    void startWithUnreachableFolder();
+    void startWithBadPasswordLine();
+    void passwordGate();
+    void passwordGateWithEmptyPassword();
+    void adminMenuAfterUnlock();
+    void capitalAShortcut();
+    void adminSaveRules();
+    void adminSaveRefusesAndKeepsOldSettings();
+    void sectionButtonsAndCancel();
+    void aboutBox();
 };
-QTEST_MAIN(TestStartup)
+
+void TestStartup::firstRunAsNewUser() {
+    Workspace ws;
+    Program p(ws.engine());
+    MainWindow& main = p.TForm6();
+    QCOMPARE(main.objectName(), QString("TForm6"));
+    QCOMPARE(p.state().SetupStatus, QString("New"));
+    QVERIFY(!main.ui().System1->menuAction()->isEnabled());
+    QVERIFY(!main.ui().HostFile1->menuAction()->isEnabled());
+    QVERIFY(!main.ui().Resources1->isEnabled());
+    QVERIFY(main.ui().Admin1->menuAction()->isEnabled());
+    QVERIFY(!main.ui().ViewNew1->isEnabled());
+
+    MessageService::queueAnswer(QMessageBox::Ok);
+    p.start();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    QApplication::setActiveWindow(&main);
+    QTRY_COMPARE(QApplication::activeWindow(), &main);
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, Kind::Prompt);
+    QCOMPARE(shown[0].caption, QString("ERROR!"));
+    QCOMPARE(shown[0].text, QString("Setup File not found. Press OK to create!"));
+    AdminWindow& admin = p.TForm16();
+    QVERIFY(admin.isVisible());
+    QVERIFY(!p.TForm17().isVisible()); // no password question
+    QVERIFY(admin.ui().IPNewPath->text().isEmpty());
+    QVERIFY(admin.ui().CName->text().isEmpty());
+
+    // Coming back to the main window does not ask again.
+    QApplication::setActiveWindow(&admin);
+    QTRY_COMPARE(QApplication::activeWindow(), &admin);
+    QApplication::setActiveWindow(&main);
+    QTRY_COMPARE(QApplication::activeWindow(), &main);
+    QVERIFY(MessageService::takeShown().isEmpty());
+
+    const QString db = ws.path("inventory");
+    admin.ui().IPNewPath->setText(db);
+    admin.ui().NewPrefixEdit->setText("ABC");
+    admin.ui().CName->setText("Acme");
+    admin.ui().CAddress->setText("1 Main St");
+    admin.ui().CCity->setText("Springfield");
+    admin.ui().CState->setText("IL");
+    admin.ui().CZip->setText("62701");
+    admin.ui().CPhone->setText("555-0100");
+    admin.ui().CFax->setText("555-0101");
+    admin.ui().CEmail->setText("it@acme.example");
+    admin.ui().NewPassword->setText("abc");
+    admin.ui().NewPassword2->setText("abc");
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+
+    QVERIFY(MessageService::takeShown().isEmpty());
+    QCOMPARE(ws.settingsBytes(),
+             db.toLocal8Bit() + "\r\nABC\r\nAcme\r\n1 Main St\r\nSpringfield\r\nIL\r\n62701\r\n"
+                                "555-0100\r\n555-0101\r\nit@acme.example\r\n97\r\n98\r\n99\r\n");
+    QCOMPARE(QDir(db).entryList(QDir::Files).size(), 20);
+    QCOMPARE(ws.alias(), db);
+    QVERIFY(menusEnabled(main));
+    QVERIFY(main.isVisible());
+    QVERIFY(!admin.isVisible());
+    // Saved values take effect at the next load, not in this run's record.
+    QVERIFY(p.state().settings.Password.isEmpty());
+    QCOMPARE(p.state().SetupStatus, QString("New"));
+
+    // The next start reads it all back.
+    MessageService::takeShown();
+    Program second(ws.engine());
+    QCOMPARE(second.state().SetupStatus, QString("Old"));
+    QCOMPARE(second.state().settings.Password, QString("abc"));
+    QCOMPARE(second.state().settings.SysIdPrefix, QString("ABC"));
+    QCOMPARE(second.state().settings.CompanyEmail, QString("it@acme.example"));
+    QVERIFY(menusEnabled(second.TForm6()));
+}
+
+void TestStartup::firstRunPromptCancelled() {
+    Workspace ws;
+    Program p(ws.engine());
+    MessageService::queueAnswer(QMessageBox::Cancel);
+    p.TForm6().FormActivate();
+    QCOMPARE(MessageService::takeShown().size(), 1);
+    QVERIFY(!p.TForm16().isVisible());
+    QVERIFY(p.state().SetupPrompted);
+    p.TForm6().FormActivate();
+    QVERIFY(MessageService::takeShown().isEmpty());
+    QVERIFY(!menusEnabled(p.TForm6()));
+    QVERIFY(!QFile::exists(ws.path("setup.nfo")));
+}
+
+void TestStartup::startWithSettingsFile() {
+    Workspace ws;
+    const QString db = ws.path("db");
+    ws.writeSettings(settingsFile(db, "112\r\n119\r\n"));
+    Program p(ws.engine());
+    QVERIFY(MessageService::takeShown().isEmpty());
+    QCOMPARE(p.state().SetupStatus, QString("Old"));
+    QCOMPARE(p.state().WorkingFolder, ws.path());
+    QCOMPARE(p.state().SettingsFilePath, ws.path("setup.nfo"));
+    QCOMPARE(p.state().settings.DatabasePath, db);
+    QCOMPARE(p.state().settings.CompanyName, QString("Acme"));
+    QCOMPARE(p.state().settings.Password, QString("pw"));
+    QCOMPARE(QDir(db).entryList(QDir::Files).size(), 18);
+    QCOMPARE(ws.alias(), db);
+    QVERIFY(menusEnabled(p.TForm6()));
+    p.TForm6().FormActivate();
+    QVERIFY(MessageService::takeShown().isEmpty());
+
+    // The data module reaches the tables through the alias.
+    p.TDataModule11();
+}
+
+void TestStartup::startWithUnreachableFolder() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("no/such/db"), "97\r\n"));
+    Program p(ws.engine());
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, Kind::Error);
+    QVERIFY2(shown[0].text.contains(ws.path("no/such/db")), qPrintable(shown[0].text));
+    p.start();
+    QVERIFY(p.TForm6().isVisible());
+    QCOMPARE(p.state().settings.DatabasePath, ws.path("no/such/db"));
+    QVERIFY(p.state().settings.SysIdPrefix.isEmpty());
+    QVERIFY(p.state().settings.CompanyName.isEmpty());
+    QVERIFY(p.state().settings.Password.isEmpty());
+    QCOMPARE(ws.alias(), QString("<none>"));
+}
+
+void TestStartup::startWithBadPasswordLine() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("db"), "97\r\n\r\n"));
+    Program p(ws.engine());
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, Kind::Error);
+    QCOMPARE(p.state().settings.Password, QString("a"));
+    QCOMPARE(p.state().settings.CompanyName, QString("Acme"));
+}
+
+void TestStartup::passwordGate() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("db"), "83\r\n101\r\n99\r\n")); // "Sec"
+    Program p(ws.engine());
+    p.start();
+    PasswordWindow& pw = p.TForm17();
+    QCOMPARE(pw.objectName(), QString("TForm17"));
+    QCOMPARE(pw.windowTitle(), QString("Password Validation"));
+    QCOMPARE(pw.ui().PasswordBox->echoMode(), QLineEdit::Password);
+    auto enter = [&](const QString& text) {
+        pw.ui().PasswordBox->setText(text);
+        QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+        QVERIFY(pw.ui().PasswordBox->text().isEmpty());
+    };
+
+    emit p.TForm6().ui().Admin1->aboutToShow(); // the menu drops down
+    QVERIFY(pw.isVisible());
+    QCOMPARE(pw.attempt(), 1);
+    enter("sec"); // case matters
+    enter("");
+    QCOMPARE(texts(MessageService::takeShown()),
+             QStringList(2, "Password incorrect...Please try again!"));
+    QVERIFY(pw.isVisible());
+    p.TForm6().hide();
+    enter("Secret");
+    QCOMPARE(texts(MessageService::takeShown()),
+             QStringList{"Password entry failed 3 times...Access Denied!"});
+    QVERIFY(!pw.isVisible());
+    QVERIFY(p.TForm6().isVisible());
+    QVERIFY(!p.state().AdminUnlocked);
+
+    // Opened again: three new attempts; the third may be right.
+    p.TForm6().Admin1Click();
+    QCOMPARE(pw.attempt(), 1);
+    enter("x");
+    enter("y");
+    // Showing it while visible does not reset the count.
+    p.TForm6().Admin1Click();
+    QCOMPARE(pw.attempt(), 3);
+    enter("Sec");
+    QCOMPARE(MessageService::takeShown().size(), 2);
+    QVERIFY(p.state().AdminUnlocked);
+    QVERIFY(!pw.isVisible());
+    AdminWindow& admin = p.TForm16();
+    QVERIFY(admin.isVisible());
+    QCOMPARE(admin.ui().OldPrefixEdit->text(), QString("QN"));
+    QCOMPARE(admin.ui().OldPassword->text(), QString("Sec"));
+    QCOMPARE(admin.ui().CName->text(), QString("Acme"));
+    QCOMPARE(admin.ui().IPNewPath->text(), ws.path("db"));
+
+    // A run that started with a settings file asks at every drop-down, and Cancel changes nothing.
+    p.TForm6().Admin1Click();
+    QVERIFY(pw.isVisible());
+    QTest::mouseClick(pw.ui().CancelButton, Qt::LeftButton);
+    QVERIFY(!pw.isVisible());
+    QVERIFY(p.state().AdminUnlocked);
+}
+
+void TestStartup::passwordGateWithEmptyPassword() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("db"), ""));
+    Program p(ws.engine());
+    PasswordWindow& pw = p.TForm17();
+    p.TForm6().Admin1Click();
+    pw.ui().PasswordBox->setText(" ");
+    QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+    QCOMPARE(MessageService::takeShown().size(), 1);
+    QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+    QVERIFY(p.state().AdminUnlocked);
+    QVERIFY(p.TForm16().isVisible());
+    // Cancel on a fresh showing leaves the unlock as it was.
+    p.TForm6().Admin1Click();
+    QTest::keyClick(pw.ui().PasswordBox, Qt::Key_Escape);
+    QVERIFY(!pw.isVisible());
+    QVERIFY(p.state().AdminUnlocked);
+}
+
+void TestStartup::adminMenuAfterUnlock() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("db"), "97\r\n"));
+    Program p(ws.engine());
+    AdminWindow& admin = p.TForm16();
+    // Locked: the item fills the boxes, then asks for the password.
+    p.TForm6().ui().SetupCompanyInfo1->trigger();
+    QVERIFY(p.TForm17().isVisible());
+    QVERIFY(!admin.isVisible());
+    QCOMPARE(admin.ui().CName->text(), QString("Acme"));
+    QVERIFY(admin.ui().OldPrefixEdit->text().isEmpty()); // only the password window fills it
+    p.TForm17().hide();
+
+    p.state().AdminUnlocked = true;
+    struct Case {
+        QAction* item;
+        QGroupBox* shown;
+    } cases[] = {{p.TForm6().ui().SetupCompanyInfo1, admin.ui().CompanyGroup},
+                 {p.TForm6().ui().SetupDatabaseInfo1, admin.ui().DatabaseGroup},
+                 {p.TForm6().ui().ResetPassword1, admin.ui().PasswordGroup}};
+    for (const Case& c : cases) {
+        admin.hide();
+        c.item->trigger();
+        QVERIFY(admin.isVisible());
+        QVERIFY(!p.TForm17().isVisible());
+        for (QGroupBox* g :
+             {admin.ui().CompanyGroup, admin.ui().DatabaseGroup, admin.ui().PasswordGroup}) {
+            QCOMPARE(g->isVisibleTo(&admin), g == c.shown);
+            QCOMPARE(g->y(), g == c.shown ? 16 : 168);
+        }
+    }
+}
+
+void TestStartup::capitalAShortcut() {
+    Workspace ws;
+    ws.writeSettings(settingsFile(ws.path("db"), "97\r\n"));
+    Program p(ws.engine());
+    p.start();
+    MainWindow& main = p.TForm6();
+    QTest::keyClicks(&main, "a");
+    QVERIFY(!p.TForm17().isVisible());
+    QVERIFY(!p.TForm16().isVisible());
+
+    // The shortcut reloads the file first.
+    ws.writeSettings(settingsFile(ws.path("db2"), "98\r\n"));
+    QTest::keyClicks(&main, "A");
+    QVERIFY(p.TForm17().isVisible());
+    QCOMPARE(p.state().settings.Password, QString("b"));
+    QCOMPARE(p.TForm16().ui().IPNewPath->text(), ws.path("db2"));
+    QVERIFY(!QFile::exists(ws.path("db2"))); // no set-up
+    p.TForm17().hide();
+
+    ws.writeSettings(settingsFile(ws.path("db"), ""));
+    QTest::keyClicks(&main, "A");
+    QVERIFY(!p.TForm17().isVisible());
+    QVERIFY(p.TForm16().isVisible());
+    QCOMPARE(p.state().SetupStatus, QString("Old"));
+
+    // A bad line: the error box, no window.
+    p.TForm16().hide();
+    ws.writeSettings(settingsFile(ws.path("db"), "x\r\n"));
+    QTest::keyClicks(&main, "A");
+    QCOMPARE(MessageService::takeShown().size(), 1);
+    QVERIFY(!p.TForm16().isVisible());
+    QVERIFY(!p.TForm17().isVisible());
+}
+
+void TestStartup::adminSaveRules() {
+    Workspace ws;
+    const QString db = ws.path("db");
+    ws.writeSettings(settingsFile(db, "111\r\n108\r\n100\r\n")); // "old"
+    Program p(ws.engine());
+    AdminWindow& admin = p.TForm16();
+    admin.fillFromSettings(p.state().settings, true);
+    admin.show();
+
+    // Passwords that do not match: nothing written, the boxes cleared, the window open.
+    const QByteArray before = ws.settingsBytes();
+    admin.ui().NewPassword->setText("new1");
+    admin.ui().NewPassword2->setText("new2");
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    QCOMPARE(texts(MessageService::takeShown()),
+             QStringList{"Passwords DO NOT match! Please re-enter!"});
+    QCOMPARE(ws.settingsBytes(), before);
+    QVERIFY(admin.ui().NewPassword->text().isEmpty());
+    QVERIFY(admin.ui().NewPassword2->text().isEmpty());
+    QVERIFY(admin.isVisible());
+
+    // Empty new password and prefix keep the old ones; a folder with IP.dbf gets nothing.
+    const QString other = ws.path("other");
+    QDir().mkdir(other);
+    QFile ip(other + "/IP.dbf");
+    ip.open(QIODevice::WriteOnly);
+    ip.close();
+    admin.ui().IPNewPath->setText(other);
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    QVERIFY(MessageService::takeShown().isEmpty());
+    QCOMPARE(ws.settingsBytes(), settingsFile(other, "111\r\n108\r\n100\r\n"));
+    QCOMPARE(QDir(other).entryList(QDir::Files), QStringList{"IP.dbf"});
+    QCOMPARE(ws.alias(), other);
+    QVERIFY(!admin.isVisible());
+
+    // A new prefix and password are taken as typed; an empty old password with no new one
+    // writes no password lines.
+    admin.ui().NewPrefixEdit->setText(" x-");
+    admin.ui().NewPassword->setText("n");
+    admin.ui().NewPassword2->setText("n");
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    QVERIFY(ws.settingsBytes().contains("\r\n x-\r\n"));
+    QVERIFY(ws.settingsBytes().endsWith("it@acme.example\r\n110\r\n"));
+    admin.ui().NewPassword->clear();
+    admin.ui().NewPassword2->clear();
+    admin.ui().OldPassword->clear();
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    QVERIFY(ws.settingsBytes().endsWith("it@acme.example\r\n"));
+    QCOMPARE(p.state().settings.Password, QString("old")); // in memory until the next load
+}
+
+void TestStartup::adminSaveRefusesAndKeepsOldSettings() {
+    Workspace ws;
+    const QString db = ws.path("db");
+    ws.writeSettings(settingsFile(db, "97\r\n"));
+    Program p(ws.engine());
+    AdminWindow& admin = p.TForm16();
+    admin.fillFromSettings(p.state().settings, true);
+    admin.show();
+    const QByteArray before = ws.settingsBytes();
+
+    // A folder that cannot be made: the error, nothing written, alias as it was.
+    admin.ui().IPNewPath->setText(ws.path("no/such/db"));
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, Kind::Error);
+    QCOMPARE(ws.settingsBytes(), before);
+    QCOMPARE(ws.alias(), db);
+    QVERIFY(admin.isVisible());
+
+    admin.ui().IPNewPath->clear();
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    QCOMPARE(MessageService::takeShown().size(), 1);
+    QCOMPARE(ws.settingsBytes(), before);
+
+    // A password character the file cannot hold would lock the administrator out.
+    admin.ui().IPNewPath->setText(db);
+    admin.ui().NewPassword->setText(QString::fromUtf8("pa✓"));
+    admin.ui().NewPassword2->setText(QString::fromUtf8("pa✓"));
+    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].text.contains("password"), qPrintable(shown[0].text));
+    QCOMPARE(ws.settingsBytes(), before);
+    QVERIFY(admin.isVisible());
+    QVERIFY(!menusEnabled(p.TForm6()) || p.state().SetupStatus == "Old");
+}
+
+void TestStartup::sectionButtonsAndCancel() {
+    Workspace ws;
+    Program p(ws.engine());
+    AdminWindow& admin = p.TForm16();
+    QCOMPARE(admin.objectName(), QString("TForm16"));
+    QCOMPARE(admin.windowTitle(), QString("Admin Functions"));
+    QCOMPARE(admin.size(), QSize(688, 213));
+    admin.show();
+    for (QGroupBox* g : {admin.ui().CompanyGroup, admin.ui().DatabaseGroup,
+                         admin.ui().PasswordGroup, admin.ui().PrefixBox})
+        QVERIFY(!g->isVisible());
+    struct Case {
+        QPushButton* button;
+        QGroupBox* group;
+    } cases[] = {{admin.ui().DatabaseButton, admin.ui().DatabaseGroup},
+                 {admin.ui().CompanyButton, admin.ui().CompanyGroup},
+                 {admin.ui().PrefixButton, admin.ui().PrefixBox},
+                 {admin.ui().PasswordButton, admin.ui().PasswordGroup}};
+    for (const Case& c : cases) {
+        QTest::mouseClick(c.button, Qt::LeftButton);
+        for (const Case& o : cases) {
+            QCOMPARE(o.group->isVisible(), o.group == c.group);
+            QCOMPARE(o.group->pos().y(), o.group == c.group ? 16 : 168);
+        }
+        QCOMPARE(c.group->x(), 112);
+    }
+    admin.ui().CName->setText("typed");
+    QTest::mouseClick(admin.ui().CancelButton, Qt::LeftButton);
+    QVERIFY(!admin.isVisible());
+    QVERIFY(!QFile::exists(ws.path("setup.nfo")));
+    QCOMPARE(admin.ui().CName->text(), QString("typed"));
+    admin.show();
+    for (const Case& c : cases)
+        QVERIFY(!c.group->isVisible());
+}
+
+void TestStartup::aboutBox() {
+    Workspace ws;
+    Program p(ws.engine());
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        AboutBox& box = p.TAboutForm();
+        seen = box.isVisible() && box.isModal() &&
+               box.ui().Version->text() == QLatin1String("version 2.0");
+        QTest::keyClick(&box, Qt::Key_Escape);
+    });
+    p.TForm6().ui().About1->trigger();
+    QVERIFY(seen);
+    QVERIFY(!p.TAboutForm().isVisible());
+    QCOMPARE(p.TAboutForm().result(), int(QDialog::Accepted));
+}
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    TestStartup t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
 #include "test_startup.moc"
