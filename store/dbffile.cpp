@@ -4,13 +4,14 @@
 
 #include <QDate>
 #include <QFile>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace qn {
@@ -18,7 +19,9 @@ namespace {
 
 constexpr int kChunkBytes = 64 * 1024;
 
-uint16_t get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t get16(const unsigned char* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t get32(const unsigned char* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -31,7 +34,37 @@ void put32(unsigned char* p, uint32_t v) {
         p[i] = (v >> (8 * i)) & 0xFF;
 }
 
-QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+constexpr size_t kMapBytes = 4096;
+constexpr int kStampOffset = 16;
+
+// File systems whose page cache another machine's writes do not reach: there a mapping could
+// show an old header, so each check reads the file instead.
+bool networkFileSystem(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE
+    case 0x73757245: // Coda
+    case 0x5346414F: // AFS
+    case 0x00C36400: // Ceph
+    case 0x01021997: // 9P
+    case 0x7461636F: // OCFS2
+    case 0x01161970: // GFS2
+    case 0x0BD00BD0: // Lustre
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString sysError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool validFieldName(const std::string& name) {
     if (name.empty() || name.size() > 10)
@@ -52,12 +85,15 @@ void stampDate(unsigned char* p) {
 } // namespace
 
 DbfFile::DbfFile() = default;
-DbfFile::~DbfFile() { close(); }
+DbfFile::~DbfFile() {
+    close();
+}
 
-void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields,
-                     bool productionIndex, const std::vector<std::string>& indexedFields) {
+void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields, bool productionIndex,
+                     const std::vector<std::string>& indexedFields) {
     if (fields.empty() || fields.size() > 255)
-        throw StoreError(QStringLiteral("Cannot create %1: a table needs 1 to 255 fields.").arg(path));
+        throw StoreError(
+            QStringLiteral("Cannot create %1: a table needs 1 to 255 fields.").arg(path));
     int recordLength = 1;
     std::string header(32 + 32 * fields.size() + 1, '\0');
     auto* h = reinterpret_cast<unsigned char*>(header.data());
@@ -65,11 +101,20 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields,
         const FieldDef& f = fields[i];
         bool ok = validFieldName(f.name);
         switch (f.type) {
-        case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
-        case 'N': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && f.decimals < f.length; break;
-        case 'D': ok = ok && f.length == 8 && f.decimals == 0; break;
-        case 'L': ok = ok && f.length == 1 && f.decimals == 0; break;
-        default: ok = false;
+        case 'C':
+            ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0;
+            break;
+        case 'N':
+            ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && f.decimals < f.length;
+            break;
+        case 'D':
+            ok = ok && f.length == 8 && f.decimals == 0;
+            break;
+        case 'L':
+            ok = ok && f.length == 1 && f.decimals == 0;
+            break;
+        default:
+            ok = false;
         }
         if (!ok)
             throw StoreError(QStringLiteral("Cannot create %1: field %2 is not a valid %3 field.")
@@ -114,13 +159,27 @@ void DbfFile::open(const QString& path, bool writable) {
     m_writable = writable;
     try {
         readHeader();
+        m_mapAllowed =
+            !qEnvironmentVariableIsSet("QUILLNET_NO_HEADER_MAP") && !networkFileSystem(m_fd);
     } catch (...) {
         close();
         throw;
     }
 }
 
+void DbfFile::mapHeader() {
+    m_mapAllowed = false;
+    void* p = ::mmap(nullptr, kMapBytes, PROT_READ, MAP_SHARED, m_fd, 0);
+    if (p != MAP_FAILED)
+        m_map = static_cast<const unsigned char*>(p);
+}
+
 void DbfFile::close() {
+    if (m_map)
+        ::munmap(const_cast<unsigned char*>(m_map), kMapBytes);
+    m_map = nullptr;
+    m_mapAllowed = false;
+    m_checks = 0;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -142,17 +201,20 @@ void DbfFile::readHeader() {
     if (m_fileSize < 32 || ::pread(m_fd, h, 32, 0) != 32)
         throw fail(QStringLiteral("the file is too short to hold a header."));
     if (h[0] != kVersion)
-        throw fail(QStringLiteral("version byte 0x%1 is not a dBASE III/IV table without memo fields.")
-                       .arg(h[0], 2, 16, QChar('0')));
+        throw fail(
+            QStringLiteral("version byte 0x%1 is not a dBASE III/IV table without memo fields.")
+                .arg(h[0], 2, 16, QChar('0')));
     if (h[15] != 0)
         throw fail(QStringLiteral("the table is encrypted."));
+    std::memcpy(m_header, h, sizeof m_header);
     m_headerCount = get32(h + 4);
     m_headerLength = get16(h + 8);
     m_recordLength = get16(h + 10);
     m_productionIndex = h[28] != 0;
     m_languageDriver = h[29];
     if (m_headerLength < 33 || m_headerLength > m_fileSize)
-        throw fail(QStringLiteral("the header length %1 does not fit the file.").arg(m_headerLength));
+        throw fail(
+            QStringLiteral("the header length %1 does not fit the file.").arg(m_headerLength));
     std::string desc(static_cast<size_t>(m_headerLength - 32), '\0');
     if (::pread(m_fd, desc.data(), desc.size(), 32) != ssize_t(desc.size()))
         throw fail(QStringLiteral("the field list cannot be read."));
@@ -230,9 +292,11 @@ char* DbfFile::chunkFor(uint32_t recno) {
             throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
         uint32_t whole = static_cast<uint32_t>((from + size_t(got)) / m_recordLength);
         if (whole < need)
-            throw StoreError(QStringLiteral("Cannot read record %1 of %2: the file is shorter than its header says.")
-                                 .arg(recno)
-                                 .arg(m_path));
+            throw StoreError(
+                QStringLiteral(
+                    "Cannot read record %1 of %2: the file is shorter than its header says.")
+                    .arg(recno)
+                    .arg(m_path));
         m_chunkFill[c] = whole;
     }
     return m_chunks[c].get() + size_t(recno - first) * m_recordLength;
@@ -266,6 +330,7 @@ void DbfFile::writeRecord(uint32_t recno, const char* data) {
         throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
     pwriteAll(data, size_t(m_recordLength), m_headerLength + int64_t(recno - 1) * m_recordLength);
     std::memcpy(chunkFor(recno), data, size_t(m_recordLength));
+    writeHeaderStamp(m_count);
 }
 
 uint32_t DbfFile::appendRecord(const char* data) {
@@ -281,7 +346,7 @@ uint32_t DbfFile::appendRecord(const char* data) {
             throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
     }
     m_fileSize = at + int64_t(buf.size());
-    writeCountAndDate(recno);
+    writeHeaderStamp(recno);
     m_count = recno;
     size_t c = (recno - 1) / m_chunkRecords;
     if (c < m_chunks.size() && m_chunks[c] && m_chunkFill[c] == recno - 1 - c * m_chunkRecords) {
@@ -292,26 +357,83 @@ uint32_t DbfFile::appendRecord(const char* data) {
     return recno;
 }
 
-void DbfFile::writeCountAndDate(uint32_t count) {
-    unsigned char h[7];
-    stampDate(h);
-    put32(h + 3, count);
-    pwriteAll(h, sizeof h, 1);
+// Date, count and change stamp in one write; the bytes between keep what was read.
+void DbfFile::writeHeaderStamp(uint32_t count) {
+    unsigned char h[32];
+    std::memcpy(h, m_header, sizeof h);
+    stampDate(h + 1);
+    put32(h + 4, count);
+    put32(h + kStampOffset, get32(h + kStampOffset) + 1);
+    pwriteAll(h + 1, kStampOffset + 4 - 1, 1);
+    std::memcpy(m_header, h, sizeof h);
     m_headerCount = count;
 }
 
-std::string DbfFile::blankRecord() const { return std::string(size_t(m_recordLength), ' '); }
+uint32_t DbfFile::changeStamp() const {
+    return get32(m_header + kStampOffset);
+}
 
-void DbfFile::refresh() {
+std::string DbfFile::blankRecord() const {
+    return std::string(size_t(m_recordLength), ' ');
+}
+
+bool DbfFile::headerChanged() {
     if (m_fd < 0)
-        return;
-    struct stat st {};
-    unsigned char h[8];
-    if (::fstat(m_fd, &st) != 0 || ::pread(m_fd, h, 8, 0) != 8)
+        return false;
+    unsigned char now[32];
+    // Mapping costs more than a few reads; only a table checked often gets one.
+    if (!m_map && m_mapAllowed && ++m_checks > 16)
+        mapHeader();
+    if (m_map) {
+        // Another process's pwrite lands in the same page cache this maps.
+        const volatile unsigned char* p = m_map;
+        for (size_t i = 0; i < sizeof now; ++i)
+            now[i] = p[i];
+    } else if (::pread(m_fd, now, sizeof now, 0) != ssize_t(sizeof now)) {
+        return true; // let refresh() report the error
+    }
+    return std::memcmp(now, m_header, sizeof now) != 0;
+}
+
+bool DbfFile::refresh(bool force) {
+    if (m_fd < 0 || (!force && !headerChanged()))
+        return false;
+    unsigned char h[32];
+    if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    if (st.st_size == m_fileSize && get32(h + 4) == m_headerCount)
+    if (std::memcmp(h, m_header, sizeof h) == 0)
+        return false;
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (std::memcmp(h + 8, m_header + 8, 4) != 0 || h[0] != m_header[0]) {
+        readHeader(); // the layout itself changed
+        return true;
+    }
+    std::memcpy(m_header, h, sizeof h);
+    m_fileSize = st.st_size;
+    m_headerCount = get32(h + 4);
+    int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
+    m_count =
+        static_cast<uint32_t>(std::min<int64_t>(m_headerCount, std::max<int64_t>(physical, 0)));
+    // Any cached record may have been rewritten; the stamp does not say which.
+    m_chunks.clear();
+    m_chunkFill.clear();
+    return true;
+}
+
+void DbfFile::reloadRecord(uint32_t recno) {
+    if (recno == 0 || recno > m_count)
         return;
-    readHeader();
+    size_t c = (recno - 1) / m_chunkRecords;
+    uint32_t first = static_cast<uint32_t>(c * m_chunkRecords) + 1;
+    if (c >= m_chunks.size() || !m_chunks[c] || m_chunkFill[c] < recno - first + 1)
+        return; // not cached: the next read goes to the file anyway
+    char* slot = m_chunks[c].get() + size_t(recno - first) * m_recordLength;
+    int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
+    if (::pread(m_fd, slot, size_t(m_recordLength), at) != m_recordLength)
+        throw StoreError(
+            QStringLiteral("Cannot read record %1 of %2: %3").arg(recno).arg(m_path, sysError()));
 }
 
 } // namespace qn

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,7 +19,7 @@ struct FieldDef {
 
 /// A field of an open table: its declaration and where it sits in a record.
 struct DbfField : FieldDef {
-    int offset = 0;         // byte offset inside the record (the deletion flag is byte 0)
+    int offset = 0; // byte offset inside the record (the deletion flag is byte 0)
     bool hasIndexTag = false;
 };
 
@@ -73,12 +72,33 @@ public:
     /// A record of blanks (live flag, every field spaces).
     std::string blankRecord() const;
 
-    /// Re-reads the header from the file and drops cached records if the file changed.
-    void refresh();
+    /// Whether the header on disk differs from the one last read or written here. Every writer
+    /// of this engine bumps a change stamp in the header, so this also sees rows edited in
+    /// place. Cheap: on a local disk it reads a shared mapping of the header, elsewhere one pread.
+    bool headerChanged();
+    /// Re-reads the header (always when forced, else only if headerChanged()) and drops the
+    /// cached records when it changed. Returns whether it changed.
+    bool refresh(bool force = false);
+    /// Bumps the change stamp (and date) without other changes: for writes to the index alone.
+    void touch() { writeHeaderStamp(m_count); }
+    /// Forgets the cached records.
+    void dropCache() {
+        m_chunks.clear();
+        m_chunkFill.clear();
+    }
+    /// Reads one record again from the file, bypassing the cache.
+    void reloadRecord(uint32_t recno);
+    /// Counts this engine's writes to the table, in header bytes 16-19 (reserved there for
+    /// multi-user use); other programs leave it alone.
+    uint32_t changeStamp() const;
+    /// True when the header is compared through a mapping rather than read per check.
+    bool headerMapped() const { return m_map != nullptr; }
+    int fd() const { return m_fd; }
 
 private:
     void readHeader();
-    void writeCountAndDate(uint32_t count);
+    void mapHeader();
+    void writeHeaderStamp(uint32_t count);
     void pwriteAll(const void* data, size_t size, int64_t offset);
     char* chunkFor(uint32_t recno);
 
@@ -93,6 +113,10 @@ private:
     uint32_t m_count = 0;
     uint32_t m_headerCount = 0;
     int64_t m_fileSize = 0;
+    unsigned char m_header[32] = {}; // the header as last read or written here
+    const unsigned char* m_map = nullptr;
+    bool m_mapAllowed = false;
+    int m_checks = 0;
 
     uint32_t m_chunkRecords = 1;
     std::vector<std::unique_ptr<char[]>> m_chunks;

@@ -758,6 +758,8 @@ MdxFile::Block& MdxFile::block(uint32_t page) {
         b.data.reset();
         corrupt(QStringLiteral("page %1 cannot be read").arg(page));
     }
+    if (m_logFetches)
+        m_fetched.push_back(page);
     return b;
 }
 
@@ -823,6 +825,50 @@ void MdxFile::dropCache() {
                 if (!chunk[i].dirty)
                     chunk[i].data.reset();
     std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
+}
+
+void MdxFile::refresh() {
+    if (m_fd < 0)
+        return;
+    m_blocks.clear();
+    m_dirtyPages.clear();
+    m_headerDirty = false;
+    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
+    struct stat st {};
+    unsigned char h[48];
+    if (::fstat(m_fd, &st) != 0 || ::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    m_fileSize = st.st_size;
+    m_pageCount = get32(h + 32);
+    if (int64_t(m_pageCount) * kPage > m_fileSize + m_blockSize || m_pageCount < 4)
+        corrupt(QStringLiteral("the page count does not fit the file"));
+    if (get16(h + 28) != m_tags.size())
+        corrupt(QStringLiteral("its tags were changed while it was open"));
+    for (auto& tag : m_tags) {
+        tag->m_root = get32(block(tag->m_headerPage).data.get());
+        if (tag->m_root < 4 || tag->m_root >= m_pageCount)
+            corrupt(QStringLiteral("tag %1 has its root outside the file")
+                        .arg(QString::fromStdString(tag->m_name)));
+    }
+}
+
+void MdxFile::startFetchLog() {
+    m_fetched.clear();
+    m_logFetches = true;
+}
+
+bool MdxFile::stopFetchLog() {
+    m_logFetches = false;
+    return !m_fetched.empty();
+}
+
+void MdxFile::dropFetched() {
+    for (uint32_t page : m_fetched) {
+        Block& b = slot(page);
+        if (!b.dirty)
+            b.data.reset();
+    }
+    m_fetched.clear();
 }
 
 } // namespace qn

@@ -138,6 +138,18 @@ public:
     void flush();
     /// Drops cached blocks that are not waiting to be written.
     void dropCache();
+    /// Forgets every cached block (pending writes too) and re-reads the page count and each
+    /// tag's root: what another process changed since. Throws StoreError if the tags changed.
+    void refresh();
+    int fd() const { return m_fd; }
+
+    /// Records which blocks are read from the file from now on, so that a reader that did not
+    /// hold a lock can tell whether it saw only blocks it had before.
+    void startFetchLog();
+    /// Stops recording; true when some block came from the file meanwhile.
+    bool stopFetchLog();
+    /// Drops the blocks read while recording (they may be from a half-written change).
+    void dropFetched();
 
 private:
     friend class MdxTag;
@@ -166,6 +178,8 @@ private:
     std::vector<std::unique_ptr<Block[]>> m_blocks;
     unsigned char m_writtenHeader[7] = {}; // page count and date as this file last wrote them
     std::vector<uint32_t> m_dirtyPages;    // in the order they were first changed
+    bool m_logFetches = false;
+    std::vector<uint32_t> m_fetched;
 };
 
 } // namespace qn

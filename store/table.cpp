@@ -45,6 +45,7 @@ Table::Table(Engine& engine, QObject* parent) : QObject(parent), m_engine(engine
 Table::~Table() {
     for (auto& c : m_masterConnections)
         disconnect(c);
+    releaseRowLock();
 }
 
 // --- properties ------------------------------------------------------------------------------
@@ -146,6 +147,7 @@ void Table::open() {
 void Table::close() {
     if (!isActive())
         return;
+    releaseRowLock();
     disconnect(m_fileConnection);
     m_file.reset();
     m_filter.reset();
@@ -315,17 +317,18 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
 void Table::first() {
     checkActive("move");
     postIfEditing();
-    Position start, found;
-    bool ok;
-    if (m_tag >= 0 && !m_rangeOnTag) {
-        MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->first(e) &&
-             scanFrom({e.recno, e.key}, Dir::Forward, true, found);
-    } else {
+    Position found;
+    bool ok = m_file->read([&] {
+        if (m_tag >= 0 && !m_rangeOnTag) {
+            MdxTag::Entry e;
+            return m_file->tag(m_tag).index->first(e) &&
+                   scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        }
+        Position start;
         start.recno = m_tag >= 0 ? 0 : 1;
         start.key = m_rangeKey;
-        ok = scanFrom(start, Dir::Forward, true, found);
-    }
+        return scanFrom(start, Dir::Forward, true, found);
+    });
     if (ok)
         moveTo(found);
     else
@@ -339,16 +342,16 @@ void Table::last() {
     checkActive("move");
     postIfEditing();
     Position found;
-    bool ok;
-    if (m_tag >= 0 && !m_rangeOnTag) {
-        MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->last(e) &&
-             scanFrom({e.recno, e.key}, Dir::Backward, true, found);
-    } else if (m_tag >= 0) {
-        ok = scanFrom({UINT32_MAX, m_rangeKey}, Dir::Backward, false, found);
-    } else {
-        ok = scanFrom({m_file->dbf().recordCount(), {}}, Dir::Backward, true, found);
-    }
+    bool ok = m_file->read([&] {
+        if (m_tag >= 0 && !m_rangeOnTag) {
+            MdxTag::Entry e;
+            return m_file->tag(m_tag).index->last(e) &&
+                   scanFrom({e.recno, e.key}, Dir::Backward, true, found);
+        }
+        if (m_tag >= 0)
+            return scanFrom({UINT32_MAX, m_rangeKey}, Dir::Backward, false, found);
+        return scanFrom({m_file->dbf().recordCount(), {}}, Dir::Backward, true, found);
+    });
     if (ok)
         moveTo(found);
     else
@@ -362,7 +365,9 @@ void Table::next() {
     checkActive("move");
     postIfEditing();
     Position found;
-    if (m_recno != 0 && scanFrom({m_recno, m_key}, Dir::Forward, false, found)) {
+    if (m_recno != 0 && m_file->read([&] {
+            return scanFrom({m_recno, m_key}, Dir::Forward, false, found);
+        })) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();
@@ -375,7 +380,9 @@ void Table::prior() {
     checkActive("move");
     postIfEditing();
     Position found;
-    if (m_recno != 0 && scanFrom({m_recno, m_key}, Dir::Backward, false, found)) {
+    if (m_recno != 0 && m_file->read([&] {
+            return scanFrom({m_recno, m_key}, Dir::Backward, false, found);
+        })) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();
@@ -390,6 +397,10 @@ bool Table::isEmpty() const {
 
 int Table::recordCount() {
     checkActive("count rows");
+    return m_file->read([&] { return countRows(); });
+}
+
+int Table::countRows() {
     if (!m_filter && !masterActive() &&
         (m_tag < 0 || (!m_file->tag(m_tag).index->unique() && !m_file->tag(m_tag).condition)))
         return static_cast<int>(m_file->liveCount());
@@ -639,11 +650,37 @@ void Table::edit() {
         append();
         return;
     }
-    if (!DbfFile::isLive(rec))
-        throw StoreError(
-            QStringLiteral("The current row of %1 has been deleted.").arg(m_file->displayName()));
-    m_buffer.assign(rec, size_t(m_file->dbf().recordLength()));
+    const uint32_t recno = m_recno;
+    const size_t length = size_t(m_file->dbf().recordLength());
+    const std::string shown(rec, length);
+    m_file->lockRecord(recno);
+    try {
+        // Another user may have changed or deleted the row since it was read here.
+        m_file->validate();
+        DbfFile& dbf = m_file->dbf();
+        dbf.reloadRecord(recno);
+        rec = recno <= dbf.recordCount() ? dbf.record(recno) : nullptr;
+        if (!rec || !DbfFile::isLive(rec))
+            throw StoreError(QStringLiteral("The current row of %1 has been deleted.")
+                                 .arg(m_file->displayName()));
+        m_buffer.assign(rec, length);
+    } catch (...) {
+        m_file->unlockRecord(recno);
+        throw;
+    }
+    m_lockedRecno = recno;
+    const bool reread = m_buffer != shown;
+    if (reread)
+        moveTo(positionOf(recno, m_buffer.data()));
     setState(State::Edit);
+    if (reread)
+        emit rowChanged();
+}
+
+void Table::releaseRowLock() {
+    if (m_lockedRecno != 0 && m_file)
+        m_file->unlockRecord(m_lockedRecno);
+    m_lockedRecno = 0;
 }
 
 void Table::post() {
@@ -656,6 +693,7 @@ void Table::post() {
         m_bof = m_eof = false;
     } else {
         m_file->update(m_recno, m_buffer.data());
+        releaseRowLock();
         moveTo(positionOf(m_recno, m_buffer.data()));
     }
     m_buffer.clear();
@@ -669,6 +707,7 @@ void Table::cancel() {
         m_key = m_savedKey;
     }
     if (m_state == State::Edit || m_state == State::Insert || m_state == State::SetKey) {
+        releaseRowLock();
         m_buffer.clear();
         setState(State::Browse);
         emit rowChanged();
@@ -689,10 +728,10 @@ void Table::remove() {
     Position at{m_recno, m_key};
     m_file->remove(m_recno);
     Position found;
-    if (scanFrom(at, Dir::Forward, false, found)) {
+    if (m_file->read([&] { return scanFrom(at, Dir::Forward, false, found); })) {
         moveTo(found);
         m_eof = false;
-    } else if (scanFrom(at, Dir::Backward, false, found)) {
+    } else if (m_file->read([&] { return scanFrom(at, Dir::Backward, false, found); })) {
         moveTo(found);
         m_eof = true;
     } else {
@@ -727,18 +766,22 @@ bool Table::gotoKey() {
         return false;
     MdxTag::Entry e;
     DbfFile& dbf = m_file->dbf();
-    bool have = tag.index->seek(key, 0, e);
-    while (have && e.key == key) {
-        if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno))) {
-            moveTo({e.recno, e.key});
-            m_bof = m_eof = false;
-            emit rowChanged();
-            return true;
+    bool found = m_file->read([&] {
+        bool have = tag.index->seek(key, 0, e);
+        while (have && e.key == key) {
+            if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno)))
+                return true;
+            std::string k = e.key;
+            have = tag.index->next(k, e.recno, e);
         }
-        std::string k = e.key;
-        have = tag.index->next(k, e.recno, e);
-    }
-    return false;
+        return false;
+    });
+    if (!found)
+        return false;
+    moveTo({e.recno, e.key});
+    m_bof = m_eof = false;
+    emit rowChanged();
+    return true;
 }
 
 bool Table::locate(const QString& field, const QString& value) {
@@ -764,26 +807,31 @@ bool Table::locate(const QString& field, const QString& value) {
         return true;
     };
     DbfFile& dbf = m_file->dbf();
-    Position p, found;
-    bool ok;
-    if (m_tag >= 0 && !m_rangeOnTag) {
-        MdxTag::Entry e;
-        ok = m_file->tag(m_tag).index->first(e) &&
-             scanFrom({e.recno, e.key}, Dir::Forward, true, found);
-    } else {
-        ok = scanFrom({m_tag >= 0 ? 0u : 1u, m_rangeKey}, Dir::Forward, true, found);
-    }
-    while (ok) {
-        if (matches(dbf.record(found.recno))) {
-            moveTo(found);
-            m_bof = m_eof = false;
-            emit rowChanged();
-            return true;
+    Position found;
+    bool hit = m_file->read([&] {
+        Position p;
+        bool ok;
+        if (m_tag >= 0 && !m_rangeOnTag) {
+            MdxTag::Entry e;
+            ok = m_file->tag(m_tag).index->first(e) &&
+                 scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        } else {
+            ok = scanFrom({m_tag >= 0 ? 0u : 1u, m_rangeKey}, Dir::Forward, true, found);
         }
-        p = found;
-        ok = scanFrom(p, Dir::Forward, false, found);
-    }
-    return false;
+        while (ok) {
+            if (matches(dbf.record(found.recno)))
+                return true;
+            p = found;
+            ok = scanFrom(p, Dir::Forward, false, found);
+        }
+        return false;
+    });
+    if (!hit)
+        return false;
+    moveTo(found);
+    m_bof = m_eof = false;
+    emit rowChanged();
+    return true;
 }
 
 } // namespace qn

@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -87,6 +86,10 @@ public:
     void clearField(const QString& name);
 
     void append();
+    /// Puts the current row into editing. The row is locked against other processes until it
+    /// is posted or cancelled (or the table closes), and it is read again from the file first,
+    /// so an edit starts from what another user may have just stored. Throws StoreError
+    /// "record locked by another user" when another process is editing the row.
     void edit();
     void post();
     void cancel();
@@ -131,11 +134,13 @@ private:
     bool masterActive() const;
     void updateMasterKey();
     bool scanFrom(Position from, Dir dir, bool inclusive, Position& found);
+    int countRows();
     bool positionAt(uint32_t recno, const char* rec);
     Position positionOf(uint32_t recno, const char* rec) const;
     void moveTo(const Position& p);
     void masterMoved();
     void writeField(char* rec, int field, const QString& value);
+    void releaseRowLock();
 
     Engine& m_engine;
     QString m_databaseName;
@@ -151,9 +156,9 @@ private:
     std::shared_ptr<TableFile> m_file;
     int m_tag = -1;
     std::unique_ptr<Expression> m_filter;
-    int m_masterField = -1;      // field of this table linked to the master
-    std::string m_masterValue;   // the master's value, as stored bytes (no trailing blanks)
-    bool m_rangeOnTag = false;   // the current tag is keyed on the master field alone
+    int m_masterField = -1;    // field of this table linked to the master
+    std::string m_masterValue; // the master's value, as stored bytes (no trailing blanks)
+    bool m_rangeOnTag = false; // the current tag is keyed on the master field alone
     std::string m_rangeKey;
 
     State m_state = State::Inactive;
@@ -161,7 +166,8 @@ private:
     std::string m_key;
     bool m_eof = true;
     bool m_bof = true;
-    std::string m_buffer; // the row being edited or inserted, or the key buffer
+    std::string m_buffer;       // the row being edited or inserted, or the key buffer
+    uint32_t m_lockedRecno = 0; // the row this table holds locked for editing
     uint32_t m_savedRecno = 0;
     std::string m_savedKey;
     QMetaObject::Connection m_fileConnection;

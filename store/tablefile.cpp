@@ -5,9 +5,10 @@
 
 #include <QDate>
 #include <QFileInfo>
-
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <fcntl.h>
 #include <map>
 
 namespace qn {
@@ -52,8 +53,61 @@ std::string dateKey(const std::string& yyyymmdd) {
 
 } // namespace
 
+// Holds the header lock (and the index lock) for one write and keeps this view current.
+class TableFile::WriteScope {
+public:
+    explicit WriteScope(TableFile& f) : m_f(f), m_exceptions(std::uncaught_exceptions()) {
+        if (!f.m_dbf.isWritable())
+            throw StoreError(
+                QStringLiteral("Cannot write %1: the table is read-only.").arg(f.path()));
+        if (!f.m_dbfLocks.lock(lockpos::header(), FileLocks::Mode::Exclusive, lockTimeout()))
+            f.busy();
+        ++f.m_depth;
+        try {
+            if (f.m_mdx.isOpen()) {
+                if (!f.m_mdxLocks.lock(lockpos::index(), FileLocks::Mode::Exclusive, lockTimeout()))
+                    f.busy();
+                m_index = true;
+            }
+            // Never trust the count or the index roots from before the lock.
+            bool changed = f.m_dbf.refresh(true) || f.m_suspect;
+            if (changed) {
+                if (f.m_suspect)
+                    f.m_dbf.dropCache();
+                f.m_mdx.refresh();
+                f.m_suspect = false;
+                ++f.m_version;
+            }
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+    ~WriteScope() {
+        if (std::uncaught_exceptions() > m_exceptions)
+            m_f.m_suspect = true;
+        release();
+    }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+private:
+    void release() {
+        if (m_index)
+            m_f.m_mdxLocks.unlock(lockpos::index(), FileLocks::Mode::Exclusive);
+        m_index = false;
+        m_f.m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Exclusive);
+        --m_f.m_depth;
+    }
+
+    TableFile& m_f;
+    int m_exceptions;
+    bool m_index = false;
+};
+
 TableFile::TableFile(const QString& dbfPath) {
     m_dbf.open(dbfPath, true);
+    m_dbfLocks.attach(m_dbf.fd(), dbfPath);
     if (m_dbf.productionIndexFlag()) {
         QFileInfo info(dbfPath);
         QString mdx = findFileIgnoringCase(info.absolutePath(), info.completeBaseName() + ".mdx");
@@ -66,16 +120,20 @@ TableFile::TableFile(const QString& dbfPath) {
 
 TableFile::~TableFile() = default;
 
-QString TableFile::displayName() const { return QFileInfo(m_dbf.path()).fileName(); }
+QString TableFile::displayName() const {
+    return QFileInfo(m_dbf.path()).fileName();
+}
 
 void TableFile::openIndex(const QString& mdxPath) {
     m_mdx.open(mdxPath, m_dbf.isWritable());
+    m_mdxLocks.attach(m_mdx.fd(), mdxPath);
     for (int i = 0; i < m_mdx.tagCount(); ++i) {
         MdxTag& t = m_mdx.tag(i);
         Tag tag;
         tag.index = &t;
         try {
-            tag.key = std::make_unique<Expression>(QString::fromLatin1(t.expression().c_str()), fields());
+            tag.key =
+                std::make_unique<Expression>(QString::fromLatin1(t.expression().c_str()), fields());
             if (!t.forExpression().empty())
                 tag.condition = std::make_unique<Expression>(
                     QString::fromLatin1(t.forExpression().c_str()), fields());
@@ -84,7 +142,7 @@ void TableFile::openIndex(const QString& mdxPath) {
                                  .arg(QString::fromStdString(t.name()), mdxPath, e.message()));
         }
         char want = tag.key->type() == ExprValue::Type::Number ? 'N'
-                  : tag.key->type() == ExprValue::Type::Date   ? 'D'
+                    : tag.key->type() == ExprValue::Type::Date ? 'D'
                                                                : 'C';
         if (want != t.keyType())
             throw StoreError(QStringLiteral("Index tag %1 in %2 does not match its expression.")
@@ -104,8 +162,10 @@ int TableFile::findTag(const QString& name) const {
 std::string TableFile::keyFor(const Tag& tag, const char* record) const {
     ExprValue v = tag.key->evaluate(record);
     switch (tag.index->keyType()) {
-    case 'N': return bcdKey(v.number);
-    case 'D': return dateKey(v.text);
+    case 'N':
+        return bcdKey(v.number);
+    case 'D':
+        return dateKey(v.text);
     default: {
         std::string k = std::move(v.text);
         k.resize(size_t(tag.index->keyLength()), ' ');
@@ -153,20 +213,118 @@ void TableFile::flushIndex() {
         m_mdx.flush();
 }
 
-uint32_t TableFile::append(const char* record) {
-    uint32_t recno = m_dbf.appendRecord(record);
-    for (Tag& t : m_tags)
-        addKey(t, record, recno);
-    flushIndex();
+void TableFile::busy() const {
+    throw StoreError(
+        QStringLiteral("Table %1 is busy: another user is changing it. Try again in a moment.")
+            .arg(displayName()));
+}
+
+void TableFile::validate() {
+    bool changed = m_dbf.refresh();
+    if (m_suspect) {
+        m_dbf.refresh(true);
+        m_dbf.dropCache();
+        changed = true;
+    }
+    if (!changed)
+        return;
+    if (m_mdx.isOpen())
+        m_mdx.refresh();
+    m_suspect = false;
     ++m_version;
+}
+
+// After a lock-free step that read blocks from the file: they are consistent with the cached
+// ones unless a writer overlapped the step, and such a writer either still holds the header
+// lock or has bumped the header's stamp by now.
+bool TableFile::readerConsistent() {
+    if (m_dbf.headerChanged())
+        return false;
+    struct flock fl {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = lockpos::header();
+    fl.l_len = 1;
+    return ::fcntl(m_dbf.fd(), F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+}
+
+void TableFile::lockShared() {
+    if (!m_dbfLocks.lock(lockpos::header(), FileLocks::Mode::Shared, lockTimeout()))
+        busy();
+}
+
+void TableFile::unlockShared() {
+    m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Shared);
+}
+
+void TableFile::lockRecord(uint32_t recno) {
+    if (!m_dbf.isWritable())
+        return; // nothing can be written anyway, and a read-only descriptor cannot lock
+    if (!m_dbfLocks.lock(lockpos::record(recno), FileLocks::Mode::Exclusive, lockTimeout()))
+        throw StoreError(
+            QStringLiteral("Record %1 of %2 is locked by another user. Try again in a moment.")
+                .arg(recno)
+                .arg(displayName()));
+}
+
+void TableFile::unlockRecord(uint32_t recno) {
+    m_dbfLocks.unlock(lockpos::record(recno), FileLocks::Mode::Exclusive);
+}
+
+void TableFile::lockTable() {
+    if (!m_dbf.isWritable())
+        throw StoreError(
+            QStringLiteral("Cannot lock %1: the table is read-only.").arg(displayName()));
+    if (!m_dbfLocks.lock(lockpos::header(), FileLocks::Mode::Exclusive, lockTimeout()))
+        busy();
+    try {
+        Busy b(*this);
+        if (m_dbf.refresh(true) || m_suspect) {
+            if (m_suspect)
+                m_dbf.dropCache();
+            if (m_mdx.isOpen())
+                m_mdx.refresh();
+            m_suspect = false;
+            ++m_version;
+        }
+    } catch (...) {
+        unlockTable();
+        throw;
+    }
+}
+
+void TableFile::unlockTable() {
+    m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Exclusive);
+}
+
+uint32_t TableFile::append(const char* record) {
+    uint32_t recno;
+    {
+        WriteScope scope(*this);
+        recno = m_dbf.recordCount() + 1;
+        // The new slot is locked like any record while it is being filled.
+        if (!m_dbfLocks.lock(lockpos::record(recno), FileLocks::Mode::Exclusive, lockTimeout()))
+            busy();
+        try {
+            for (Tag& t : m_tags)
+                addKey(t, record, recno);
+            flushIndex();
+            m_dbf.appendRecord(record);
+        } catch (...) {
+            unlockRecord(recno);
+            throw;
+        }
+        unlockRecord(recno);
+        ++m_version;
+    }
     emit changed();
     return recno;
 }
 
-void TableFile::update(uint32_t recno, const char* record) {
+bool TableFile::writeRow(uint32_t recno, const char* record) {
     std::string old(m_dbf.record(recno), size_t(m_dbf.recordLength()));
     if (std::memcmp(old.data(), record, old.size()) == 0)
-        return;
+        return false;
     m_dbf.writeRecord(recno, record);
     for (Tag& t : m_tags) {
         bool wasIn = DbfFile::isLive(old.data()) && inTag(t, old.data());
@@ -182,15 +340,41 @@ void TableFile::update(uint32_t recno, const char* record) {
     }
     flushIndex();
     ++m_version;
-    emit changed();
+    return true;
+}
+
+void TableFile::update(uint32_t recno, const char* record) {
+    lockRecord(recno);
+    bool changedRow;
+    try {
+        WriteScope scope(*this);
+        changedRow = writeRow(recno, record);
+    } catch (...) {
+        unlockRecord(recno);
+        throw;
+    }
+    unlockRecord(recno);
+    if (changedRow)
+        emit changed();
 }
 
 void TableFile::remove(uint32_t recno) {
-    std::string rec(m_dbf.record(recno), size_t(m_dbf.recordLength()));
-    if (!DbfFile::isLive(rec.data()))
-        return;
-    rec[0] = '*';
-    update(recno, rec.data());
+    lockRecord(recno);
+    bool changedRow = false;
+    try {
+        WriteScope scope(*this);
+        std::string rec(m_dbf.record(recno), size_t(m_dbf.recordLength()));
+        if (DbfFile::isLive(rec.data())) {
+            rec[0] = '*';
+            changedRow = writeRow(recno, rec.data());
+        }
+    } catch (...) {
+        unlockRecord(recno);
+        throw;
+    }
+    unlockRecord(recno);
+    if (changedRow)
+        emit changed();
 }
 
 uint32_t TableFile::liveCount() {
@@ -205,6 +389,14 @@ uint32_t TableFile::liveCount() {
 }
 
 void TableFile::verifyIndexes() {
+    // One consistent view: no writer may run while the trees are walked.
+    lockShared();
+    struct Unlock {
+        TableFile* f;
+        ~Unlock() { f->unlockShared(); }
+    } unlock{this};
+    Busy busy(*this);
+    validate();
     for (Tag& t : m_tags) {
         QString name = QString::fromStdString(t.index->name());
         std::vector<MdxTag::Entry> entries = t.index->check();
@@ -235,24 +427,30 @@ void TableFile::verifyIndexes() {
         };
         std::sort(expected.begin(), expected.end(), less);
         if (actual != expected)
-            throw StoreError(QStringLiteral("Index tag %1 of %2 does not match the table: %3 entries, %4 expected.")
-                                 .arg(name, path())
-                                 .arg(actual.size())
-                                 .arg(expected.size()));
+            throw StoreError(
+                QStringLiteral(
+                    "Index tag %1 of %2 does not match the table: %3 entries, %4 expected.")
+                    .arg(name, path())
+                    .arg(actual.size())
+                    .arg(expected.size()));
     }
 }
 
 void TableFile::rebuildIndexes() {
-    for (Tag& t : m_tags) {
-        t.index->clear();
-        for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
-            const char* rec = m_dbf.record(r);
-            if (DbfFile::isLive(rec))
-                addKey(t, rec, r);
+    {
+        WriteScope scope(*this);
+        for (Tag& t : m_tags) {
+            t.index->clear();
+            for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
+                const char* rec = m_dbf.record(r);
+                if (DbfFile::isLive(rec))
+                    addKey(t, rec, r);
+            }
         }
+        flushIndex();
+        m_dbf.touch(); // tells other processes their cached blocks are stale
+        ++m_version;
     }
-    flushIndex();
-    ++m_version;
     emit changed();
 }
 

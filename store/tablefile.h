@@ -1,12 +1,13 @@
 #pragma once
 
 #include "dbffile.h"
+#include "error.h"
 #include "expression.h"
+#include "filelock.h"
 #include "mdxfile.h"
 
 #include <QObject>
 #include <QString>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,11 @@ namespace qn {
 /// One table file and its production index as this process has them open, shared by every
 /// Table object on that file. Writes go through here so that every tag stays in step with the
 /// rows: deleted rows leave every tag; a unique tag holds the lowest live record of each key.
+///
+/// Other processes may change the files at any time. Each write holds the table's header lock
+/// (and the index lock while it changes the index), re-reads the header first and bumps the
+/// header's change stamp last; each read step starts with validate(), so nothing cached here
+/// (record count, index page total, tag roots, blocks) outlives a change made elsewhere.
 class TableFile : public QObject {
     Q_OBJECT
 public:
@@ -44,9 +50,32 @@ public:
     /// Whether a record belongs in the tag (its FOR condition).
     bool inTag(const Tag& tag, const char* record) const;
 
+    /// Appends under the header lock: header re-read, the new slot locked, keys inserted under
+    /// the index lock, the record written, then the count published. Throws StoreError ("table
+    /// busy") when another process keeps the table locked past lockTimeout().
     uint32_t append(const char* record);
+    /// Rewrites a row; takes its record lock for the write unless this process holds it.
     void update(uint32_t recno, const char* record);
     void remove(uint32_t recno);
+
+    /// Brings the view up to date before an operation: when the header on disk differs from
+    /// the one seen last, drops the cached records, re-reads the index header and tag roots
+    /// and drops the cached blocks. Costs one header comparison when nothing changed.
+    void validate();
+    /// Runs one read-only step (a move, lookup or count) on an up-to-date view and returns its
+    /// result. Readers take no lock while cached blocks serve them; when a block had to come
+    /// from the file while a writer elsewhere may have been half-way, the step runs again
+    /// under a shared header lock. The step must not change state outside its own locals, and
+    /// it may run twice.
+    template <class Step> auto read(Step&& step) -> decltype(step());
+
+    /// The lock of a row being edited, held until released; nested requests count. Throws
+    /// StoreError "record locked by another user" after lockTimeout().
+    void lockRecord(uint32_t recno);
+    void unlockRecord(uint32_t recno);
+    /// The table's write lock, as TableLock holds it. Throws StoreError "table busy".
+    void lockTable();
+    void unlockTable();
 
     /// Counts changes so that cursors and caches can tell when the data moved under them.
     uint64_t version() const { return m_version; }
@@ -63,6 +92,14 @@ signals:
     void changed();
 
 private:
+    class WriteScope;
+    class Busy;
+    friend class Busy;
+    bool readerConsistent();
+    void lockShared();
+    void unlockShared();
+    [[noreturn]] void busy() const;
+    bool writeRow(uint32_t recno, const char* record);
     void openIndex(const QString& mdxPath);
     void addKey(Tag& tag, const char* record, uint32_t recno);
     void dropKey(Tag& tag, const std::string& key, uint32_t recno);
@@ -74,6 +111,55 @@ private:
     uint64_t m_version = 1;
     uint64_t m_countVersion = 0;
     uint32_t m_liveCount = 0;
+    FileLocks m_dbfLocks;
+    FileLocks m_mdxLocks;
+    int m_depth = 0;        // read steps and writes in progress (they nest)
+    bool m_suspect = false; // a write failed half-way: the caches may be ahead of the files
 };
+
+class TableFile::Busy {
+public:
+    explicit Busy(TableFile& f) : m_f(f) { ++m_f.m_depth; }
+    ~Busy() { --m_f.m_depth; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    TableFile& m_f;
+};
+
+template <class Step> auto TableFile::read(Step&& step) -> decltype(step()) {
+    if (m_depth > 0)
+        return step();
+    Busy busy(*this);
+    validate();
+    if (!m_mdx.isOpen() || m_dbfLocks.holds(lockpos::header()))
+        return step(); // records are read dirty, as dBASE allows; no writer can be busy
+    m_mdx.startFetchLog();
+    decltype(step()) result{};
+    bool fetched = false;
+    bool failed = false;
+    try {
+        result = step();
+        fetched = m_mdx.stopFetchLog();
+    } catch (const StoreError&) {
+        if (!m_mdx.stopFetchLog())
+            throw;
+        fetched = failed = true; // perhaps a half-written block: try again under the lock
+    }
+    if (!fetched || (!failed && readerConsistent()))
+        return result;
+    lockShared();
+    try {
+        m_mdx.dropFetched();
+        validate();
+        result = step();
+    } catch (...) {
+        unlockShared();
+        throw;
+    }
+    unlockShared();
+    return result;
+}
 
 } // namespace qn

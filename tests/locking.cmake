@@ -1,0 +1,1 @@
+quillnet_add_test(test_locking test_locking.cpp)

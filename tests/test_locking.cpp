@@ -1,0 +1,408 @@
+// Several processes on one table: appends, edits and ID allocation under the dBASE locks,
+// caches that follow changes made elsewhere, and locks that die with their process.
+#include "engine.h"
+#include "error.h"
+#include "table.h"
+#include "tablefile.h"
+#include "tablelock.h"
+#include "testutil.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+using namespace qn;
+
+class TestLocking : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void concurrentAppendsLoseNothing_data();
+    void concurrentAppendsLoseNothing();
+    void tableLockMakesFindAndAppendAtomic();
+    void editedRowIsLockedAgainstOtherProcesses();
+    void rowChangedElsewhereIsReadBeforeEdit();
+    void locksDieWithTheirProcess();
+
+    void cachesFollowChangesMadeElsewhere_data();
+    void cachesFollowChangesMadeElsewhere();
+    void nestedLocksKeepTheOuterOne();
+};
+
+namespace {
+
+void expectError(const std::function<void()>& action, const QString& part) {
+    try {
+        action();
+    } catch (const StoreError& e) {
+        QVERIFY2(e.message().contains(part), qPrintable(e.message()));
+        return;
+    }
+    QFAIL(qPrintable("no error; expected one mentioning " + part));
+}
+
+QString workerPath() {
+    return test::buildDir() + QStringLiteral("/tools/store_worker");
+}
+
+// A worker process; its environment carries the lock timeout under test.
+std::unique_ptr<QProcess> startWorker(const QStringList& args, int lockTimeoutMs = 10000) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUILLNET_LOCK_TIMEOUT_MS"), QString::number(lockTimeoutMs));
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::SeparateChannels);
+    p->start(workerPath(), args);
+    if (!p->waitForStarted(10000))
+        qWarning() << "cannot start" << workerPath();
+    return p;
+}
+
+// Waits for a line of the worker's output; the line or empty if it ended first.
+QString waitForLine(QProcess& p, int ms = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!p.canReadLine() && clock.elapsed() < ms && p.state() != QProcess::NotRunning)
+        p.waitForReadyRead(100);
+    return QString::fromLocal8Bit(p.readLine()).trimmed();
+}
+
+// The last line the worker wrote once it ended; warns if it exits other than expected.
+QString finish(QProcess& p, int expectedExit = 0) {
+    if (p.state() != QProcess::NotRunning && !p.waitForFinished(60000))
+        qWarning() << "worker did not end";
+    QString out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed().split(u'\n').last();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != expectedExit)
+        qWarning().noquote() << "worker exit" << p.exitCode() << out << p.readAllStandardError();
+    return out;
+}
+
+std::unique_ptr<Table> openIp(Engine& engine, const QString& tag = {}) {
+    auto t = std::make_unique<Table>(engine);
+    t->setDatabaseName(QStringLiteral("IP"));
+    t->setTableName(QStringLiteral("IP.DBF"));
+    t->setIndexName(tag);
+    t->open();
+    return t;
+}
+
+void appendRow(Table& t, const QString& sysId, const QString& computer) {
+    t.append();
+    t.setFieldText(QStringLiteral("SYSID"), sysId);
+    t.setFieldText(QStringLiteral("COMPUTER"), computer);
+    t.setFieldText(QStringLiteral("IPSTRING"), sysId.right(3));
+    t.post();
+}
+
+void goToRecord(Table& t, uint32_t recno) {
+    for (t.first(); !t.eof() && t.recNo() != recno; t.next()) {
+    }
+    QCOMPARE(t.recNo(), recno);
+}
+
+} // namespace
+
+void TestLocking::init() {
+    setLockTimeout(std::chrono::milliseconds(10000));
+}
+void TestLocking::cleanup() {
+    qunsetenv("QUILLNET_NO_HEADER_MAP");
+}
+
+void TestLocking::concurrentAppendsLoseNothing_data() {
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("2 x 5000") << 2 << 5000;
+    QTest::newRow("4 x 1500") << 4 << 1500;
+}
+
+// Every row of every appender once, the header count equal to the rows, and every tag a
+// sound tree holding exactly the keys of the rows; a reader in this process meanwhile never
+// fails and never sees the count go back.
+void TestLocking::concurrentAppendsLoseNothing() {
+    QFETCH(int, workers);
+    QFETCH(int, rows);
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int w = 0; w < workers; ++w)
+        procs.push_back(startWorker(
+            {QStringLiteral("append"), dbf, QString::number(rows), QStringLiteral("W%1").arg(w)}));
+    {
+        auto reader = openIp(box.engine(), QStringLiteral("SYSID"));
+        int seen = 0;
+        auto running = [&] {
+            for (auto& p : procs)
+                if (p->state() != QProcess::NotRunning)
+                    return true;
+            return false;
+        };
+        while (running()) {
+            int n = reader->recordCount();
+            QVERIFY2(n >= seen, qPrintable(QStringLiteral("%1 rows after %2").arg(n).arg(seen)));
+            seen = n;
+            reader->setKey();
+            reader->setFieldText(QStringLiteral("SYSID"), QStringLiteral("W0-1"));
+            if (reader->gotoKey())
+                QCOMPARE(reader->fieldText(QStringLiteral("COMPUTER")), QStringLiteral("pc-W0-1"));
+            for (auto& p : procs)
+                p->waitForFinished(1);
+        }
+        QVERIFY(seen > 0);
+    }
+    for (auto& p : procs)
+        QCOMPARE(finish(*p), QStringLiteral("done"));
+
+    Engine fresh(box.path() + QStringLiteral("/check.cfg"));
+    TableFile file(dbf);
+    QCOMPARE(file.dbf().headerCount(), uint32_t(workers * rows));
+    QCOMPARE(file.dbf().recordCount(), uint32_t(workers * rows));
+    std::map<QString, int> ids;
+    const DbfField& f = file.fields()[size_t(file.dbf().fieldIndex("SYSID"))];
+    for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r) {
+        const char* rec = file.dbf().record(r);
+        QVERIFY(DbfFile::isLive(rec));
+        ++ids[QString::fromLatin1(rec + f.offset, f.length).trimmed()];
+    }
+    QCOMPARE(int(ids.size()), workers * rows);
+    for (int w = 0; w < workers; ++w)
+        for (int n = 1; n <= rows; n += 97)
+            QCOMPARE(ids[QStringLiteral("W%1-%2").arg(w).arg(n)], 1);
+    file.verifyIndexes();
+}
+
+// Three processes take "the highest ID plus one" under the table lock: no ID twice, none skipped.
+void TestLocking::tableLockMakesFindAndAppendAtomic() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    const int workers = 3, each = 150;
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int w = 0; w < workers; ++w)
+        procs.push_back(startWorker({QStringLiteral("allocate"), dbf, QString::number(each)}));
+    for (auto& p : procs)
+        QCOMPARE(finish(*p), QStringLiteral("done"));
+    auto t = openIp(box.engine(), QStringLiteral("SYSID"));
+    std::set<QString> ids;
+    int rows = 0;
+    for (t->first(); !t->eof(); t->next(), ++rows)
+        ids.insert(t->fieldText(QStringLiteral("SYSID")));
+    QCOMPARE(rows, workers * each);
+    QCOMPARE(int(ids.size()), workers * each);
+    QCOMPARE(*ids.begin(), QStringLiteral("S000001"));
+    QCOMPARE(*ids.rbegin(), QStringLiteral("S%1").arg(workers * each, 6, 10, QChar(u'0')));
+    t->file()->verifyIndexes();
+}
+
+// One process edits a row; another process (and this one) cannot edit or delete it meanwhile,
+// get the locked error, and the stored row is the first editor's.
+void TestLocking::editedRowIsLockedAgainstOtherProcesses() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    auto t = openIp(box.engine());
+    for (int i = 1; i <= 3; ++i)
+        appendRow(*t, QStringLiteral("A%1").arg(i, 3, 10, QChar(u'0')),
+                  QStringLiteral("pc%1").arg(i));
+
+    auto first = startWorker({QStringLiteral("edit"), dbf, QStringLiteral("2"),
+                              QStringLiteral("first"), QStringLiteral("1500")});
+    QCOMPARE(waitForLine(*first), QStringLiteral("ready"));
+    auto second = startWorker({QStringLiteral("edit"), dbf, QStringLiteral("2"),
+                               QStringLiteral("second"), QStringLiteral("0")},
+                              200);
+    QString out = finish(*second, 3);
+    QVERIFY2(out.contains(QStringLiteral("locked by another user")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("IP.")), qPrintable(out));
+
+    setLockTimeout(std::chrono::milliseconds(100));
+    goToRecord(*t, 2);
+    expectError([&] { t->edit(); }, QStringLiteral("locked by another user"));
+    QCOMPARE(t->state(), Table::State::Browse);
+    expectError([&] { t->remove(); }, QStringLiteral("locked by another user"));
+    // Other rows stay free.
+    goToRecord(*t, 3);
+    t->edit();
+    t->setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("third"));
+    t->post();
+
+    QCOMPARE(finish(*first), QStringLiteral("done"));
+    goToRecord(*t, 2);
+    QCOMPARE(t->fieldText(QStringLiteral("COMPUTER")), QStringLiteral("first"));
+    t->edit(); // free again once posted
+    t->cancel();
+    QCOMPARE(t->recordCount(), 3);
+    t->file()->verifyIndexes();
+}
+
+// An edit starts from the row as another process last stored it, and posting it keeps that
+// process's change; rows appended elsewhere are found through the index and counted.
+void TestLocking::rowChangedElsewhereIsReadBeforeEdit() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    auto t = openIp(box.engine(), QStringLiteral("COMPUTER"));
+    appendRow(*t, QStringLiteral("A001"), QStringLiteral("before"));
+    t->first();
+    QCOMPARE(t->fieldText(QStringLiteral("COMPUTER")), QStringLiteral("before"));
+
+    auto w = startWorker({QStringLiteral("edit"), dbf, QStringLiteral("1"),
+                          QStringLiteral("changed elsewhere"), QStringLiteral("0")});
+    QCOMPARE(finish(*w), QStringLiteral("done"));
+    QSignalSpy reread(t.get(), &Table::rowChanged);
+    t->edit();
+    QCOMPARE(t->fieldText(QStringLiteral("COMPUTER")), QStringLiteral("changed elsewhere"));
+    QVERIFY(reread.count() >= 1);
+    t->setFieldText(QStringLiteral("TYPE"), QStringLiteral("LINX"));
+    t->post();
+
+    auto more =
+        startWorker({QStringLiteral("append"), dbf, QStringLiteral("700"), QStringLiteral("X")});
+    QCOMPARE(finish(*more), QStringLiteral("done"));
+    QCOMPARE(t->recordCount(), 701);
+    t->setKey();
+    t->setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("pc-X-650"));
+    QVERIFY(t->gotoKey());
+    QCOMPARE(t->fieldText(QStringLiteral("SYSID")), QStringLiteral("X-650"));
+
+    TableFile check(dbf);
+    const DbfField& c = check.fields()[size_t(check.dbf().fieldIndex("COMPUTER"))];
+    const DbfField& ty = check.fields()[size_t(check.dbf().fieldIndex("TYPE"))];
+    const char* rec = check.dbf().record(1);
+    QCOMPARE(QString::fromLatin1(rec + c.offset, c.length).trimmed(),
+             QStringLiteral("changed elsewhere"));
+    QCOMPARE(QString::fromLatin1(rec + ty.offset, ty.length).trimmed(), QStringLiteral("LINX"));
+    check.verifyIndexes();
+}
+
+// Record and table locks of a killed process are gone at once; nothing it held is lost.
+void TestLocking::locksDieWithTheirProcess() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    auto t = openIp(box.engine());
+    appendRow(*t, QStringLiteral("A001"), QStringLiteral("one"));
+    setLockTimeout(std::chrono::milliseconds(100));
+
+    auto holder = startWorker({QStringLiteral("hold"), dbf, QStringLiteral("1")});
+    QCOMPARE(waitForLine(*holder), QStringLiteral("ready"));
+    t->first();
+    expectError([&] { t->edit(); }, QStringLiteral("locked by another user"));
+    holder->kill();
+    holder->waitForFinished();
+    t->edit();
+    t->setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("mine"));
+    t->post();
+
+    auto locker = startWorker({QStringLiteral("lock"), dbf});
+    QCOMPARE(waitForLine(*locker), QStringLiteral("ready"));
+    expectError([&] { appendRow(*t, QStringLiteral("A002"), QStringLiteral("two")); },
+                QStringLiteral("is busy"));
+    QCOMPARE(t->state(), Table::State::Insert); // the new row is still there to post again
+    // Reading is not blocked by the table lock.
+    t->cancel();
+    t->first();
+    QCOMPARE(t->fieldText(QStringLiteral("COMPUTER")), QStringLiteral("mine"));
+    locker->kill();
+    locker->waitForFinished();
+    appendRow(*t, QStringLiteral("A002"), QStringLiteral("two"));
+    QCOMPARE(t->recordCount(), 2);
+    t->file()->verifyIndexes();
+}
+
+void TestLocking::cachesFollowChangesMadeElsewhere_data() {
+    QTest::addColumn<bool>("mapped");
+    QTest::newRow("header mapped") << true;
+    QTest::newRow("header read per check") << false;
+}
+
+// Two engines in one process have separate descriptors, so they meet as two processes do. Each
+// writes while the other has a warm cache: splits, new roots and page totals from the other
+// side must be picked up, or the trees end up overwriting each other's blocks.
+void TestLocking::cachesFollowChangesMadeElsewhere() {
+    QFETCH(bool, mapped);
+    if (!mapped)
+        qputenv("QUILLNET_NO_HEADER_MAP", "1");
+    test::Sandbox box;
+    box.createInventory();
+    Engine other(box.path() + QStringLiteral("/other.cfg"));
+    other.initialize();
+    other.addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + box.dbPath());
+    auto a = openIp(box.engine(), QStringLiteral("SYSID"));
+    auto b = openIp(other, QStringLiteral("IP"));
+    QVERIFY(a->file() != b->file());
+    for (int round = 0; round < 6; ++round) {
+        Table& writer = round % 2 ? *b : *a;
+        Table& reader = round % 2 ? *a : *b;
+        for (int i = 0; i < 400; ++i)
+            appendRow(writer, QStringLiteral("R%1-%2").arg(round).arg(i, 4, 10, QChar(u'0')),
+                      QStringLiteral("pc%1").arg(i));
+        QCOMPARE(reader.recordCount(), (round + 1) * 400);
+        reader.setKey();
+        if (reader.indexName() == QLatin1String("SYSID"))
+            reader.setFieldText(QStringLiteral("SYSID"), QStringLiteral("R%1-0399").arg(round));
+        else
+            reader.setFieldText(QStringLiteral("IPSTRING"), QStringLiteral("399"));
+        QVERIFY(reader.gotoKey());
+        // An edit from the other side of a row this side has cached.
+        goToRecord(reader, uint32_t(round * 400 + 1));
+        reader.edit();
+        reader.setFieldText(QStringLiteral("TYPE"), QStringLiteral("T%1").arg(round));
+        reader.post();
+        goToRecord(writer, uint32_t(round * 400 + 1));
+        QCOMPARE(writer.fieldText(QStringLiteral("TYPE")), QStringLiteral("T%1").arg(round));
+    }
+    a->close();
+    b->close();
+    TableFile check(findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF")));
+    QCOMPARE(check.dbf().recordCount(), 2400u);
+    check.verifyIndexes();
+}
+
+// This process's writes inside its own table lock must not give the outer lock away.
+void TestLocking::nestedLocksKeepTheOuterOne() {
+    test::Sandbox box;
+    box.createInventory();
+    Engine other(box.path() + QStringLiteral("/other.cfg"));
+    other.initialize();
+    other.addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + box.dbPath());
+    auto mine = openIp(box.engine());
+    auto theirs = openIp(other);
+    setLockTimeout(std::chrono::milliseconds(50));
+    {
+        TableLock lock(*mine);
+        appendRow(*mine, QStringLiteral("A001"), QStringLiteral("one"));
+        mine->first();
+        mine->edit();
+        mine->setFieldText(QStringLiteral("TYPE"), QStringLiteral("UNIX"));
+        mine->post();
+        { TableLock again(*mine->file()); }
+        expectError([&] { appendRow(*theirs, QStringLiteral("B001"), QStringLiteral("b")); },
+                    QStringLiteral("is busy"));
+        theirs->cancel();
+        theirs->first();
+        expectError([&] { theirs->remove(); }, QStringLiteral("is busy"));
+    }
+    appendRow(*theirs, QStringLiteral("B001"), QStringLiteral("b"));
+    // A row being edited here stays locked after a post of another row.
+    theirs->first();
+    theirs->edit();
+    appendRow(*mine, QStringLiteral("A002"), QStringLiteral("two"));
+    mine->first();
+    expectError([&] { mine->edit(); }, QStringLiteral("locked by another user"));
+    theirs->cancel();
+    mine->edit();
+    mine->post();
+    QCOMPARE(mine->recordCount(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestLocking)
+#include "test_locking.moc"

@@ -1,0 +1,121 @@
+// A second (third, ...) user of a table for the locking tests: appends, allocates IDs, edits
+// or holds locks on one table file while other copies of it do the same.
+//
+//   store_worker append   <dbf> <count> <label>      rows <label>-<n>, n = 1..count
+//   store_worker allocate <dbf> <count>              next free ID under the table lock
+//   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
+//   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
+//   store_worker lock     <dbf>                      hold the table lock until killed
+//
+// Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
+// request of the engine fails.
+#include "engine.h"
+#include "error.h"
+#include "table.h"
+#include "tablelock.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+void say(const QString& line) {
+    std::fputs((line + u'\n').toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void openTable(qn::Table& t, const QString& dbf, const QString& tag = {}) {
+    t.setTableName(QDir(dbf).absolutePath());
+    t.setIndexName(tag);
+    t.open();
+}
+
+void goToRecord(qn::Table& t, uint32_t recno) {
+    for (t.first(); !t.eof() && t.recNo() != recno; t.next()) {
+    }
+    if (t.recNo() != recno)
+        throw qn::StoreError(QStringLiteral("record %1 not found").arg(recno));
+}
+
+[[noreturn]] void waitForKill() {
+    for (;;)
+        QThread::sleep(60);
+}
+
+int run(const QStringList& args) {
+    qn::Engine engine(QDir::temp().filePath(
+        QStringLiteral("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
+    engine.initialize();
+    const QString cmd = args.value(1);
+    const QString dbf = args.value(2);
+    qn::Table t(engine);
+    if (cmd == QLatin1String("append") && args.size() == 5) {
+        openTable(t, dbf);
+        const int count = args[3].toInt();
+        for (int n = 1; n <= count; ++n) {
+            const QString id = QStringLiteral("%1-%2").arg(args[4]).arg(n);
+            t.append();
+            t.setFieldText(QStringLiteral("SYSID"), id);
+            t.setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("pc-") + id);
+            t.setFieldText(QStringLiteral("IPSTRING"), QString::number(n % 997));
+            t.setFieldText(QStringLiteral("TYPE"), args[4].left(4));
+            t.setFieldText(QStringLiteral("ALIAS1"),
+                           n % 3 ? QStringLiteral("www") + id : QString());
+            t.post();
+        }
+    } else if (cmd == QLatin1String("allocate") && args.size() == 4) {
+        openTable(t, dbf, QStringLiteral("SYSID"));
+        const int count = args[3].toInt();
+        for (int i = 0; i < count; ++i) {
+            qn::TableLock lock(t);
+            t.last();
+            const int next =
+                t.isEmpty() ? 1 : t.fieldText(QStringLiteral("SYSID")).mid(1).toInt() + 1;
+            t.setKey();
+            t.setFieldText(QStringLiteral("SYSID"),
+                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
+            if (t.gotoKey())
+                throw qn::StoreError(
+                    QStringLiteral("ID %1 is taken although it was free").arg(next));
+            t.append();
+            t.setFieldText(QStringLiteral("SYSID"),
+                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
+            t.post();
+        }
+    } else if ((cmd == QLatin1String("edit") && args.size() == 6) ||
+               (cmd == QLatin1String("hold") && args.size() == 4)) {
+        openTable(t, dbf);
+        goToRecord(t, args[3].toUInt());
+        t.edit();
+        say(QStringLiteral("ready"));
+        if (cmd == QLatin1String("hold"))
+            waitForKill();
+        t.setFieldText(QStringLiteral("COMPUTER"), args[4]);
+        QThread::msleep(args[5].toULong());
+        t.post();
+    } else if (cmd == QLatin1String("lock") && args.size() == 3) {
+        openTable(t, dbf);
+        qn::TableLock lock(t);
+        say(QStringLiteral("ready"));
+        waitForKill();
+    } else {
+        std::fputs("usage: store_worker append|allocate|edit|hold|lock <dbf> ...\n", stderr);
+        return 2;
+    }
+    say(QStringLiteral("done"));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    try {
+        return run(app.arguments());
+    } catch (const qn::Error& e) {
+        say(QStringLiteral("error: ") + e.message());
+        return 3;
+    }
+}
