@@ -16,8 +16,9 @@ int SystemNameService::lookup(const QString& name, QObject* context,
     return QHostInfo::lookupHost(name, context, std::move(done));
 }
 
-void SystemNameService::abort(int id) {
-    QHostInfo::abortHostLookup(id);
+void SystemNameService::abort(int) {
+    // Not QHostInfo::abortHostLookup(): Qt 6.4 then never frees the look-up's callback. The
+    // answer still comes, and the resolver drops it as stale.
 }
 
 Resolver::Resolver(std::unique_ptr<NameService> service, QObject* parent)
@@ -25,6 +26,7 @@ Resolver::Resolver(std::unique_ptr<NameService> service, QObject* parent)
     if (!m_service)
         m_service = std::make_unique<SystemNameService>();
     m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { finish(QString(), timedOutText()); });
 }
 

@@ -21,7 +21,8 @@ public:
     virtual void abort(int id) = 0;
 };
 
-/// QHostInfo, i.e. getaddrinfo and the system's name service switch.
+/// QHostInfo, i.e. getaddrinfo and the system's name service switch. A look-up cannot be
+/// aborted; its answer comes anyway.
 class SystemNameService : public NameService {
 public:
     int lookup(const QString& name, QObject* context,
