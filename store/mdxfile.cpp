@@ -718,6 +718,8 @@ void MdxFile::close() {
     m_tags.clear();
     m_blocks.clear();
     m_headerDirty = false;
+    m_logFetches = false;
+    m_fetched.clear();
 }
 
 MdxTag* MdxFile::findTag(std::string_view name) {

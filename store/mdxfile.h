@@ -146,7 +146,7 @@ public:
     /// Records which blocks are read from the file from now on, so that a reader that did not
     /// hold a lock can tell whether it saw only blocks it had before.
     void startFetchLog();
-    /// Stops recording; true when some block came from the file meanwhile.
+    /// Stops recording; true when some block came from the file since the start.
     bool stopFetchLog();
     /// Drops the blocks read while recording (they may be from a half-written change).
     void dropFetched();

@@ -365,9 +365,8 @@ void Table::next() {
     checkActive("move");
     postIfEditing();
     Position found;
-    if (m_recno != 0 && m_file->read([&] {
-            return scanFrom({m_recno, m_key}, Dir::Forward, false, found);
-        })) {
+    const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Forward, false, found); };
+    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();
@@ -380,9 +379,8 @@ void Table::prior() {
     checkActive("move");
     postIfEditing();
     Position found;
-    if (m_recno != 0 && m_file->read([&] {
-            return scanFrom({m_recno, m_key}, Dir::Backward, false, found);
-        })) {
+    const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Backward, false, found); };
+    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();

@@ -10,6 +10,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <map>
+#include <time.h>
 
 namespace qn {
 namespace {
@@ -219,7 +220,15 @@ void TableFile::busy() const {
             .arg(displayName()));
 }
 
-void TableFile::validate() {
+void TableFile::validate(Step kind) {
+    if (!m_dbf.headerMapped()) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        const int64_t ms = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+        if (kind == Step::Continuing && !m_suspect && ms - m_checkedAt < 20)
+            return;
+        m_checkedAt = ms;
+    }
     bool changed = m_dbf.refresh();
     if (m_suspect) {
         m_dbf.refresh(true);
@@ -228,10 +237,27 @@ void TableFile::validate() {
     }
     if (!changed)
         return;
-    if (m_mdx.isOpen())
-        m_mdx.refresh();
-    m_suspect = false;
     ++m_version;
+    if (m_mdx.isOpen()) {
+        try {
+            m_mdx.refresh();
+        } catch (const StoreError&) {
+            // Without a lock the index header may be caught half-way through another
+            // process's write; with a shared lock it is whole.
+            if (m_dbfLocks.holds(lockpos::header()))
+                throw;
+            lockShared();
+            try {
+                m_dbf.refresh();
+                m_mdx.refresh();
+            } catch (...) {
+                unlockShared();
+                throw;
+            }
+            unlockShared();
+        }
+    }
+    m_suspect = false;
 }
 
 // After a lock-free step that read blocks from the file: they are consistent with the cached

@@ -58,16 +58,20 @@ public:
     void update(uint32_t recno, const char* record);
     void remove(uint32_t recno);
 
+    /// How a read step relates to the one before it.
+    enum class Step { Fresh, Continuing };
     /// Brings the view up to date before an operation: when the header on disk differs from
     /// the one seen last, drops the cached records, re-reads the index header and tag roots
-    /// and drops the cached blocks. Costs one header comparison when nothing changed.
-    void validate();
+    /// and drops the cached blocks. Costs one header comparison when nothing changed. Where
+    /// that comparison is a read of the file (network folders), a step that continues a walk
+    /// (next, prior) re-checks only every few milliseconds, not once per row.
+    void validate(Step kind = Step::Fresh);
     /// Runs one read-only step (a move, lookup or count) on an up-to-date view and returns its
     /// result. Readers take no lock while cached blocks serve them; when a block had to come
     /// from the file while a writer elsewhere may have been half-way, the step runs again
     /// under a shared header lock. The step must not change state outside its own locals, and
     /// it may run twice.
-    template <class Step> auto read(Step&& step) -> decltype(step());
+    template <class F> auto read(F&& step, Step kind = Step::Fresh) -> decltype(step());
 
     /// The lock of a row being edited, held until released; nested requests count. Throws
     /// StoreError "record locked by another user" after lockTimeout().
@@ -111,6 +115,7 @@ private:
     uint64_t m_version = 1;
     uint64_t m_countVersion = 0;
     uint32_t m_liveCount = 0;
+    int64_t m_checkedAt = 0; // coarse monotonic ms of the last header check
     FileLocks m_dbfLocks;
     FileLocks m_mdxLocks;
     int m_depth = 0;        // read steps and writes in progress (they nest)
@@ -128,18 +133,23 @@ private:
     TableFile& m_f;
 };
 
-template <class Step> auto TableFile::read(Step&& step) -> decltype(step()) {
+template <class F> auto TableFile::read(F&& step, Step kind) -> decltype(step()) {
     if (m_depth > 0)
         return step();
     Busy busy(*this);
-    validate();
+    validate(kind);
     if (!m_mdx.isOpen() || m_dbfLocks.holds(lockpos::header()))
         return step(); // records are read dirty, as dBASE allows; no writer can be busy
-    m_mdx.startFetchLog();
+    struct FetchLog {
+        MdxFile& mdx;
+        explicit FetchLog(MdxFile& m) : mdx(m) { mdx.startFetchLog(); }
+        ~FetchLog() { mdx.stopFetchLog(); }
+    };
     decltype(step()) result{};
     bool fetched = false;
     bool failed = false;
     try {
+        FetchLog log(m_mdx);
         result = step();
         fetched = m_mdx.stopFetchLog();
     } catch (const StoreError&) {
