@@ -1,12 +1,15 @@
 #include "program.h"
 
 #include "aboutbox.h"
+#include "addsystemwindow.h"
 #include "adminwindow.h"
 #include "application.h"
 #include "appstate.h"
 #include "datamodule.h"
+#include "itementrywindow.h"
 #include "mainwindow.h"
 #include "passwordwindow.h"
+#include "systeminfowindow.h"
 
 namespace qn {
 
@@ -14,11 +17,31 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_main = std::make_unique<MainWindow>(*m_state, engine);
     // A failed start-up step is shown and the program opens all the same.
     Application::guarded([this] { m_main->FormCreate(); });
+    // The data module comes before the windows that bind their controls to its tables; it
+    // opens no table.
     m_data = std::make_unique<DataModule>(engine);
+    DataModule& dm = *m_data;
+    auto shownSystem = [this] { return m_systemInfo->systemId(); };
+    m_hardwareForm = std::make_unique<ItemEntryWindow>(ItemEntryWindow::Kind::Hardware, dm,
+                                                       shownSystem, nullptr);
+    m_softwareForm = std::make_unique<ItemEntryWindow>(ItemEntryWindow::Kind::Software, dm,
+                                                       shownSystem, nullptr);
+    m_systemInfo = std::make_unique<SystemInfoWindow>(dm, m_main.get());
+    m_hardwareForm->setReturnWindow(m_systemInfo.get());
+    m_softwareForm->setReturnWindow(m_systemInfo.get());
+    m_systemInfo->setEntryForms(m_hardwareForm.get(), m_softwareForm.get());
     m_admin = std::make_unique<AdminWindow>(*m_state, engine, *m_main);
     m_password = std::make_unique<PasswordWindow>(*m_state, m_main.get(), *m_admin);
+    m_addSystem = std::make_unique<AddSystemWindow>(*m_state, dm, m_main.get());
     m_about = std::make_unique<AboutBox>();
     m_main->setWindows(m_admin.get(), m_password.get(), m_about.get());
+
+    MainWindow::Tasks tasks;
+    tasks.createSystem = [this] {
+        m_addSystem->show();
+        m_main->hide();
+    };
+    m_main->setTasks(std::move(tasks));
 }
 
 Program::~Program() = default;

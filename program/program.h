@@ -5,6 +5,9 @@
 namespace qn {
 
 class AboutBox;
+class AddSystemWindow;
+class ItemEntryWindow;
+class SystemInfoWindow;
 class AdminWindow;
 class DataModule;
 class Engine;
@@ -24,7 +27,11 @@ public:
     AppState& state() { return *m_state; }
     Engine& engine() { return m_engine; }
     MainWindow& TForm6() { return *m_main; }
+    ItemEntryWindow& TForm8() { return *m_hardwareForm; }
+    ItemEntryWindow& TForm9() { return *m_softwareForm; }
+    SystemInfoWindow& TForm10() { return *m_systemInfo; }
     DataModule& TDataModule11() { return *m_data; }
+    AddSystemWindow& TForm18() { return *m_addSystem; }
     AdminWindow& TForm16() { return *m_admin; }
     PasswordWindow& TForm17() { return *m_password; }
     AboutBox& TAboutForm() { return *m_about; }
@@ -34,8 +41,12 @@ private:
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<DataModule> m_data;
+    std::unique_ptr<ItemEntryWindow> m_hardwareForm;
+    std::unique_ptr<ItemEntryWindow> m_softwareForm;
+    std::unique_ptr<SystemInfoWindow> m_systemInfo;
     std::unique_ptr<AdminWindow> m_admin;
     std::unique_ptr<PasswordWindow> m_password;
+    std::unique_ptr<AddSystemWindow> m_addSystem;
     std::unique_ptr<AboutBox> m_about;
 };
 

@@ -4,6 +4,7 @@
 #include "application.h"
 #include "appstate.h"
 #include "engine.h"
+#include "guiutil.h"
 #include "mainwindow.h"
 #include "messageservice.h"
 #include "passwordwindow.h"
@@ -23,53 +24,10 @@
 
 using namespace qn;
 using Kind = MessageService::Kind;
+using test::settingsFile;
+using test::Workspace;
 
 namespace {
-
-// A working folder with Master tables and a private engine configuration, made current.
-class Workspace {
-public:
-    Workspace() : m_old(QDir::currentPath()) {
-        QDir().mkpath(m_dir.filePath("Master"));
-        const QString master = test::buildDir() + "/Master";
-        for (const QString& f : QDir(master).entryList(QDir::Files))
-            QFile::copy(master + '/' + f, m_dir.filePath("Master/" + f));
-        m_engine = std::make_unique<Engine>(m_dir.filePath("engine.cfg"));
-        QDir::setCurrent(m_dir.path());
-    }
-    ~Workspace() { QDir::setCurrent(m_old); }
-    QString path(const QString& name = {}) const {
-        return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
-    }
-    Engine& engine() { return *m_engine; }
-    void writeSettings(const QByteArray& bytes) {
-        QFile f(path("setup.nfo"));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-    }
-    QByteArray settingsBytes() const {
-        QFile f(path("setup.nfo"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-    }
-    QString alias() {
-        m_engine->initialize();
-        QString p = m_engine->hasAlias("IP") ? m_engine->aliasPath("IP") : QString("<none>");
-        m_engine->shutdown();
-        return p;
-    }
-
-private:
-    QString m_old;
-    QTemporaryDir m_dir;
-    std::unique_ptr<Engine> m_engine;
-};
-
-QByteArray settingsFile(const QString& db, const QByteArray& passwordLines) {
-    return db.toLocal8Bit() +
-           "\r\nQN\r\nAcme\r\n1 Main St\r\nSpringfield\r\nIL\r\n62701\r\n"
-           "555-0100\r\n555-0101\r\nit@acme.example\r\n" +
-           passwordLines;
-}
 
 bool menusEnabled(MainWindow& w) {
     return w.setupMenusEnabled();
@@ -525,11 +483,6 @@ void TestStartup::aboutBox() {
     QCOMPARE(p.TAboutForm().result(), int(QDialog::Accepted));
 }
 
-int main(int argc, char** argv) {
-    Application app(argc, argv);
-    TestStartup t;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&t, argc, argv);
-}
+QN_GUI_TEST_MAIN(TestStartup)
 
 #include "test_startup.moc"

@@ -1,0 +1,82 @@
+#include "itementrywindow.h"
+
+#include "datamodule.h"
+#include "table.h"
+#include "ui_itementrywindow.h"
+
+#include <QShowEvent>
+
+namespace qn {
+
+ItemEntryWindow::ItemEntryWindow(Kind kind, DataModule& dm, std::function<QString()> systemId,
+                                 QWidget* back, QWidget* parent)
+    : QDialog(parent), m_kind(kind), m_ui(std::make_unique<Ui::ItemEntryWindow>()), m_dm(dm),
+      m_systemId(std::move(systemId)), m_back(back) {
+    m_ui->setupUi(this);
+    if (kind == Kind::Software) {
+        // One form serves both: the software form names its fourth box after the licence key.
+        setObjectName(QStringLiteral("TForm9"));
+        setWindowTitle(QStringLiteral("Software Entry Form"));
+        m_ui->ModelNumber->setObjectName(QStringLiteral("LicenseKey"));
+        m_ui->FourthLabel->setText(QStringLiteral("License Key :"));
+    }
+    connect(m_ui->SaveButton, &QPushButton::clicked, this, &ItemEntryWindow::SaveButtonClick);
+    connect(m_ui->NewButton, &QPushButton::clicked, this, &ItemEntryWindow::NewButtonClick);
+    connect(m_ui->CancelButton, &QPushButton::clicked, this, &ItemEntryWindow::CancelButtonClick);
+}
+
+ItemEntryWindow::~ItemEntryWindow() = default;
+
+void ItemEntryWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void ItemEntryWindow::FormShow() {
+    m_ui->SystemID->setText(m_systemId ? m_systemId() : QString());
+    m_ui->Description->setFocus();
+}
+
+void ItemEntryWindow::SaveButtonClick() {
+    Table& t = m_kind == Kind::Hardware ? *m_dm.HWTable : *m_dm.SWTable;
+    t.append();
+    try {
+        t.setFieldText(QStringLiteral("SysID"), m_ui->SystemID->text());
+        t.setFieldText(QStringLiteral("Desc"), m_ui->Description->text());
+        t.setFieldText(QStringLiteral("Manuf"), m_ui->Manufacturer->text());
+        t.setFieldText(m_kind == Kind::Hardware ? QStringLiteral("Model")
+                                                : QStringLiteral("LicenseKey"),
+                       m_ui->ModelNumber->text());
+        t.setFieldText(QStringLiteral("SerialNum"), m_ui->SerialNumber->text());
+        t.post();
+    } catch (...) {
+        t.cancel();
+        throw;
+    }
+    ClearForm();
+    m_ui->Description->setFocus();
+}
+
+void ItemEntryWindow::ClearForm() {
+    m_ui->Description->clear();
+    m_ui->Manufacturer->clear();
+    m_ui->ModelNumber->clear();
+    m_ui->SerialNumber->clear();
+}
+
+void ItemEntryWindow::NewButtonClick() {
+    ClearForm();
+}
+
+void ItemEntryWindow::CancelButtonClick() {
+    if (m_back)
+        m_back->show();
+    hide();
+}
+
+void ItemEntryWindow::reject() {
+    CancelButtonClick();
+}
+
+} // namespace qn

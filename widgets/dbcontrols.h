@@ -1,0 +1,65 @@
+#pragma once
+
+#include "table.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QWidget>
+
+class QToolButton;
+
+namespace qn {
+
+/// An edit box bound to a field of a table's current row. Typing puts the row into editing;
+/// the text reaches the row when it is posted. The box follows the current row and limits
+/// typing to the field's width.
+class DBEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit DBEdit(QWidget* parent = nullptr);
+    void bind(Table* table, const QString& field);
+    Table* table() const { return m_table; }
+    QString field() const { return m_field; }
+
+private:
+    void load();
+    void typed();
+    void flush();
+
+    QPointer<Table> m_table;
+    QString m_field;
+    bool m_dirty = false;
+    bool m_busy = false;
+};
+
+/// A display of a field of a table's current row.
+class DBText : public QLabel {
+    Q_OBJECT
+public:
+    explicit DBText(QWidget* parent = nullptr);
+    void bind(Table* table, const QString& field);
+
+private:
+    void load();
+    QPointer<Table> m_table;
+    QString m_field;
+};
+
+/// Prior and Next over a table; moving posts the pending edits of the row it leaves.
+class DBNavigator : public QWidget {
+    Q_OBJECT
+public:
+    explicit DBNavigator(QWidget* parent = nullptr);
+    void bind(Table* table);
+    QToolButton* priorButton() const { return m_prior; }
+    QToolButton* nextButton() const { return m_next; }
+
+private:
+    void update();
+    QPointer<Table> m_table;
+    QToolButton* m_prior;
+    QToolButton* m_next;
+};
+
+} // namespace qn
