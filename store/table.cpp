@@ -211,6 +211,7 @@ bool Table::masterActive() const {
 void Table::updateMasterKey() {
     m_masterValue.clear();
     m_rangeKey.clear();
+    m_masterLinked = masterActive();
     if (!masterActive())
         return;
     const DbfField& f = m_file->fields()[size_t(m_masterField)];
@@ -232,6 +233,16 @@ void Table::updateMasterKey() {
 void Table::masterMoved() {
     if (!isActive() || m_masterField < 0)
         return;
+    // The master also signals when it is merely edited or posted; only a new link value (or
+    // the master opening or closing) changes which rows this table shows.
+    const std::string before = m_masterValue;
+    const std::string beforeRange = m_rangeKey;
+    const bool wasLinked = m_masterLinked;
+    updateMasterKey();
+    if (m_masterValue == before && masterActive() == wasLinked)
+        return;
+    m_masterValue = before;
+    m_rangeKey = beforeRange;
     postIfEditing();
     updateMasterKey();
     first();

@@ -156,9 +156,10 @@ private:
     std::shared_ptr<TableFile> m_file;
     int m_tag = -1;
     std::unique_ptr<Expression> m_filter;
-    int m_masterField = -1;    // field of this table linked to the master
-    std::string m_masterValue; // the master's value, as stored bytes (no trailing blanks)
-    bool m_rangeOnTag = false; // the current tag is keyed on the master field alone
+    int m_masterField = -1;      // field of this table linked to the master
+    std::string m_masterValue;   // the master's value, as stored bytes (no trailing blanks)
+    bool m_masterLinked = false; // whether the master was open when m_masterValue was taken
+    bool m_rangeOnTag = false;   // the current tag is keyed on the master field alone
     std::string m_rangeKey;
 
     State m_state = State::Inactive;

@@ -20,6 +20,7 @@ private slots:
     void reopenReselectsInPlaceOnFirstRow();
     void closeStoresSettingsForNextOpen();
     void detailsFollowTheMasterAndShowAllWhenItIsClosed();
+    void detailKeepsItsEditWhileTheMasterIsEdited();
     void poolOpensUnderItsSingularName();
     void sameFileInAnotherCaseIsOneTable();
     void filtersMatchAnyValue_data();
@@ -177,6 +178,26 @@ void TestDataModule::detailsFollowTheMasterAndShowAllWhenItIsClosed() {
 
     m_dm->SysTableOpenClose("", "", false, false);
     QCOMPARE(m_dm->IPTable->recordCount(), 3);
+}
+
+void TestDataModule::detailKeepsItsEditWhileTheMasterIsEdited() {
+    addSystem("A0001", "Al", "Young");
+    addIp("A0001", "al-pc", "1");
+    addIp("A0001", "al-mac", "2");
+    m_dm->SysTableOpenClose("SysID", "", false, true);
+    m_dm->IPTableOpenClose("SysID", "", false, true);
+    Table* ip = m_dm->IPTable;
+    ip->next();
+    ip->edit();
+    ip->setFieldText("Computer", "renamed");
+    // Editing and posting the master's row leaves the detail where it was, still editing.
+    m_dm->SysTable->edit();
+    m_dm->SysTable->setFieldText("UserFirst", "Alan");
+    m_dm->SysTable->post();
+    QCOMPARE(ip->state(), Table::State::Edit);
+    QCOMPARE(ip->fieldText("Computer"), QString("renamed"));
+    ip->cancel();
+    QCOMPARE(column(ip, "Computer"), (QStringList{"al-pc", "al-mac"}));
 }
 
 void TestDataModule::poolOpensUnderItsSingularName() {

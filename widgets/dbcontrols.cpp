@@ -103,10 +103,12 @@ DBNavigator::DBNavigator(QWidget* parent)
     connect(m_prior, &QToolButton::clicked, this, [this] {
         if (m_table && m_table->isActive())
             m_table->prior();
+        update(); // running into the start moves nothing and so signals nothing
     });
     connect(m_next, &QToolButton::clicked, this, [this] {
         if (m_table && m_table->isActive())
             m_table->next();
+        update();
     });
 }
 
