@@ -1,0 +1,145 @@
+#include "autodiscoverywindow.h"
+
+#include "appstate.h"
+#include "mainwindow.h"
+#include "messageservice.h"
+#include "ui_autodiscoverywindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace qn {
+
+using discovery::AutoFind;
+
+AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, MainWindow& mainWindow,
+                                         std::unique_ptr<discovery::ProcessRunner> runner,
+                                         std::unique_ptr<discovery::NameService> names,
+                                         QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::AutoDiscoveryWindow>()), m_main(mainWindow),
+      m_listing(std::make_unique<discovery::ListingRunner>(state.WorkingFolder, std::move(runner))),
+      m_resolver(std::make_unique<discovery::Resolver>(std::move(names))),
+      m_known(std::make_unique<discovery::InventoryNames>(dm)),
+      m_find(std::make_unique<AutoFind>(*m_listing, *m_resolver, *m_known)) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(254, 142);
+    setWindowModality(Qt::ApplicationModal);
+
+    QFont small = m_ui->Label1->font();
+    small.setPixelSize(13);
+    m_ui->Label1->setFont(small);
+    m_ui->Label3->setFont(small);
+    QFont big = small;
+    big.setPixelSize(16);
+    big.setBold(true);
+    m_ui->Label2->setFont(big);
+    m_ui->Label4->setFont(big);
+    m_ui->ProgressBar1->setRange(0, 0);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    connect(m_find.get(), &AutoFind::listingRead, this, &AutoDiscoveryWindow::listingRead);
+    connect(m_find.get(), &AutoFind::nameStarted, this, &AutoDiscoveryWindow::nameStarted);
+    connect(m_find.get(), &AutoFind::resolving, this, &AutoDiscoveryWindow::resolving);
+    connect(m_find.get(), &AutoFind::resolved, this, &AutoDiscoveryWindow::resolved);
+    connect(m_find.get(), &AutoFind::unresolved, this, &AutoDiscoveryWindow::unresolved);
+    connect(m_find.get(), &AutoFind::finished, this, &AutoDiscoveryWindow::finished);
+    connect(m_find.get(), &AutoFind::failed, this, &AutoDiscoveryWindow::failed);
+}
+
+AutoDiscoveryWindow::~AutoDiscoveryWindow() {
+    restoreCursor();
+}
+
+void AutoDiscoveryWindow::Find3Click() {
+    if (m_find->isRunning()) {
+        if (isVisible()) {
+            raise();
+            activateWindow();
+        }
+        return;
+    }
+    if (!m_find->start())
+        return;
+    emit listsChanged();
+    // Nothing is shown while the batch runs; the cursor says that the program is busy.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_waitCursor = true;
+}
+
+void AutoDiscoveryWindow::listingRead(int count) {
+    restoreCursor();
+    m_ui->ProgressBar1->setRange(0, count);
+    m_ui->ProgressBar1->setValue(0);
+    m_ui->Label6->setText(QStringLiteral("1"));
+    m_ui->Label5->setText(QString::number(count));
+    m_ui->Label2->clear();
+    m_ui->Label4->clear();
+    show();
+}
+
+void AutoDiscoveryWindow::nameStarted(int position, const QString&) {
+    m_ui->Label2->setText(QStringLiteral("Searching..."));
+    m_ui->ProgressBar1->setValue(position);
+}
+
+void AutoDiscoveryWindow::resolving(const QString& name) {
+    m_ui->Label4->clear();
+    m_ui->Label2->setText(name);
+}
+
+void AutoDiscoveryWindow::resolved(const QString&, const QString& address) {
+    m_ui->Label4->setText(address);
+    emit listsChanged();
+}
+
+void AutoDiscoveryWindow::unresolved(const QString&) {
+    m_ui->Label4->setText(QStringLiteral("TCP/IP not installed"));
+}
+
+void AutoDiscoveryWindow::finished(bool foundNew) {
+    endRun();
+    if (foundNew) {
+        m_main.setViewNewEnabled(true);
+        MessageService::information(&m_main, QStringLiteral("Found New Computers"));
+    }
+}
+
+void AutoDiscoveryWindow::failed(const QString& message) {
+    // The run has no handler left to throw from: report as the application would.
+    endRun();
+    MessageService::error(&m_main, message);
+}
+
+void AutoDiscoveryWindow::endRun() {
+    restoreCursor();
+    hide();
+    m_main.activateWindow();
+    m_main.setFocus();
+}
+
+void AutoDiscoveryWindow::restoreCursor() {
+    if (m_waitCursor) {
+        m_waitCursor = false;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void AutoDiscoveryWindow::closeEvent(QCloseEvent* event) {
+    // No close box: the window goes when its run ends.
+    if (m_find->isRunning())
+        event->ignore();
+    else
+        QDialog::closeEvent(event);
+}
+
+void AutoDiscoveryWindow::reject() {
+    if (!m_find->isRunning())
+        hide();
+}
+
+} // namespace qn

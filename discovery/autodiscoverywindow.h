@@ -1,0 +1,75 @@
+#pragma once
+
+#include "autofind.h"
+#include "listingrunner.h"
+#include "resolver.h"
+
+#include <QDialog>
+#include <memory>
+
+namespace Ui {
+class AutoDiscoveryWindow;
+}
+
+namespace qn {
+
+class DataModule;
+class MainWindow;
+struct AppState;
+
+/// Auto-Find and its progress window: runs the listing batch of the working folder, resolves
+/// the names the inventory does not record and keeps those that resolved for New Computers
+/// Found. While its window is shown it blocks the other windows, whose handlers would
+/// otherwise close the address table the run is reading.
+class AutoDiscoveryWindow : public QDialog {
+    Q_OBJECT
+public:
+    /// The working folder is taken from state now. Without a runner or a name service the
+    /// system's are used.
+    AutoDiscoveryWindow(AppState& state, DataModule& dm, MainWindow& mainWindow,
+                        std::unique_ptr<discovery::ProcessRunner> runner = nullptr,
+                        std::unique_ptr<discovery::NameService> names = nullptr,
+                        QWidget* parent = nullptr);
+    ~AutoDiscoveryWindow() override;
+
+    Ui::AutoDiscoveryWindow& ui() { return *m_ui; }
+    discovery::AutoFind& finder() { return *m_find; }
+    discovery::Resolver& resolver() { return *m_resolver; }
+    /// The computers of the last run; entry k of names belongs to entry k of addresses.
+    discovery::NewComputers& newComputers() { return m_find->newComputers(); }
+    bool isRunning() const { return m_find->isRunning(); }
+
+public slots:
+    /// The Auto-Find menu entry. While a run is in progress it only brings the progress
+    /// window forward.
+    void Find3Click();
+
+signals:
+    /// The new-computer lists were emptied or grew.
+    void listsChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void listingRead(int count);
+    void nameStarted(int position, const QString& name);
+    void resolving(const QString& name);
+    void resolved(const QString& name, const QString& address);
+    void unresolved(const QString& name);
+    void finished(bool foundNew);
+    void failed(const QString& message);
+    void endRun();
+    void restoreCursor();
+
+    std::unique_ptr<Ui::AutoDiscoveryWindow> m_ui;
+    MainWindow& m_main;
+    std::unique_ptr<discovery::ListingRunner> m_listing;
+    std::unique_ptr<discovery::Resolver> m_resolver;
+    std::unique_ptr<discovery::InventoryNames> m_known;
+    std::unique_ptr<discovery::AutoFind> m_find;
+    bool m_waitCursor = false;
+};
+
+} // namespace qn
