@@ -106,9 +106,13 @@ Table* tableOf(const DataSource* source) {
     return source ? source->table() : nullptr;
 }
 
+// The locale's short date with a four-digit year, as date fields show it, and the time.
 QString dateTimeText(const QDateTime& t) {
     const QLocale locale;
-    return locale.toString(t.date(), QLocale::ShortFormat) + u' ' +
+    QString date = locale.dateFormat(QLocale::ShortFormat);
+    if (!date.contains(QLatin1String("yyyy")))
+        date.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return locale.toString(t.date(), date) + u' ' +
            locale.toString(t.time(), QStringLiteral("h:mm:ss AP"));
 }
 

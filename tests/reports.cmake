@@ -1,0 +1,1 @@
+quillnet_add_test(test_reports test_reports.cpp LIBS quillnet_reports quillnet_program)

@@ -1,0 +1,649 @@
+// The CRAF report on paper: what a PDF of it says and shows, how its bands break across pages,
+// the preview, and the tables the CRAF buttons leave behind.
+#include "addsystemwindow.h"
+#include "appstate.h"
+#include "crafform.h"
+#include "datamodule.h"
+#include "error.h"
+#include "guiutil.h"
+#include "program.h"
+#include "report.h"
+#include "reportpreview.h"
+#include "systeminfowindow.h"
+#include "table.h"
+#include "ui_addsystemwindow.h"
+#include "ui_reportpreview.h"
+#include "ui_systeminfowindow.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <optional>
+
+using namespace qn;
+using report::Document;
+using report::ReportPreview;
+using test::Workspace;
+
+namespace {
+
+const QDateTime kPrintedAt(QDate(2024, 3, 9), QTime(14, 5, 6));
+
+struct Item {
+    QString desc, manuf, model, serial;
+};
+
+struct Fixture {
+    Fixture() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        ws.writeSettings(test::settingsFile(ws.path("db"), ""));
+        program = std::make_unique<Program>(ws.engine());
+        craf = std::make_unique<CrafForm>(program->state(), dm());
+        craf->QuickRep1().clock = [] { return kPrintedAt; };
+        program->TForm10().setReport([this](const QString& id) { craf->SystemInfoCRAF(id); });
+        program->TForm18().setReport([this](const QString& id) { craf->AddSystemCRAF(id); });
+        craf->setUserNameSearch([this] { return byUserName; });
+        MessageService::takeShown();
+    }
+    DataModule& dm() { return program->TDataModule11(); }
+    void addSystem(const QString& id, const QString& first, const QString& last,
+                   const QString& extra = {}) {
+        dm().SysTableOpenClose("", "", false, true);
+        Table& t = *dm().SysTable;
+        t.append();
+        t.setFieldText("SysID", id);
+        t.setFieldText("UserFirst", first);
+        t.setFieldText("UserLast", last);
+        t.setFieldText("Phone", "555-02" + id.right(2));
+        t.setFieldText("Ph_Ext", "x" + id.right(2));
+        t.setFieldText("Company", "Widgets " + extra);
+        t.setFieldText("Location", "Building " + id.right(1));
+        t.setFieldText("Room", "R" + id.right(3));
+        t.setFieldText("Security", "High");
+        t.setFieldDateTime("Date", QDateTime(QDate(2023, 12, 31), QTime(9, 0)));
+        t.post();
+        dm().SysTableOpenClose("", "", false, false);
+    }
+    void addItems(Table* t, const QString& id, const QList<Item>& items) {
+        const QString modelField = t == dm().HWTable ? "Model" : "LicenseKey";
+        t->setIndexName("");
+        t->setFilter("");
+        t->setFiltered(false);
+        t->open();
+        for (const Item& i : items) {
+            t->append();
+            t->setFieldText("SysID", id);
+            t->setFieldText("Desc", i.desc);
+            t->setFieldText("Manuf", i.manuf);
+            t->setFieldText(modelField, i.model);
+            t->setFieldText("SerialNum", i.serial);
+            t->post();
+        }
+        t->close();
+    }
+    // The tables as a finding window leaves them for System Info.
+    void handOver(const QString& filter) {
+        dm().SysTableOpenClose("SysID", filter, true, true);
+        dm().IPTableOpenClose("SysID", "", false, true);
+        dm().HWTableOpenClose("SysID", "", false, true);
+        dm().SWTableOpenClose("SysID", "", false, true);
+        program->TForm10().show();
+    }
+    Document run() {
+        craf->setCompanyCaptions();
+        return craf->QuickRep1().run();
+    }
+    QString pdf(const Document& d, const QString& name = "craf.pdf") {
+        const QString path = ws.path(name);
+        d.savePdf(path);
+        return path;
+    }
+    Workspace ws;
+    std::unique_ptr<Program> program;
+    std::unique_ptr<CrafForm> craf;
+    bool byUserName = false;
+};
+
+QString tool(const char* name) {
+    const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (path.isEmpty())
+        qFatal("%s not found: install poppler-utils (tools/run-tests.sh does)", name);
+    return path;
+}
+
+QByteArray runTool(const char* name, const QStringList& args) {
+    return test::run(tool(name), args);
+}
+
+// The text of a PDF, page by page, each run of blanks folded into one space.
+QStringList pdfPages(const QString& path) {
+    const QString text = QString::fromUtf8(runTool("pdftotext", {"-layout", path, "-"}));
+    QStringList pages = text.split(u'\f');
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    for (QString& p : pages) {
+        QStringList lines;
+        for (const QString& l : p.split(u'\n'))
+            if (!l.trimmed().isEmpty())
+                lines << l.simplified();
+        p = lines.join(u'\n');
+    }
+    return pages;
+}
+
+// Fails unless every piece occurs in text in the order given; returns the unmatched rest.
+bool inOrder(const QString& text, const QStringList& pieces, QString* missing) {
+    qsizetype at = 0;
+    for (const QString& p : pieces) {
+        const qsizetype found = text.indexOf(p, at);
+        if (found < 0) {
+            *missing = p;
+            return false;
+        }
+        at = found + p.size();
+    }
+    return true;
+}
+
+#define VERIFY_IN_ORDER(text, ...)                                                                 \
+    do {                                                                                           \
+        const QStringList pieces_ = (__VA_ARGS__);                                                 \
+        QString missing_;                                                                          \
+        QVERIFY2(inOrder(text, pieces_, &missing_),                                                \
+                 qPrintable("missing or out of order: \"" + missing_ + "\" in\n" + (text)));       \
+    } while (false)
+
+const QStringList kHardwareHeads{"Hardware Information", "SysID Description Manufacturer Model # "
+                                                         "Serial #"};
+const QStringList kSoftwareHeads{"Software Information",
+                                 "SysID Description Manufacturer License Key Serial #"};
+
+QStringList companyBlock() {
+    return {"Acme", "1 Main St", "Springfield IL 62701", "555-0100", "555-0101", "it@acme.example"};
+}
+
+// What a modal preview showed, caught while it is open; then the preview is closed.
+struct Previewed {
+    bool shown = false;
+    std::optional<Document> document;
+    QString pageLabel;
+    QString sysFilter;
+    int sysRows = -1;
+    QStringList openTables;
+};
+
+Previewed whilePreviewing(Fixture& f, const std::function<void()>& press,
+                          const std::function<void(ReportPreview&)>& inside = {}) {
+    auto seen = std::make_shared<Previewed>();
+    QTimer::singleShot(0, [&f, seen, inside] {
+        auto* w = qobject_cast<ReportPreview*>(QApplication::activeModalWidget());
+        if (!w)
+            return;
+        seen->shown = true;
+        seen->document = w->document();
+        seen->pageLabel = w->ui().PageLabel->text();
+        Table& sys = *f.dm().SysTable;
+        seen->sysFilter = sys.filtered() ? sys.filter() : QString();
+        seen->sysRows = sys.recordCount();
+        for (Table* t : {f.dm().IPTable, f.dm().HWTable, f.dm().SWTable})
+            if (t->isActive() && !t->filtered() && t->indexName().compare("SysID") == 0)
+                seen->openTables << t->objectName();
+        if (inside)
+            inside(*w);
+        w->ui().CloseButton->click();
+    });
+    press();
+    return *seen;
+}
+
+QStringList rowsOf(Table* t) {
+    QStringList out;
+    for (t->first(); !t->eof(); t->next())
+        out << t->fieldText("SysID");
+    return out;
+}
+
+QList<Item> numbered(const QString& prefix, int n) {
+    QList<Item> items;
+    for (int i = 1; i <= n; ++i)
+        items.append({QString("%1 item %2").arg(prefix).arg(i), "Maker", "M-" + QString::number(i),
+                      QString("%1-%2").arg(prefix).arg(i, 3, 10, QChar('0'))});
+    return items;
+}
+
+} // namespace
+
+class TestReports : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { MessageService::takeShown(); }
+    void theFormAndItsReport();
+    void systemWithItemsPrintsEverythingInOrder();
+    void emptyListsAndEmptyCompanyLines();
+    void longListsMoveToNewPages();
+    void onePassPerSystemOfAUser();
+    void pageImageHasBarsAndFrame();
+    void fontsAreMetricCompatible();
+    void systemInfoButtonAndAfterPreviewFilter();
+    void afterUserNameSearchWithQuotes();
+    void addSystemButtonBeforeAndAfterSave();
+    void previewPrintsAndSaves();
+    void tableErrorStopsBeforeThePreview();
+};
+
+void TestReports::theFormAndItsReport() {
+    Fixture f;
+    QCOMPARE(f.craf->objectName(), QString("TForm14"));
+    QCOMPARE(f.craf->windowTitle(), QString("CRAF - Full Report"));
+    QVERIFY(!f.craf->isVisible());
+    report::Report& r = f.craf->QuickRep1();
+    QCOMPARE(r.title, QString("CRAF"));
+    QCOMPARE(r.dataSet, f.dm().SysSource);
+    QCOMPARE(r.frameWidth, 2);
+    QCOMPARE(r.pageLayout.pageSize().id(), QPageSize::Letter);
+    QCOMPARE(r.pageLayout.orientation(), QPageLayout::Portrait);
+    QCOMPARE(r.pageLayout.margins(QPageLayout::Inch), QMarginsF(0.5, 0.5, 0.5, 0.5));
+    QCOMPARE(f.run().pageSize(), QSize(720, 960));
+
+    QStringList bands;
+    for (report::Band* b : r.bands())
+        bands << QString("%1:%2").arg(b->name()).arg(b->height());
+    QCOMPARE(bands, (QStringList{"PageHeaderBand1:217", "GroupHeaderBand1:68", "QRSubDetail1:40",
+                                 "GroupHeaderBand2:68", "QRSubDetail2:44", "PageFooterBand1:40"}));
+    QCOMPARE(r.band("QRSubDetail1")->dataSet, f.dm().HWSource);
+    QCOMPARE(r.band("QRSubDetail2")->dataSet, f.dm().SWSource);
+    QCOMPARE(r.band("PageHeaderBand1")->ruleBelow, 2);
+    QCOMPARE(r.band("PageFooterBand1")->ruleAbove, 2);
+    // The base font of the bands' plain texts.
+    QCOMPARE(r.element("PrintedAt")->font.family(), QString("Arial"));
+    QCOMPARE(r.element("PrintedAt")->font.pointSizeF(), 10.0);
+}
+
+void TestReports::systemWithItemsPrintsEverythingInOrder() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee", "Inc");
+    f.addSystem("QN0002", "Kim", "Ode");
+    f.addItems(f.dm().HWTable, "QN0001",
+               {{"Disk", "Seagate", "ST-1", "HD-11"}, {"Mouse", "Logi", "MX", "MS-22"}});
+    f.addItems(f.dm().HWTable, "QN0002", {{"Printer", "Other", "P1", "PR-99"}});
+    f.addItems(f.dm().SWTable, "QN0001",
+               {{"Editor", "Vim Co", "KEY-1", "SW-1"},
+                {"Office", "Suite Co", "KEY-2", "SW-2"},
+                {"Backup", "Safe Co", "KEY-3", "SW-3"}});
+    f.handOver(DataModule::oneSystemFilter("QN0001"));
+
+    const Previewed seen =
+        whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.pageLabel, QString("1 page"));
+    const QStringList pages = pdfPages(f.pdf(*seen.document));
+    QCOMPARE(pages.size(), 1);
+    QStringList expected{"Computer Inventory Summary"};
+    // The company block and the system block share lines; each is read in its own order.
+    VERIFY_IN_ORDER(pages[0], expected + companyBlock());
+    VERIFY_IN_ORDER(
+        pages[0],
+        (QStringList{"SystemID : QN0001", "Security Level: High", "First Name : Pat",
+                     "Phone : 555-0201", "Last Name : Lee", "Ext : x01", "Company : Widgets Inc",
+                     "Location : Building 1", "Room # : R001", "Rev. Date : 12/31/2023"}));
+    VERIFY_IN_ORDER(
+        pages[0],
+        kHardwareHeads +
+            QStringList{"QN0001 Disk Seagate ST-1 HD-11", "QN0001 Mouse Logi MX MS-22"} +
+            kSoftwareHeads +
+            QStringList{"QN0001 Editor Vim Co KEY-1 SW-1", "QN0001 Office Suite Co KEY-2 SW-2",
+                        "QN0001 Backup Safe Co KEY-3 SW-3", "3/9/2024 2:05:06 PM"});
+    QVERIFY2(!pages[0].contains("Printer") && !pages[0].contains("QN0002"), qPrintable(pages[0]));
+}
+
+void TestReports::emptyListsAndEmptyCompanyLines() {
+    Fixture f;
+    f.addSystem("QN0007", "Ann", "Bo");
+    f.addItems(f.dm().HWTable, "QN0008", {{"Other", "X", "Y", "Z-1"}});
+    f.handOver(DataModule::oneSystemFilter("QN0007"));
+    const Document full = f.run();
+    const QString text = pdfPages(f.pdf(full))[0];
+    VERIFY_IN_ORDER(text, kHardwareHeads + kSoftwareHeads);
+    // Nothing between the software heads and the footer's date.
+    const QString after = text.mid(text.indexOf(kSoftwareHeads[1]) + kSoftwareHeads[1].size());
+    QCOMPARE(after.trimmed(), QString("3/9/2024 2:05:06 PM"));
+    QVERIFY(!text.contains("Z-1"));
+
+    // Empty company lines print as empty captions; every other pixel stays as it was.
+    f.program->state().settings = SettingsRecord{};
+    const Document blank = f.run();
+    QVERIFY(!pdfPages(f.pdf(blank, "blank.pdf"))[0].contains("Acme"));
+    const auto image = [](const Document& d) {
+        QImage img(720, 960, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        d.paintPage(p, 0, QRectF(0, 0, 720, 960));
+        return img;
+    };
+    const QImage a = image(full), b = image(blank);
+    const QRect company(17, 41, 339, 159); // inside the outline, left of the divider
+    int differentInside = 0;
+    for (int y = 0; y < 960; ++y)
+        for (int x = 0; x < 720; ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                QVERIFY2(company.contains(x, y), qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
+                ++differentInside;
+            }
+    QVERIFY(differentInside > 0);
+}
+
+void TestReports::longListsMoveToNewPages() {
+    Fixture f;
+    f.addSystem("QN0003", "Lou", "Ray");
+    f.addItems(f.dm().HWTable, "QN0003", numbered("HW", 23));
+    f.addItems(f.dm().SWTable, "QN0003", numbered("SW", 20));
+    f.handOver(DataModule::oneSystemFilter("QN0003"));
+    const Document doc = f.run();
+    QCOMPARE(int(doc.pages.size()), 3);
+    const QStringList pages = pdfPages(f.pdf(doc));
+    QCOMPARE(pages.size(), 3);
+    QString all;
+    for (const QString& p : pages) {
+        // The page header and footer on every page.
+        VERIFY_IN_ORDER(p, (QStringList{"Computer Inventory Summary", "SystemID : QN0003",
+                                        "Room # : R003", "2:05:06 PM"}));
+        all += p + '\n';
+    }
+    // Every row once, in order, whole.
+    QStringList rows;
+    for (const Item& i : numbered("HW", 23))
+        rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
+    for (const Item& i : numbered("SW", 20))
+        rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
+    VERIFY_IN_ORDER(all, rows);
+    for (const QString& r : rows)
+        QCOMPARE(all.count(r.section(' ', -1) + '\n'), 1);
+    QCOMPARE(all.count("Hardware Information"), 1);
+    QCOMPARE(all.count("Software Information"), 1);
+
+    // No band crosses into the page header or the footer.
+    for (const report::Page& page : doc.pages)
+        for (const report::PlacedItem& item : page.items)
+            if (item.kind == report::Element::Kind::DBText && item.rect.top() > 217)
+                QVERIFY(item.rect.bottom() < 960 - 40);
+}
+
+void TestReports::onePassPerSystemOfAUser() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee");
+    f.addSystem("QN0002", "Kim", "Ode");
+    f.addSystem("QN0003", "Pat", "Lee");
+    f.addSystem("QN0004", "Pat", "Lee");
+    f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "S-1"}});
+    f.addItems(f.dm().HWTable, "QN0002", {{"Disk", "A", "B", "S-2"}});
+    f.addItems(f.dm().SWTable, "QN0004", {{"Tool", "A", "B", "S-4"}});
+    f.handOver(DataModule::userNameFilter("Pat", "Lee"));
+    const QStringList pages = pdfPages(f.pdf(f.run()));
+    QCOMPARE(pages.size(), 3);
+    const QStringList ids{"QN0001", "QN0003", "QN0004"};
+    for (int i = 0; i < 3; ++i) {
+        VERIFY_IN_ORDER(pages[i], (QStringList{"SystemID : " + ids[i], "Hardware Information",
+                                               "Software Information"}));
+        const QStringList others = QStringList{"QN0001", "QN0002", "QN0003", "QN0004"};
+        for (const QString& o : others)
+            if (o != ids[i])
+                QVERIFY2(!pages[i].contains(o), qPrintable(pages[i]));
+    }
+    QVERIFY(pages[0].contains("QN0001 Disk A B S-1"));
+    QVERIFY(!pages[1].contains("S-"));
+    QVERIFY(pages[2].contains("QN0004 Tool A B S-4"));
+}
+
+void TestReports::pageImageHasBarsAndFrame() {
+    Fixture f;
+    f.addSystem("QN0005", "Al", "Ng");
+    f.addItems(f.dm().HWTable, "QN0005", {{"Disk", "A", "B", "S-1"}});
+    f.handOver(DataModule::oneSystemFilter("QN0005"));
+    const QString path = f.pdf(f.run());
+    runTool("pdftoppm", {"-png", "-r", "96", "-aa", "no", "-aaVector", "no", "-f", "1", "-l", "1",
+                         "-singlefile", path, f.ws.path("page")});
+    const QImage page(f.ws.path("page.png"));
+    QCOMPARE(page.size(), QSize(816, 1056));
+    // Report pixels start at the half-inch margin.
+    const auto black = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)) < 64; };
+    const auto white = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)) > 192; };
+    const QList<QPoint> frame{{0, 500}, {1, 500}, {719, 500}, {718, 500}, {300, 0}, {300, 959}};
+    for (QPoint p : frame)
+        QVERIFY2(black(p.x(), p.y()), qPrintable(QString("frame %1,%2").arg(p.x()).arg(p.y())));
+    QVERIFY(white(2, 500) && white(717, 500) && white(300, 2) && white(300, 957));
+    QVERIFY(white(-4, 500) && white(300, -4));
+    // The page header's bar, outline, divider and rule.
+    QVERIFY(black(20, 6) && black(700, 38) && black(100, 20));
+    QVERIFY(white(20, 3) && white(10, 20) && white(710, 20));
+    QVERIFY(black(16, 120) && black(704, 120) && black(300, 200));
+    QVERIFY(white(17, 120) && white(703, 120) && white(300, 203));
+    QVERIFY(black(356, 60) && black(356, 190) && white(354, 60) && white(358, 60));
+    QVERIFY(black(300, 215) && black(300, 216) && white(300, 213));
+    // The hardware heading's bar begins 5 pixels into its band.
+    QVERIFY(white(20, 217 + 3) && black(20, 217 + 6) && black(20, 217 + 39));
+    QVERIFY(white(20, 217 + 42) && black(16, 217 + 50));
+    // The footer's rule at the top of its band.
+    QVERIFY(black(300, 920) && black(300, 921) && white(300, 923));
+}
+
+void TestReports::fontsAreMetricCompatible() {
+    Fixture f;
+    f.addSystem("QN0006", "Al", "Ng");
+    f.addItems(f.dm().HWTable, "QN0006", {{"Disk", "A", "B", "S-1"}});
+    f.handOver(DataModule::oneSystemFilter("QN0006"));
+    const QString fonts = QString::fromUtf8(runTool("pdffonts", {f.pdf(f.run())}));
+    // Times New Roman bold for titles and the company name, Times New Roman for the company
+    // lines, Arial for the rest.
+    for (const char* face :
+         {"LiberationSerif-Bold", "LiberationSerif ", "LiberationSans-Bold", "LiberationSans "})
+        QVERIFY2(fonts.contains(QLatin1String(face)), qPrintable(face + ("\n" + fonts)));
+    QCOMPARE(QFontInfo(f.craf->QuickRep1().element("HeaderTitle")->font).family(),
+             QString("Liberation Serif"));
+    const report::Element* title = f.craf->QuickRep1().element("HeaderTitle");
+    QVERIFY(title->font.bold() && title->font.underline());
+    QCOMPARE(title->font.pointSizeF(), 18.0);
+    QCOMPARE(title->color, QColor(Qt::white));
+    QCOMPARE(QFontInfo(f.craf->QuickRep1().element("SYSID")->font).family(),
+             QString("Liberation Sans"));
+}
+
+void TestReports::systemInfoButtonAndAfterPreviewFilter() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee");
+    f.addSystem("QN0002", "Kim", "Ode");
+    f.addSystem("QN0003", "Pat", "Lee");
+    SystemInfoWindow& info = f.program->TForm10();
+    // After a search by user name System Info moves among the user's systems.
+    f.handOver(DataModule::userNameFilter("Pat", "Lee"));
+    f.dm().SysTable->next();
+    QCOMPARE(info.systemId(), QString("QN0003"));
+    f.byUserName = true;
+    int raised = 0;
+    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+    Previewed seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(seen.sysRows, 1);
+    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
+    QCOMPARE(raised, 1);
+    Table& sys = *f.dm().SysTable;
+    QVERIFY(sys.isActive() && sys.filtered());
+    QCOMPARE(sys.filter(), DataModule::userNameFilter("Pat", "Lee"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
+    sys.first();
+    QCOMPARE(info.systemId(), QString("QN0001"));
+
+    // Any other criterion: the reported system alone.
+    f.byUserName = false;
+    sys.next();
+    seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
+    QCOMPARE(raised, 2);
+}
+
+void TestReports::afterUserNameSearchWithQuotes() {
+    Fixture f;
+    f.addSystem("QN0001", "Sean", "O'Brien");
+    f.addSystem("QN0002", "Sean", "OBrien");
+    f.addSystem("QN0003", "Sean", "O'Brien");
+    f.addSystem("QN0004", "Dee", "O'Brien");
+    f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+    f.byUserName = true;
+    const Previewed seen =
+        whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QVERIFY(pdfPages(f.pdf(*seen.document))[0].contains("Last Name : O'Brien"));
+    QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0001", "QN0003"}));
+    QVERIFY(MessageService::takeShown().isEmpty());
+}
+
+void TestReports::addSystemButtonBeforeAndAfterSave() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee");
+    f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "OLD-1"}});
+    AddSystemWindow& w = f.program->TForm18();
+    w.show();
+    QCOMPARE(w.systemId(), QString("QN0002"));
+    // An item typed for the new system before Save is stored already.
+    f.addItems(f.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
+    f.byUserName = true;
+
+    Previewed seen = whilePreviewing(f, [&] { w.ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0002"));
+    QCOMPARE(seen.sysRows, 0);
+    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
+    QCOMPARE(int(seen.document->pages.size()), 1);
+    QString page = pdfPages(f.pdf(*seen.document))[0];
+    VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + companyBlock());
+    // The system block has its captions and no values, and no item prints.
+    VERIFY_IN_ORDER(page, (QStringList{"SystemID : Security Level:\n", "First Name : Phone :\n",
+                                       "Last Name : Ext :\n", "Company :\n", "Location :\n",
+                                       "Room # : Rev. Date :\n"}));
+    QVERIFY2(!page.contains("NEW-1") && !page.contains("OLD-1") && !page.contains("QN000"),
+             qPrintable(page));
+    QVERIFY(f.dm().SysTable->isActive() && f.dm().SysTable->filtered());
+    QCOMPARE(f.dm().SysTable->recordCount(), 0);
+
+    // Saved, the same button reports the new system with its items.
+    Fixture g;
+    g.addSystem("QN0001", "Pat", "Lee");
+    g.addItems(g.dm().HWTable, "QN0001", {{"Disk", "A", "B", "OLD-1"}});
+    AddSystemWindow& saved = g.program->TForm18();
+    saved.show();
+    g.addItems(g.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
+    saved.ui().UserFirstEdit->setText("Ida");
+    saved.ui().UserLastEdit->setText("Moe");
+    saved.ui().IP1->setText("10");
+    saved.ui().IP4->setText("3");
+    saved.SaveButtonClick();
+    QVERIFY(MessageService::takeShown().isEmpty());
+    seen = whilePreviewing(g, [&] { saved.ui().CRAFButton->click(); });
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.sysRows, 1);
+    page = pdfPages(g.pdf(*seen.document))[0];
+    VERIFY_IN_ORDER(page, (QStringList{"SystemID : QN0002", "First Name : Ida", "Last Name : Moe",
+                                       "Hardware Information", "QN0002 Keyboard K L NEW-1",
+                                       "Software Information"}));
+    QVERIFY(!page.contains("OLD-1"));
+    QCOMPARE(rowsOf(g.dm().SysTable), (QStringList{"QN0002"}));
+}
+
+void TestReports::previewPrintsAndSaves() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee");
+    f.addItems(f.dm().HWTable, "QN0001", numbered("HW", 30));
+    f.handOver(DataModule::oneSystemFilter("QN0001"));
+    const QString saved = f.ws.path("saved.pdf");
+    bool printDialogShown = false;
+    const Previewed seen = whilePreviewing(
+        f, [&] { f.craf->SystemInfoCRAF("QN0001"); },
+        [&](ReportPreview& w) {
+            QCOMPARE(w.windowTitle(), QString("Print Preview - CRAF"));
+            QCOMPARE(w.ui().PageLabel->text(), QString("2 pages"));
+            // Both pages are on the page view, one under the other.
+            QWidget* view = w.ui().PageArea->widget();
+            QVERIFY(view->height() > 2 * 1056 && view->width() > 816);
+            w.ui().ZoomInButton->click();
+            QCOMPARE(w.ui().ZoomLabel->text(), QString("125%"));
+            QVERIFY(view->width() > 1020);
+            w.ui().ZoomOutButton->click();
+            w.ui().ZoomOutButton->click();
+            QCOMPARE(w.ui().ZoomLabel->text(), QString("80%"));
+            QImage shot(view->size(), QImage::Format_RGB32);
+            view->render(&shot);
+            // The title bar, 20 pixels into the printable area.
+            const int at = 16 + qRound((48 + 20) * 0.8);
+            QVERIFY(qGray(shot.pixel(at, at)) < 64);
+            QVERIFY(qGray(shot.pixel(at, 16 + qRound(20 * 0.8))) > 192);
+
+            w.setPdfFileChooser([&](QWidget*) { return saved; });
+            w.ui().SaveButton->click();
+            w.setPdfFileChooser([](QWidget*) { return QString(); });
+            w.ui().SaveButton->click(); // cancelled: nothing written, no error
+
+            QTimer::singleShot(0, [&] {
+                if (auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+                    printDialogShown = true;
+                    d->reject();
+                }
+            });
+            w.ui().PrintButton->click();
+        });
+    QVERIFY(seen.shown);
+    QVERIFY(printDialogShown);
+    const QStringList pages = pdfPages(saved);
+    QCOMPARE(pages.size(), 2);
+    QVERIFY(pages[1].contains("HW-030"));
+
+    // Printing goes through the same pages; a page range prints only those.
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(f.ws.path("printed.pdf"));
+    printer.setPrintRange(QPrinter::PageRange);
+    printer.setFromTo(2, 2);
+    seen.document->print(printer);
+    const QStringList printed = pdfPages(f.ws.path("printed.pdf"));
+    QCOMPARE(printed.size(), 1);
+    QCOMPARE(printed[0], pages[1]);
+
+    // A PDF that cannot be written raises the error the application shows.
+    QVERIFY_THROWS_EXCEPTION(Error, seen.document->savePdf(f.ws.path("no/such/dir/x.pdf")));
+}
+
+void TestReports::tableErrorStopsBeforeThePreview() {
+    Fixture f;
+    f.addSystem("QN0001", "Pat", "Lee");
+    f.handOver(DataModule::oneSystemFilter("QN0001"));
+    int raised = 0;
+    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+    // A System ID that no filter text can hold.
+    Previewed seen;
+    QVERIFY_THROWS_EXCEPTION(
+        Error, seen = whilePreviewing(f, [&] { f.craf->SystemInfoCRAF("a'b\"c]d"); }));
+    QVERIFY(!seen.shown);
+    // A table file gone from the database folder: the same error path.
+    f.program->TForm10().ui().CancelButton->click();
+    for (const QString& name : QDir(f.ws.path("db")).entryList({"hardware.*"}, QDir::Files))
+        QVERIFY(QFile::remove(f.ws.path("db/" + name)));
+    MessageService::takeShown();
+    seen = whilePreviewing(f, [&] { f.program->TForm18().ui().CRAFButton->click(); });
+    QVERIFY(!seen.shown);
+    const auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, MessageService::Kind::Error);
+    QVERIFY2(shown[0].text.contains("HARDWARE", Qt::CaseInsensitive), qPrintable(shown[0].text));
+    QCOMPARE(raised, 0);
+    QTest::qWait(10); // let the pending preview watchers run and find nothing
+}
+
+QN_GUI_TEST_MAIN(TestReports)
+#include "test_reports.moc"
