@@ -126,6 +126,13 @@ void click(QAbstractButton* b) {
     QTest::mouseClick(b, Qt::LeftButton);
 }
 
+// Runs a handler that fails the way the event loop runs it. An exception that unwinds through
+// Qt's widget code (built without exception support) leaks that code's temporaries, which the
+// sanitizer build reports; the handler's own failure path is the same.
+void fails(const std::function<void()>& handler) {
+    Application::guarded(handler);
+}
+
 void Fixture::list(const QString& mainKind, const QString& category) {
     if (!window->isVisible())
         show();
@@ -247,7 +254,8 @@ void TestResources::quotesInValues() {
     QCOMPARE(f.rows("Resources.dbf").size(), 2);
 
     // A value no quoting can hold is refused with the error box; the grid stays as it was.
-    QVERIFY(choose(ui.CategoryCombo, "A'B\"C]"));
+    ui.CategoryCombo->setCurrentIndex(ui.CategoryCombo->findText("A'B\"C]"));
+    fails([&] { f.window->CategoryComboChange(); });
     const auto shown = MessageService::takeShown();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].kind, Kind::Error);
@@ -325,7 +333,7 @@ void TestResources::addRefusesWhatDoesNotFit() {
     QVERIFY(choose(ui.MainRCombo, "HARDWARE"));
     const QString longItem(41, u'x');
     ui.ItemEdit->setText(longItem); // pasted: the box does not cut it
-    click(ui.AddRButton);
+    fails([&] { f.window->AddRButtonClick(); });
     auto shown = MessageService::takeShown();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].kind, Kind::Error);
@@ -338,7 +346,7 @@ void TestResources::addRefusesWhatDoesNotFit() {
 
     // A character the table's code page lacks: the store's refusal, and the row is dropped.
     ui.ItemEdit->setText(QString::fromUtf8("Ω meter"));
-    click(ui.AddRButton);
+    fails([&] { f.window->AddRButtonClick(); });
     shown = MessageService::takeShown();
     QCOMPARE(shown.value(0).kind, Kind::Error);
     QVERIFY(shown.value(0).text.contains(QString::fromUtf8("Ω")));
