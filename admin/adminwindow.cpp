@@ -1,6 +1,7 @@
 #include "adminwindow.h"
 
 #include "appstate.h"
+#include "guard.h"
 #include "mainwindow.h"
 #include "messageservice.h"
 #include "provisioning.h"
@@ -29,12 +30,18 @@ AdminWindow::AdminWindow(AppState& state, Engine& engine, MainWindow& main, QWid
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    connect(m_ui->DatabaseButton, &QPushButton::clicked, this, &AdminWindow::DatabaseButtonClick);
-    connect(m_ui->CompanyButton, &QPushButton::clicked, this, &AdminWindow::CompanyButtonClick);
-    connect(m_ui->PrefixButton, &QPushButton::clicked, this, &AdminWindow::PrefixButtonClick);
-    connect(m_ui->PasswordButton, &QPushButton::clicked, this, &AdminWindow::PasswordButtonClick);
-    connect(m_ui->SaveButton, &QPushButton::clicked, this, &AdminWindow::SaveButtonClick);
-    connect(m_ui->CancelButton, &QPushButton::clicked, this, &AdminWindow::CancelButtonClick);
+    connect(m_ui->DatabaseButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::DatabaseButtonClick));
+    connect(m_ui->CompanyButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::CompanyButtonClick));
+    connect(m_ui->PrefixButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::PrefixButtonClick));
+    connect(m_ui->PasswordButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::PasswordButtonClick));
+    connect(m_ui->SaveButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::SaveButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::CancelButtonClick));
 }
 
 AdminWindow::~AdminWindow() = default;

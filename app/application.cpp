@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "error.h"
+#include "guard.h"
 #include "messageservice.h"
 
 namespace qn {
@@ -30,10 +31,7 @@ void Application::guarded(const std::function<void()>& work) {
 }
 
 void Application::showError(const std::exception& e) {
-    if (auto* err = dynamic_cast<const Error*>(&e))
-        MessageService::error(activeWindow(), err->message());
-    else
-        MessageService::error(activeWindow(), QString::fromLocal8Bit(e.what()));
+    showFailure(e);
 }
 
 bool Application::displayAvailable() {

@@ -4,6 +4,7 @@
 #include "adminpanel.h"
 #include "appstate.h"
 #include "artwork.h"
+#include "guard.h"
 #include "messageservice.h"
 #include "passwordwindow.h"
 #include "provisioning.h"
@@ -49,21 +50,23 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     setFixedSize(401, 187 + m_ui->MainMenu1->sizeHint().height());
     setFocusPolicy(Qt::StrongFocus);
 
-    connect(m_ui->Quit1, &QAction::triggered, this, &MainWindow::Quit1Click);
-    connect(m_ui->Create2, &QAction::triggered, this, &MainWindow::Find1Click);
-    connect(m_ui->Find3, &QAction::triggered, this, &MainWindow::Find3Click);
-    connect(m_ui->ViewNew1, &QAction::triggered, this, &MainWindow::ViewNew1Click);
-    connect(m_ui->Find2, &QAction::triggered, this, &MainWindow::Find2Click);
-    connect(m_ui->Create1, &QAction::triggered, this, &MainWindow::Create1Click);
-    connect(m_ui->View1, &QAction::triggered, this, &MainWindow::View1Click);
-    connect(m_ui->Resources1, &QAction::triggered, this, &MainWindow::Resources1Click);
-    connect(m_ui->Admin1, &QMenu::aboutToShow, this, &MainWindow::Admin1Click);
+    connect(m_ui->Quit1, &QAction::triggered, this, handler(this, &MainWindow::Quit1Click));
+    connect(m_ui->Create2, &QAction::triggered, this, handler(this, &MainWindow::Find1Click));
+    connect(m_ui->Find3, &QAction::triggered, this, handler(this, &MainWindow::Find3Click));
+    connect(m_ui->ViewNew1, &QAction::triggered, this, handler(this, &MainWindow::ViewNew1Click));
+    connect(m_ui->Find2, &QAction::triggered, this, handler(this, &MainWindow::Find2Click));
+    connect(m_ui->Create1, &QAction::triggered, this, handler(this, &MainWindow::Create1Click));
+    connect(m_ui->View1, &QAction::triggered, this, handler(this, &MainWindow::View1Click));
+    connect(m_ui->Resources1, &QAction::triggered, this,
+            handler(this, &MainWindow::Resources1Click));
+    connect(m_ui->Admin1, &QMenu::aboutToShow, this, handler(this, &MainWindow::Admin1Click));
     connect(m_ui->SetupCompanyInfo1, &QAction::triggered, this,
-            &MainWindow::SetupCompanyInfo1Click);
+            handler(this, &MainWindow::SetupCompanyInfo1Click));
     connect(m_ui->SetupDatabaseInfo1, &QAction::triggered, this,
-            &MainWindow::SetupDatabaseInfo1Click);
-    connect(m_ui->ResetPassword1, &QAction::triggered, this, &MainWindow::ResetPassword1Click);
-    connect(m_ui->About1, &QAction::triggered, this, &MainWindow::About1Click);
+            handler(this, &MainWindow::SetupDatabaseInfo1Click));
+    connect(m_ui->ResetPassword1, &QAction::triggered, this,
+            handler(this, &MainWindow::ResetPassword1Click));
+    connect(m_ui->About1, &QAction::triggered, this, handler(this, &MainWindow::About1Click));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -127,13 +130,13 @@ void MainWindow::FormKeyPress(QChar key) {
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        FormActivate();
+        runHandler([this] { FormActivate(); });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     const QString text = event->text();
     if (text.size() == 1)
-        FormKeyPress(text.front());
+        runHandler([&] { FormKeyPress(text.front()); });
     QMainWindow::keyPressEvent(event);
 }
 

@@ -2,6 +2,7 @@
 
 #include "adminpanel.h"
 #include "appstate.h"
+#include "guard.h"
 #include "messageservice.h"
 #include "ui_passwordwindow.h"
 
@@ -18,8 +19,10 @@ PasswordWindow::PasswordWindow(AppState& state, QWidget* mainWindow, AdminPanel&
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(223, 98);
     m_ui->PasswordBox->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    connect(m_ui->OKButton, &QPushButton::clicked, this, &PasswordWindow::OKButtonClick);
-    connect(m_ui->CancelButton, &QPushButton::clicked, this, &PasswordWindow::CancelButtonClick);
+    connect(m_ui->OKButton, &QPushButton::clicked, this,
+            handler(this, &PasswordWindow::OKButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &PasswordWindow::CancelButtonClick));
 }
 
 PasswordWindow::~PasswordWindow() = default;

@@ -6,9 +6,11 @@
 #include "application.h"
 #include "appstate.h"
 #include "datamodule.h"
+#include "ipviewwindow.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
 #include "passwordwindow.h"
+#include "searchwindow.h"
 #include "systeminfowindow.h"
 
 namespace qn {
@@ -21,6 +23,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     // opens no table.
     m_data = std::make_unique<DataModule>(engine);
     DataModule& dm = *m_data;
+    m_search = std::make_unique<SearchWindow>(dm, m_main.get(), nullptr);
+    m_ipView = std::make_unique<IPViewWindow>(*m_state, dm, m_main.get(), nullptr);
     auto shownSystem = [this] { return m_systemInfo->systemId(); };
     m_hardwareForm = std::make_unique<ItemEntryWindow>(ItemEntryWindow::Kind::Hardware, dm,
                                                        shownSystem, nullptr);
@@ -30,6 +34,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_hardwareForm->setReturnWindow(m_systemInfo.get());
     m_softwareForm->setReturnWindow(m_systemInfo.get());
     m_systemInfo->setEntryForms(m_hardwareForm.get(), m_softwareForm.get());
+    m_search->setSystemInfo(m_systemInfo.get());
+    m_ipView->setSystemInfo(m_systemInfo.get());
     m_admin = std::make_unique<AdminWindow>(*m_state, engine, *m_main);
     m_password = std::make_unique<PasswordWindow>(*m_state, m_main.get(), *m_admin);
     m_addSystem = std::make_unique<AddSystemWindow>(*m_state, dm, m_main.get());
@@ -40,6 +46,16 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     tasks.createSystem = [this] {
         m_addSystem->show();
         m_main->hide();
+    };
+    tasks.findSystem = [this] {
+        m_search->show();
+        m_main->hide();
+    };
+    tasks.createHosts = [this] { createHostsFile(*m_state, *m_data, m_main.get()); };
+    tasks.viewHosts = [this] {
+        m_data->IPTableOpenClose(QStringLiteral("TYPE"), QString(), false, true);
+        m_main->hide();
+        m_ipView->show();
     };
     m_main->setTasks(std::move(tasks));
 }

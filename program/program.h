@@ -6,6 +6,8 @@ namespace qn {
 
 class AboutBox;
 class AddSystemWindow;
+class IPViewWindow;
+class SearchWindow;
 class ItemEntryWindow;
 class SystemInfoWindow;
 class AdminWindow;
@@ -27,6 +29,8 @@ public:
     AppState& state() { return *m_state; }
     Engine& engine() { return m_engine; }
     MainWindow& TForm6() { return *m_main; }
+    SearchWindow& TForm2() { return *m_search; }
+    IPViewWindow& TForm5() { return *m_ipView; }
     ItemEntryWindow& TForm8() { return *m_hardwareForm; }
     ItemEntryWindow& TForm9() { return *m_softwareForm; }
     SystemInfoWindow& TForm10() { return *m_systemInfo; }
@@ -41,6 +45,8 @@ private:
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<DataModule> m_data;
+    std::unique_ptr<SearchWindow> m_search;
+    std::unique_ptr<IPViewWindow> m_ipView;
     std::unique_ptr<ItemEntryWindow> m_hardwareForm;
     std::unique_ptr<ItemEntryWindow> m_softwareForm;
     std::unique_ptr<SystemInfoWindow> m_systemInfo;

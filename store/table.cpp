@@ -695,6 +695,9 @@ void Table::releaseRowLock() {
 void Table::post() {
     if (m_state != State::Edit && m_state != State::Insert)
         return;
+    const auto hooks = m_postHooks; // a hook may remove itself
+    for (const auto& [id, fn] : hooks)
+        fn();
     emit aboutToPost();
     if (m_state == State::Insert) {
         uint32_t recno = m_file->append(m_buffer.data());
@@ -708,6 +711,15 @@ void Table::post() {
     m_buffer.clear();
     setState(State::Browse);
     emit rowChanged();
+}
+
+int Table::addPostHook(std::function<void()> fn) {
+    m_postHooks.emplace_back(m_nextHookId, std::move(fn));
+    return m_nextHookId++;
+}
+
+void Table::removePostHook(int id) {
+    std::erase_if(m_postHooks, [id](const auto& h) { return h.first == id; });
 }
 
 void Table::cancel() {

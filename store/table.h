@@ -6,8 +6,10 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qn {
 
@@ -92,6 +94,10 @@ public:
     /// "record locked by another user" when another process is editing the row.
     void edit();
     void post();
+    /// Runs fn at the start of every post, as part of it: bound editors write their text there,
+    /// and an exception from fn stops the post with the row still being edited.
+    int addPostHook(std::function<void()> fn);
+    void removePostHook(int id);
     void cancel();
     /// Deletes the current row; the following row (or, at the end, the prior one) becomes current.
     void remove();
@@ -156,10 +162,12 @@ private:
     std::shared_ptr<TableFile> m_file;
     int m_tag = -1;
     std::unique_ptr<Expression> m_filter;
-    int m_masterField = -1;      // field of this table linked to the master
-    std::string m_masterValue;   // the master's value, as stored bytes (no trailing blanks)
-    bool m_masterLinked = false; // whether the master was open when m_masterValue was taken
-    bool m_rangeOnTag = false;   // the current tag is keyed on the master field alone
+    int m_masterField = -1;    // field of this table linked to the master
+    std::string m_masterValue; // the master's value, as stored bytes (no trailing blanks)
+    bool m_masterLinked = false;
+    std::vector<std::pair<int, std::function<void()>>> m_postHooks;
+    int m_nextHookId = 1;      // whether the master was open when m_masterValue was taken
+    bool m_rangeOnTag = false; // the current tag is keyed on the master field alone
     std::string m_rangeKey;
 
     State m_state = State::Inactive;

@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "datamodule.h"
+#include "guard.h"
 #include "messageservice.h"
 #include "systemrules.h"
 #include "table.h"
@@ -41,19 +42,24 @@ AddSystemWindow::AddSystemWindow(AppState& state, DataModule& dm, QWidget* mainW
     m_ui->IP4->installEventFilter(this);
     m_ui->UserLastEdit->installEventFilter(this);
 
-    connect(m_ui->IP1, &QLineEdit::textChanged, this, &AddSystemWindow::IP1Change);
-    connect(m_ui->IP2, &QLineEdit::textChanged, this, &AddSystemWindow::IP2Change);
-    connect(m_ui->IP3, &QLineEdit::textChanged, this, &AddSystemWindow::IP3Change);
-    connect(m_ui->IP4, &QLineEdit::textChanged, this, &AddSystemWindow::IP4Change);
-    connect(m_ui->SaveButton, &QPushButton::clicked, this, &AddSystemWindow::SaveButtonClick);
-    connect(m_ui->CRAFButton, &QPushButton::clicked, this, &AddSystemWindow::CRAFButtonClick);
-    connect(m_ui->CancelButton, &QPushButton::clicked, this, &AddSystemWindow::CancelButtonClick);
-    connect(m_ui->HWAddButton, &QPushButton::clicked, this, &AddSystemWindow::HWAddButtonClick);
-    connect(m_ui->SWAddButton, &QPushButton::clicked, this, &AddSystemWindow::SWAddButtonClick);
+    connect(m_ui->IP1, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP1Change));
+    connect(m_ui->IP2, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP2Change));
+    connect(m_ui->IP3, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP3Change));
+    connect(m_ui->IP4, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP4Change));
+    connect(m_ui->SaveButton, &QPushButton::clicked, this,
+            handler(this, &AddSystemWindow::SaveButtonClick));
+    connect(m_ui->CRAFButton, &QPushButton::clicked, this,
+            handler(this, &AddSystemWindow::CRAFButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &AddSystemWindow::CancelButtonClick));
+    connect(m_ui->HWAddButton, &QPushButton::clicked, this,
+            handler(this, &AddSystemWindow::HWAddButtonClick));
+    connect(m_ui->SWAddButton, &QPushButton::clicked, this,
+            handler(this, &AddSystemWindow::SWAddButtonClick));
     connect(m_ui->HWDeleteButton, &QPushButton::clicked, this,
-            &AddSystemWindow::HWDeleteButtonClick);
+            handler(this, &AddSystemWindow::HWDeleteButtonClick));
     connect(m_ui->SWDeleteButton, &QPushButton::clicked, this,
-            &AddSystemWindow::SWDeleteButtonClick);
+            handler(this, &AddSystemWindow::SWDeleteButtonClick));
 }
 
 AddSystemWindow::~AddSystemWindow() = default;
@@ -65,7 +71,7 @@ QString AddSystemWindow::systemId() const {
 void AddSystemWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        runHandler([this] { FormShow(); });
 }
 
 bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -74,11 +80,11 @@ bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
         if (watched == m_ui->IP3)
-            IP3Exit();
+            runHandler([this] { IP3Exit(); });
         else if (watched == m_ui->IP4)
-            IP4Exit();
+            runHandler([this] { IP4Exit(); });
         else if (watched == m_ui->UserLastEdit)
-            UserLastEditExit();
+            runHandler([this] { UserLastEditExit(); });
     }
     return QDialog::eventFilter(watched, event);
 }

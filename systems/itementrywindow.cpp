@@ -1,6 +1,7 @@
 #include "itementrywindow.h"
 
 #include "datamodule.h"
+#include "guard.h"
 #include "table.h"
 #include "ui_itementrywindow.h"
 
@@ -20,9 +21,12 @@ ItemEntryWindow::ItemEntryWindow(Kind kind, DataModule& dm, std::function<QStrin
         m_ui->ModelNumber->setObjectName(QStringLiteral("LicenseKey"));
         m_ui->FourthLabel->setText(QStringLiteral("License Key :"));
     }
-    connect(m_ui->SaveButton, &QPushButton::clicked, this, &ItemEntryWindow::SaveButtonClick);
-    connect(m_ui->NewButton, &QPushButton::clicked, this, &ItemEntryWindow::NewButtonClick);
-    connect(m_ui->CancelButton, &QPushButton::clicked, this, &ItemEntryWindow::CancelButtonClick);
+    connect(m_ui->SaveButton, &QPushButton::clicked, this,
+            handler(this, &ItemEntryWindow::SaveButtonClick));
+    connect(m_ui->NewButton, &QPushButton::clicked, this,
+            handler(this, &ItemEntryWindow::NewButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &ItemEntryWindow::CancelButtonClick));
 }
 
 ItemEntryWindow::~ItemEntryWindow() = default;
@@ -30,7 +34,7 @@ ItemEntryWindow::~ItemEntryWindow() = default;
 void ItemEntryWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        runHandler([this] { FormShow(); });
 }
 
 void ItemEntryWindow::FormShow() {

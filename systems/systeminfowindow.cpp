@@ -1,6 +1,7 @@
 #include "systeminfowindow.h"
 
 #include "datamodule.h"
+#include "guard.h"
 #include "itementrywindow.h"
 #include "messageservice.h"
 #include "systemrules.h"
@@ -51,15 +52,20 @@ SystemInfoWindow::SystemInfoWindow(DataModule& dm, QWidget* mainWindow, QWidget*
                          QStringLiteral("SERIALNUM"), QStringLiteral("LICENSEKEY")});
     m_ui->DBNavigator1->bind(sys);
 
-    connect(m_ui->UpdateButton, &QPushButton::clicked, this, &SystemInfoWindow::UpdateButtonClick);
-    connect(m_ui->HAddButton, &QPushButton::clicked, this, &SystemInfoWindow::HAddButtonClick);
-    connect(m_ui->SAddButton, &QPushButton::clicked, this, &SystemInfoWindow::SAddButtonClick);
+    connect(m_ui->UpdateButton, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::UpdateButtonClick));
+    connect(m_ui->HAddButton, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::HAddButtonClick));
+    connect(m_ui->SAddButton, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::SAddButtonClick));
     connect(m_ui->HDeleteButton, &QPushButton::clicked, this,
-            &SystemInfoWindow::HDeleteButtonClick);
+            handler(this, &SystemInfoWindow::HDeleteButtonClick));
     connect(m_ui->SDeleteButton, &QPushButton::clicked, this,
-            &SystemInfoWindow::SDeleteButtonClick);
-    connect(m_ui->CRAFButton, &QPushButton::clicked, this, &SystemInfoWindow::CRAFButtonClick);
-    connect(m_ui->CancelButton, &QPushButton::clicked, this, &SystemInfoWindow::CancelButtonClick);
+            handler(this, &SystemInfoWindow::SDeleteButtonClick));
+    connect(m_ui->CRAFButton, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::CRAFButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::CancelButtonClick));
 }
 
 SystemInfoWindow::~SystemInfoWindow() = default;

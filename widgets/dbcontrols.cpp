@@ -1,5 +1,6 @@
 #include "dbcontrols.h"
 
+#include "guard.h"
 #include "table.h"
 
 #include <QHBoxLayout>
@@ -8,12 +9,20 @@
 namespace qn {
 
 DBEdit::DBEdit(QWidget* parent) : QLineEdit(parent) {
-    connect(this, &QLineEdit::textEdited, this, &DBEdit::typed);
+    // Typing may fail (a row another user holds); that ends the keystroke, not the program.
+    connect(this, &QLineEdit::textEdited, this, handler(this, &DBEdit::typed));
+}
+
+DBEdit::~DBEdit() {
+    if (m_table && m_hook)
+        m_table->removePostHook(m_hook);
 }
 
 void DBEdit::bind(Table* table, const QString& field) {
-    if (m_table)
+    if (m_table) {
         disconnect(m_table, nullptr, this, nullptr);
+        m_table->removePostHook(m_hook);
+    }
     m_table = table;
     m_field = field;
     connect(table, &Table::rowChanged, this, &DBEdit::load);
@@ -24,7 +33,8 @@ void DBEdit::bind(Table* table, const QString& field) {
             m_dirty = false;
         load();
     });
-    connect(table, &Table::aboutToPost, this, &DBEdit::flush);
+    // A hook, not a signal: a value the field refuses must stop the post as an exception.
+    m_hook = table->addPostHook([this] { flush(); });
     load();
 }
 
@@ -100,14 +110,19 @@ DBNavigator::DBNavigator(QWidget* parent)
     m_next->setToolTip(tr("Next record"));
     layout->addWidget(m_prior);
     layout->addWidget(m_next);
+    // Moving posts pending edits, which may be refused.
     connect(m_prior, &QToolButton::clicked, this, [this] {
-        if (m_table && m_table->isActive())
-            m_table->prior();
+        runHandler([this] {
+            if (m_table && m_table->isActive())
+                m_table->prior();
+        });
         update(); // running into the start moves nothing and so signals nothing
     });
     connect(m_next, &QToolButton::clicked, this, [this] {
-        if (m_table && m_table->isActive())
-            m_table->next();
+        runHandler([this] {
+            if (m_table && m_table->isActive())
+                m_table->next();
+        });
         update();
     });
 }

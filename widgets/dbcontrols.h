@@ -18,6 +18,7 @@ class DBEdit : public QLineEdit {
     Q_OBJECT
 public:
     explicit DBEdit(QWidget* parent = nullptr);
+    ~DBEdit() override;
     void bind(Table* table, const QString& field);
     Table* table() const { return m_table; }
     QString field() const { return m_field; }
@@ -31,6 +32,7 @@ private:
     QString m_field;
     bool m_dirty = false;
     bool m_busy = false;
+    int m_hook = 0;
 };
 
 /// A display of a field of a table's current row.

@@ -1,5 +1,8 @@
 #include "messageservice.h"
 
+#include "error.h"
+#include "guard.h"
+
 #include <QApplication>
 #include <QQueue>
 
@@ -39,9 +42,21 @@ bool MessageService::prompt(QWidget* parent, const QString& text) {
                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+bool MessageService::confirm(QWidget* parent, const QString& text) {
+    return show(parent, Kind::Confirm, QStringLiteral("Confirm"), text, QMessageBox::Question,
+                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
 void MessageService::error(QWidget* parent, const QString& text) {
     show(parent, Kind::Error, appCaption(), text, QMessageBox::Critical, QMessageBox::Ok,
          QMessageBox::Ok);
+}
+
+void showFailure(const std::exception& e) {
+    if (auto* err = dynamic_cast<const Error*>(&e))
+        MessageService::error(QApplication::activeWindow(), err->message());
+    else
+        MessageService::error(QApplication::activeWindow(), QString::fromLocal8Bit(e.what()));
 }
 
 void MessageService::setTestMode(bool on) {

@@ -12,7 +12,7 @@ namespace qn {
 /// is recorded and answered from a queue (or with its default button when the queue is empty).
 class MessageService {
 public:
-    enum class Kind { Information, Alert, Prompt, Error };
+    enum class Kind { Information, Alert, Prompt, Confirm, Error };
     struct Shown {
         Kind kind;
         QString caption;
@@ -25,6 +25,8 @@ public:
     static bool alert(QWidget* parent, const QString& text);
     /// The "ERROR!" prompt with OK and Cancel and no icon; true for OK.
     static bool prompt(QWidget* parent, const QString& text);
+    /// A confirmation with OK and Cancel, such as before deleting a row; true for OK.
+    static bool confirm(QWidget* parent, const QString& text);
     /// The error box that shows a failed action's text.
     static void error(QWidget* parent, const QString& text);
 

@@ -1,5 +1,6 @@
 #include "tablemodel.h"
 
+#include "guard.h"
 #include "table.h"
 
 #include <QHeaderView>
@@ -37,10 +38,45 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole)
         return {};
-    if (orientation == Qt::Horizontal)
-        return section >= 0 && section < m_shownColumns.size() ? QVariant(m_shownColumns[section])
-                                                               : QVariant();
+    if (orientation == Qt::Horizontal) {
+        if (section < 0 || section >= m_shownColumns.size())
+            return {};
+        const QString title = m_titles.value(section);
+        return title.isEmpty() ? m_shownColumns[section] : title;
+    }
     return section + 1;
+}
+
+Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (m_editable && index.isValid())
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!m_editable || role != Qt::EditRole || !index.isValid() || !m_table ||
+        !m_table->isActive() || index.row() >= int(m_rows.size()))
+        return false;
+    const QString text = value.toString();
+    if (text == m_rows[size_t(index.row())].values.value(index.column()))
+        return false;
+    // Called by the view's editor, inside Qt: a refusal is shown here and the cell stays.
+    bool stored = false;
+    runHandler([&] {
+        moveTableTo(index.row());
+        if (m_table->state() == Table::State::Browse)
+            m_table->edit();
+        try {
+            m_table->setFieldText(m_shownColumns[index.column()], text);
+            m_table->post();
+            stored = true;
+        } catch (...) {
+            m_table->cancel();
+            throw;
+        }
+    });
+    return stored;
 }
 
 int TableModel::currentRow() const {
@@ -146,9 +182,17 @@ void DBGrid::bind(Table* table, const QStringList& columns) {
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_syncing && current.isValid())
-                    m_model->moveTableTo(current.row());
+                    runHandler([&] { m_model->moveTableTo(current.row()); });
             });
     selectCurrent();
+}
+
+void DBGrid::setEditable(bool on) {
+    if (m_model)
+        m_model->setEditable(on);
+    setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed
+                       : QAbstractItemView::NoEditTriggers);
 }
 
 void DBGrid::selectCurrent() {

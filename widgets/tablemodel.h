@@ -23,6 +23,14 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    /// Stores an edited cell into its row at once; a value the field refuses raises Error and
+    /// leaves the row as it was.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+    void setEditable(bool on) { m_editable = on; }
+    /// Column titles in place of the field names (empty entries keep the field name).
+    void setTitles(const QStringList& titles) { m_titles = titles; }
 
     Table* table() const { return m_table; }
     QStringList columns() const { return m_shownColumns; }
@@ -47,7 +55,9 @@ private:
     QStringList m_columns;
     QStringList m_shownColumns;
     std::vector<Row> m_rows;
+    QStringList m_titles;
     bool m_busy = false;
+    bool m_editable = false;
 };
 
 /// A grid over a table: its current row is the table's current row.
@@ -57,6 +67,8 @@ public:
     explicit DBGrid(QWidget* parent = nullptr);
     void bind(Table* table, const QStringList& columns = {});
     TableModel* tableModel() const { return m_model; }
+    /// Lets cells be changed in place (the model stores them).
+    void setEditable(bool on);
 
 private:
     void selectCurrent();

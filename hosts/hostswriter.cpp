@@ -1,0 +1,79 @@
+#include "hostswriter.h"
+
+#include "codepage.h"
+#include "error.h"
+#include "table.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace qn::hosts {
+
+QList<Row> collect(Table& t) {
+    QList<Row> rows;
+    auto f = [&t](const char* name) { return t.fieldText(QLatin1String(name)); };
+    for (t.first(); !t.eof(); t.next()) {
+        Row r{f("IP1"),
+              f("IP2"),
+              f("IP3"),
+              f("IP4"),
+              {f("Alias1"), f("Alias2"), f("Alias3"), f("Alias4")},
+              f("Type"),
+              f("TypeDesc")};
+        rows.append(std::move(r));
+    }
+    return rows;
+}
+
+QByteArray render(const QList<Row>& rows, const QString& productWord) {
+    QStringList lines = {
+        QStringLiteral("#"),
+        QStringLiteral("#     Sun Host Database"),
+        QStringLiteral("#"),
+        QStringLiteral("#     This file was created by %1... Written by Orvell.").arg(productWord),
+        QStringLiteral("#     %1 is an IP Address management program which").arg(productWord),
+        QStringLiteral("#     allows you to export the IP list in a Sun HOSTS format."),
+        QStringLiteral("#"),
+        QStringLiteral("#")};
+    bool first = true;
+    QString previous;
+    for (const Row& r : rows) {
+        if (first || r.type != previous) {
+            lines << QStringLiteral("#") << QStringLiteral("#") << QStringLiteral("#")
+                  << QStringLiteral("#     ") + r.typeDesc << QStringLiteral("#");
+        }
+        first = false;
+        previous = r.type;
+        QString line = r.ip1 + u'.' + r.ip2 + u'.' + r.ip3 + u'.' + r.ip4;
+        for (const QString& a : r.aliases)
+            line += QStringLiteral("     ") + a;
+        lines << line;
+    }
+    QByteArray out;
+    for (const QString& l : lines) {
+        // Values come from the tables, so they are code page 1252 already.
+        auto bytes = cp1252::encode(l);
+        if (!bytes)
+            throw Error(QStringLiteral("The hosts file cannot hold the line \"%1\".").arg(l));
+        out += QByteArray::fromStdString(*bytes);
+        out += "\r\n";
+    }
+    return out;
+}
+
+QString filePath(const QString& databasePath) {
+    return databasePath + QDir::separator() + QStringLiteral("hosts");
+}
+
+void write(const QString& databasePath, const QByteArray& contents) {
+    const QString path = filePath(databasePath);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(
+            QStringLiteral("Cannot write the hosts file %1: %2").arg(path, file.errorString()));
+    if (file.write(contents) != contents.size() || !file.commit())
+        throw Error(
+            QStringLiteral("Cannot write the hosts file %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace qn::hosts

@@ -1,0 +1,172 @@
+#include "ipviewwindow.h"
+
+#include "appstate.h"
+#include "datamodule.h"
+#include "guard.h"
+#include "hostswriter.h"
+#include "messageservice.h"
+#include "table.h"
+#include "ui_ipviewwindow.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace qn {
+namespace {
+
+constexpr int kMaxOuterWidth = 834;
+
+void exportRows(Table& ip, AppState& state, const char* word, QWidget* parent) {
+    const QList<hosts::Row> rows = hosts::collect(ip);
+    hosts::write(state.settings.DatabasePath, hosts::render(rows, QLatin1String(word)));
+    MessageService::information(parent, QStringLiteral("Data exported successfully!"));
+}
+
+} // namespace
+
+void createHostsFile(AppState& state, DataModule& dm, QWidget* parent) {
+    dm.IPTableOpenClose(QStringLiteral("Type"), QString(), false, true);
+    struct Close {
+        DataModule& dm;
+        ~Close() { dm.IPTableOpenClose(QString(), QString(), false, false); }
+    } close{dm};
+    exportRows(*dm.IPTable, state, hosts::kCreateWord, parent);
+}
+
+IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
+                           QWidget* systemInfo, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::IPViewWindow>()), m_state(state), m_dm(dm),
+      m_main(mainWindow), m_systemInfo(systemInfo) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    resize(826, 376);
+    setMaximumWidth(kMaxOuterWidth);
+    DBGrid* grid = m_ui->DBGrid;
+    grid->bind(dm.IPTable,
+               {QStringLiteral("SYSID"), QStringLiteral("IP1"), QStringLiteral("IP2"),
+                QStringLiteral("IP3"), QStringLiteral("IP4"), QStringLiteral("COMPUTER"),
+                QStringLiteral("TYPE"), QStringLiteral("TYPEDESC")});
+    grid->tableModel()->setTitles({QStringLiteral("System ID"), QStringLiteral("IP Address")});
+    grid->setEditable(true);
+    grid->verticalHeader()->show();
+    const int widths[] = {-1, 60, 60, 60, 60, 200, -1, 200};
+    for (int i = 0; i < 8; ++i)
+        if (widths[i] > 0)
+            grid->setColumnWidth(i, widths[i]);
+    // The address key follows the octets whenever the view stores a row.
+    m_keyHook = dm.IPTable->addPostHook([this] { recomputeKey(); });
+
+    connect(m_ui->OpenButton, &QPushButton::clicked, this,
+            handler(this, &IPViewWindow::OpenButtonClick));
+    connect(m_ui->ExportButton, &QPushButton::clicked, this,
+            handler(this, &IPViewWindow::ExportButtonClick));
+    connect(m_ui->CancelButton, &QPushButton::clicked, this,
+            handler(this, &IPViewWindow::CancelButtonClick));
+}
+
+IPViewWindow::~IPViewWindow() {
+    m_dm.IPTable->removePostHook(m_keyHook);
+}
+
+int IPViewWindow::scaledLeft(int w, int designedLeft) {
+    const qint64 num = qint64(w) * designedLeft;
+    qint64 q = num / kMaxOuterWidth;
+    const qint64 twice = 2 * (num % kMaxOuterWidth);
+    if (twice > kMaxOuterWidth || (twice == kMaxOuterWidth && (q % 2) != 0))
+        ++q;
+    return int(q);
+}
+
+void IPViewWindow::recomputeKey() {
+    Table& ip = *m_dm.IPTable;
+    if (!isVisible() || ip.state() != Table::State::Edit)
+        return;
+    ip.setFieldText(QStringLiteral("IPString"),
+                    ip.fieldText(QStringLiteral("IP1")) + ip.fieldText(QStringLiteral("IP2")) +
+                        ip.fieldText(QStringLiteral("IP3")) + ip.fieldText(QStringLiteral("IP4")));
+}
+
+void IPViewWindow::OpenButtonClick() {
+    Table& ip = *m_dm.IPTable;
+    const QString id =
+        ip.isActive() && ip.recNo() != 0 ? ip.fieldText(QStringLiteral("SysID")) : QString();
+    const QString filter = DataModule::oneSystemFilter(id);
+    m_dm.IPTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    m_dm.SysTableOpenClose(QStringLiteral("SysID"), filter, true, true);
+    m_dm.HWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    m_dm.SWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    m_systemInfo->show();
+    hide();
+}
+
+void IPViewWindow::ExportButtonClick() {
+    // The view's table as it stands, from its first row; it ends on the last row.
+    Table& ip = *m_dm.IPTable;
+    const QList<hosts::Row> rows = hosts::collect(ip);
+    ip.last();
+    hosts::write(m_state.settings.DatabasePath,
+                 hosts::render(rows, QLatin1String(hosts::kExportWord)));
+    MessageService::information(this, QStringLiteral("Data exported successfully!"));
+}
+
+void IPViewWindow::CancelButtonClick() {
+    m_dm.IPTableOpenClose(QString(), QString(), false, false);
+    hide();
+    m_main->show();
+}
+
+void IPViewWindow::reject() {
+    CancelButtonClick();
+}
+
+void IPViewWindow::FormResize() {
+    const int w = frameGeometry().width();
+    const int h = frameGeometry().height();
+    m_ui->DBGrid->setGeometry(8, 8, std::max(0, w - 16), std::max(0, h - 71));
+    m_ui->CancelButton->move(scaledLeft(w, 547), h - 56);
+    m_ui->ExportButton->move(scaledLeft(w, 375), h - 56);
+    m_ui->OpenButton->move(scaledLeft(w, 203), h - 56);
+}
+
+void IPViewWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    runHandler([this] { FormResize(); });
+}
+
+void IPViewWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The width limit is on the outer size, frame included.
+    setMaximumWidth(kMaxOuterWidth - (frameGeometry().width() - width()));
+    FormResize();
+}
+
+void IPViewWindow::FormDblClick() {
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    update();
+}
+
+void IPViewWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    QDialog::mouseDoubleClickEvent(event);
+    FormDblClick();
+}
+
+void IPViewWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
+        runHandler([this] { deleteCurrent(); });
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void IPViewWindow::deleteCurrent() {
+    Table& ip = *m_dm.IPTable;
+    if (!ip.isActive() || ip.recNo() == 0)
+        return;
+    if (MessageService::confirm(this, QStringLiteral("Delete record?")))
+        ip.remove();
+}
+
+} // namespace qn
