@@ -9,6 +9,7 @@
 #include "ui_resourceswindow.h"
 
 #include <QShowEvent>
+#include <QTimer>
 
 namespace qn {
 namespace {
@@ -52,6 +53,12 @@ ResourcesWindow::ResourcesWindow(DataModule& dm, QWidget* mainWindow, QWidget* p
     m_ui->DBGrid1->hide();
     m_ui->ResourceGroup->hide();
 
+    // The pool table is shared: System Info's Delete opens and closes it while this window
+    // shows it. Reopened once that handler is over.
+    connect(dm.ResourceTable, &Table::stateChanged, this, [this](Table::State state) {
+        if (state == Table::State::Inactive && m_holdsPool)
+            QTimer::singleShot(0, this, &ResourcesWindow::reopenPool);
+    });
     connect(m_ui->MainCombo, &QComboBox::activated, this, &ResourcesWindow::MainComboChange);
     connect(m_ui->CategoryCombo, &QComboBox::activated, this,
             &ResourcesWindow::CategoryComboChange);
@@ -103,7 +110,15 @@ void ResourcesWindow::FormShow() {
     m_ui->CategoryCombo->clear();
     fillFilterList(m_ui->MainCombo, QStringLiteral("MAIN"));
     fillFilterList(m_ui->CategoryCombo, QStringLiteral("CATEGORY"));
+    m_poolFilter.clear();
     m_dm.ResourceTableOpenClose(QStringLiteral("MAIN"), QString(), false, true);
+    m_holdsPool = true;
+}
+
+void ResourcesWindow::reopenPool() {
+    if (m_holdsPool && !m_dm.ResourceTable->isActive())
+        m_dm.ResourceTableOpenClose(QStringLiteral("MAIN"), m_poolFilter, !m_poolFilter.isEmpty(),
+                                    true);
 }
 
 void ResourcesWindow::MainComboChange() {
@@ -114,6 +129,7 @@ void ResourcesWindow::CategoryComboChange() {
     const QString filter =
         DataModule::kindCategoryFilter(selected(m_ui->MainCombo), selected(m_ui->CategoryCombo));
     m_dm.ResourceTableOpenClose(QStringLiteral("MAIN"), filter, true, true);
+    m_poolFilter = filter;
     m_ui->DBGrid1->show();
 }
 
@@ -138,8 +154,7 @@ void ResourcesWindow::AddRButtonClick() {
         {QStringLiteral("MANUF"), m_ui->ManufacturerEdit->text(), QStringLiteral("Manufacturer")},
     };
     Table& pool = *m_dm.ResourceTable;
-    if (!pool.isActive()) // another window closed the shared pool table since showing
-        m_dm.ResourceTableOpenClose(QStringLiteral("MAIN"), QString(), false, true);
+    reopenPool();
     // Refused whole, with the box named, rather than stored cut short.
     for (const Box& b : boxes)
         if (b.value.size() > pool.fieldWidth(b.field))
@@ -292,6 +307,8 @@ void ResourcesWindow::ClearResourceButtonClick() {
 }
 
 void ResourcesWindow::CloseButtonClick() {
+    m_holdsPool = false;
+    m_poolFilter.clear();
     m_ui->DBGrid1->hide();
     m_dm.ResourceTableOpenClose(QString(), QString(), false, false);
     m_ui->CategoryCombo->clear();

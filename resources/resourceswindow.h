@@ -44,6 +44,8 @@ protected:
 
 private:
     void fillFilterList(QComboBox* list, const QString& field);
+    /// Opens the pool again as this window last selected it, after another window closed it.
+    void reopenPool();
     enum class Selection { NotShown, None, Row };
     /// Whether the user can see the pool's current row in the grid.
     Selection selection() const;
@@ -51,6 +53,8 @@ private:
     std::unique_ptr<Ui::ResourcesWindow> m_ui;
     DataModule& m_dm;
     QWidget* m_main;
+    bool m_holdsPool = false; // from showing until Close
+    QString m_poolFilter;     // the kind-and-category filter the grid shows, or none
 };
 
 } // namespace qn

@@ -168,6 +168,7 @@ private slots:
     void systemChoice();
     void roundTripThroughSystemInfo();
     void leavesAnOpenSystemAlone();
+    void poolClosedByAnotherWindow();
     void closeReturnsToClosedState();
 };
 
@@ -591,6 +592,39 @@ void TestResources::leavesAnOpenSystemAlone() {
     QCOMPARE(info.systemId(), QString("QN0001"));
     QVERIFY(f.rows("Resources.dbf").isEmpty());
     click(info.ui().CancelButton);
+}
+
+void TestResources::poolClosedByAnotherWindow() {
+    Fixture f;
+    f.addResource("HARDWARE", "CPU", "Chip");
+    f.addResource("HARDWARE", "MOUSE", "Rodent");
+    f.append("HARDWARE.DBF", {{"SYSID", "QN0001"}, {"DESC", "Disk"}, {"CATEGORY", "CPU"}});
+    f.list("HARDWARE", "CPU");
+    // System Info's Delete opens the shared pool table unfiltered, appends and closes it.
+    QWidget infoMain;
+    SystemInfoWindow info(*f.dm, &infoMain);
+    f.dm->SysTableOpenClose("SysID", DataModule::oneSystemFilter("QN0001"), true, true);
+    f.dm->HWTableOpenClose("SysID", "", false, true);
+    info.show();
+    MessageService::queueAnswer(QMessageBox::Yes);
+    click(info.ui().HDeleteButton);
+    click(info.ui().CancelButton);
+    Table& pool = *f.dm->ResourceTable;
+    QTRY_VERIFY(pool.isActive());
+    QCOMPARE(pool.filter(), DataModule::kindCategoryFilter("HARDWARE", "CPU"));
+    QStringList items = f.column("ITEM");
+    items.sort();
+    QCOMPARE(items, (QStringList{"Chip", "Disk"}));
+    // What is selected is what gets deleted.
+    f.ui().DBGrid1->selectRow(f.column("ITEM").indexOf("Disk"));
+    click(f.ui().Button1);
+    QCOMPARE(f.column("ITEM"), (QStringList{"Chip"}));
+    QCOMPARE(f.rows("Resources.dbf").size(), 2);
+
+    // After Close the pool stays closed.
+    click(f.ui().CloseButton);
+    QTest::qWait(10);
+    QVERIFY(!pool.isActive());
 }
 
 void TestResources::closeReturnsToClosedState() {
