@@ -2,6 +2,7 @@
 
 #include "datamodule.h"
 #include "error.h"
+#include "guard.h"
 #include "messageservice.h"
 #include "poolrules.h"
 #include "table.h"
@@ -50,6 +51,9 @@ ResourcesWindow::ResourcesWindow(DataModule& dm, QWidget* mainWindow, QWidget* p
     m_ui->DBGrid1->bind(dm.ResourceTable,
                         {QStringLiteral("MANUF"), QStringLiteral("ITEM"), QStringLiteral("MDL_LIC"),
                          QStringLiteral("SERIAL"), QStringLiteral("PART")});
+    m_ui->DBGrid1->tableModel()->setTitles({QStringLiteral("Manufacturer"), QStringLiteral("Item"),
+                                            QStringLiteral("Model #/License Key"),
+                                            QStringLiteral("Serial #"), QStringLiteral("Part #")});
     m_ui->DBGrid1->hide();
     m_ui->ResourceGroup->hide();
 
@@ -57,22 +61,28 @@ ResourcesWindow::ResourcesWindow(DataModule& dm, QWidget* mainWindow, QWidget* p
     // shows it. Reopened once that handler is over.
     connect(dm.ResourceTable, &Table::stateChanged, this, [this](Table::State state) {
         if (state == Table::State::Inactive && m_holdsPool)
-            QTimer::singleShot(0, this, &ResourcesWindow::reopenPool);
+            QTimer::singleShot(0, this, handler(this, &ResourcesWindow::reopenPool));
     });
-    connect(m_ui->MainCombo, &QComboBox::activated, this, &ResourcesWindow::MainComboChange);
+    connect(m_ui->MainCombo, &QComboBox::activated, this,
+            handler(this, &ResourcesWindow::MainComboChange));
     connect(m_ui->CategoryCombo, &QComboBox::activated, this,
-            &ResourcesWindow::CategoryComboChange);
-    connect(m_ui->AddButton, &QPushButton::clicked, this, &ResourcesWindow::AddButtonClick);
-    connect(m_ui->AddRButton, &QPushButton::clicked, this, &ResourcesWindow::AddRButtonClick);
-    connect(m_ui->CancelRButton, &QPushButton::clicked, this, &ResourcesWindow::CancelRButtonClick);
-    connect(m_ui->Button1, &QPushButton::clicked, this, &ResourcesWindow::Button1Click);
+            handler(this, &ResourcesWindow::CategoryComboChange));
+    connect(m_ui->AddButton, &QPushButton::clicked, this,
+            handler(this, &ResourcesWindow::AddButtonClick));
+    connect(m_ui->AddRButton, &QPushButton::clicked, this,
+            handler(this, &ResourcesWindow::AddRButtonClick));
+    connect(m_ui->CancelRButton, &QPushButton::clicked, this,
+            handler(this, &ResourcesWindow::CancelRButtonClick));
+    connect(m_ui->Button1, &QPushButton::clicked, this,
+            handler(this, &ResourcesWindow::Button1Click));
     connect(m_ui->ExistingSystemRadio, &QRadioButton::toggled, this,
-            &ResourcesWindow::AddRadioGroupClick);
+            handler(this, &ResourcesWindow::AddRadioGroupClick));
     connect(m_ui->AddResourceButton, &QPushButton::clicked, this,
-            &ResourcesWindow::AddResourceButtonClick);
+            handler(this, &ResourcesWindow::AddResourceButtonClick));
     connect(m_ui->ClearResourceButton, &QPushButton::clicked, this,
-            &ResourcesWindow::ClearResourceButtonClick);
-    connect(m_ui->CloseButton, &QPushButton::clicked, this, &ResourcesWindow::CloseButtonClick);
+            handler(this, &ResourcesWindow::ClearResourceButtonClick));
+    connect(m_ui->CloseButton, &QPushButton::clicked, this,
+            handler(this, &ResourcesWindow::CloseButtonClick));
 }
 
 ResourcesWindow::~ResourcesWindow() = default;
@@ -80,11 +90,11 @@ ResourcesWindow::~ResourcesWindow() = default;
 void ResourcesWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        runHandler([this] { FormShow(); });
 }
 
 void ResourcesWindow::reject() {
-    CloseButtonClick();
+    runHandler([this] { CloseButtonClick(); });
 }
 
 void ResourcesWindow::fillFilterList(QComboBox* list, const QString& field) {
