@@ -2,6 +2,7 @@
 
 #include "appstate.h"
 #include "autodiscoverywindow.h"
+#include "guard.h"
 #include "messageservice.h"
 #include "newcomputers.h"
 #include "systemrules.h"
@@ -24,9 +25,10 @@ NewComputersWindow::NewComputersWindow(AppState& state, DataModule& dm, AutoDisc
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    connect(m_ui->AddButton, &QPushButton::clicked, this, &NewComputersWindow::AddButtonClick);
+    connect(m_ui->AddButton, &QPushButton::clicked, this,
+            handler(this, &NewComputersWindow::AddButtonClick));
     connect(m_ui->CancelButton, &QPushButton::clicked, this,
-            &NewComputersWindow::CancelButtonClick);
+            handler(this, &NewComputersWindow::CancelButtonClick));
     connect(&m_finder, &AutoDiscoveryWindow::listsChanged, this, &NewComputersWindow::refresh);
     refresh();
 }

@@ -5,10 +5,12 @@
 #include "adminwindow.h"
 #include "application.h"
 #include "appstate.h"
+#include "autodiscoverywindow.h"
 #include "datamodule.h"
 #include "ipviewwindow.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
+#include "newcomputerswindow.h"
 #include "passwordwindow.h"
 #include "searchwindow.h"
 #include "systeminfowindow.h"
@@ -39,6 +41,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_admin = std::make_unique<AdminWindow>(*m_state, engine, *m_main);
     m_password = std::make_unique<PasswordWindow>(*m_state, m_main.get(), *m_admin);
     m_addSystem = std::make_unique<AddSystemWindow>(*m_state, dm, m_main.get());
+    m_autoDiscovery = std::make_unique<AutoDiscoveryWindow>(*m_state, dm, *m_main);
+    m_newComputers = std::make_unique<NewComputersWindow>(*m_state, dm, *m_autoDiscovery);
     m_about = std::make_unique<AboutBox>();
     m_main->setWindows(m_admin.get(), m_password.get(), m_about.get());
 
@@ -47,6 +51,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
         m_addSystem->show();
         m_main->hide();
     };
+    tasks.autoFind = [this] { m_autoDiscovery->Find3Click(); };
+    tasks.viewNew = [this] { m_newComputers->showWindow(); };
     tasks.findSystem = [this] {
         m_search->show();
         m_main->hide();

@@ -6,6 +6,8 @@ namespace qn {
 
 class AboutBox;
 class AddSystemWindow;
+class AutoDiscoveryWindow;
+class NewComputersWindow;
 class IPViewWindow;
 class SearchWindow;
 class ItemEntryWindow;
@@ -36,6 +38,8 @@ public:
     SystemInfoWindow& TForm10() { return *m_systemInfo; }
     DataModule& TDataModule11() { return *m_data; }
     AddSystemWindow& TForm18() { return *m_addSystem; }
+    AutoDiscoveryWindow& TForm1() { return *m_autoDiscovery; }
+    NewComputersWindow& TForm3() { return *m_newComputers; }
     AdminWindow& TForm16() { return *m_admin; }
     PasswordWindow& TForm17() { return *m_password; }
     AboutBox& TAboutForm() { return *m_about; }
@@ -53,6 +57,8 @@ private:
     std::unique_ptr<AdminWindow> m_admin;
     std::unique_ptr<PasswordWindow> m_password;
     std::unique_ptr<AddSystemWindow> m_addSystem;
+    std::unique_ptr<AutoDiscoveryWindow> m_autoDiscovery;
+    std::unique_ptr<NewComputersWindow> m_newComputers;
     std::unique_ptr<AboutBox> m_about;
 };
 

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "engine.h"
 #include "messageservice.h"
+#include "table.h"
 #include "testutil.h"
 
 #include <QDir>
@@ -58,6 +59,19 @@ inline QByteArray settingsFile(const QString& db, const QByteArray& passwordLine
            "\r\nAcme\r\n1 Main St\r\nSpringfield\r\nIL\r\n62701\r\n"
            "555-0100\r\n555-0101\r\nit@acme.example\r\n" +
            passwordLines;
+}
+
+/// Appends one row to a table of the alias IP, through a table object of its own.
+inline void addRow(Engine& engine, const QString& file,
+                   const QList<QPair<QString, QString>>& values) {
+    Table t(engine);
+    t.setDatabaseName("IP");
+    t.setTableName(file);
+    t.open();
+    t.append();
+    for (const auto& [field, value] : values)
+        t.setFieldText(field, value);
+    t.post();
 }
 
 /// Types text into whichever control has the focus, one key at a time, as a user would.

@@ -1,0 +1,1 @@
+quillnet_add_test(test_search test_search.cpp LIBS quillnet_program)
