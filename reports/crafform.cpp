@@ -6,6 +6,7 @@
 #include "table.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 
 namespace qn {
 namespace {
@@ -13,7 +14,11 @@ namespace {
 using report::Band;
 
 QFont font(const char* family, double points, bool bold = false, bool underline = false) {
-    QFont f(QString::fromLatin1(family));
+    QString name = QString::fromLatin1(family);
+    // The old bitmap face is rarely installed; Arial's stand-in is closer than a generic sans.
+    if (name == QLatin1String("MS Sans Serif") && !QFontDatabase::hasFamily(name))
+        name = QStringLiteral("Arial");
+    QFont f(name);
     f.setPointSizeF(points);
     f.setBold(bold);
     f.setUnderline(underline);
