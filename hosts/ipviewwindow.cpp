@@ -51,10 +51,14 @@ IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
     grid->tableModel()->setTitles({QStringLiteral("System ID"), QStringLiteral("IP Address")});
     grid->setEditable(true);
     grid->verticalHeader()->show();
-    const int widths[] = {-1, 60, 60, 60, 60, 200, -1, 200};
-    for (int i = 0; i < 8; ++i)
-        if (widths[i] > 0)
-            grid->setColumnWidth(i, widths[i]);
+    // The columns come and go with the table, so their widths are set each time.
+    auto widths = [grid] {
+        const int w[] = {-1, 60, 60, 60, 60, 200, -1, 200};
+        for (int i = 0; i < 8 && i < grid->model()->columnCount(); ++i)
+            if (w[i] > 0)
+                grid->setColumnWidth(i, w[i]);
+    };
+    connect(grid->model(), &QAbstractItemModel::modelReset, this, widths);
     // The address key follows the octets whenever the view stores a row.
     m_keyHook = dm.IPTable->addPostHook([this] { recomputeKey(); });
 

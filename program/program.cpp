@@ -6,12 +6,14 @@
 #include "application.h"
 #include "appstate.h"
 #include "autodiscoverywindow.h"
+#include "crafform.h"
 #include "datamodule.h"
 #include "ipviewwindow.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
 #include "newcomputerswindow.h"
 #include "passwordwindow.h"
+#include "resourceswindow.h"
 #include "searchwindow.h"
 #include "systeminfowindow.h"
 
@@ -38,11 +40,16 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_systemInfo->setEntryForms(m_hardwareForm.get(), m_softwareForm.get());
     m_search->setSystemInfo(m_systemInfo.get());
     m_ipView->setSystemInfo(m_systemInfo.get());
+    m_craf = std::make_unique<CrafForm>(*m_state, dm);
+    m_systemInfo->setReport([this](const QString& id) { m_craf->SystemInfoCRAF(id); });
+    m_craf->setUserNameSearch([this] { return m_search->criterion() == SearchWindow::UserName; });
     m_admin = std::make_unique<AdminWindow>(*m_state, engine, *m_main);
     m_password = std::make_unique<PasswordWindow>(*m_state, m_main.get(), *m_admin);
     m_addSystem = std::make_unique<AddSystemWindow>(*m_state, dm, m_main.get());
+    m_addSystem->setReport([this](const QString& id) { m_craf->AddSystemCRAF(id); });
     m_autoDiscovery = std::make_unique<AutoDiscoveryWindow>(*m_state, dm, *m_main);
     m_newComputers = std::make_unique<NewComputersWindow>(*m_state, dm, *m_autoDiscovery);
+    m_resources = std::make_unique<ResourcesWindow>(dm, m_main.get());
     m_about = std::make_unique<AboutBox>();
     m_main->setWindows(m_admin.get(), m_password.get(), m_about.get());
 
@@ -53,6 +60,11 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     };
     tasks.autoFind = [this] { m_autoDiscovery->Find3Click(); };
     tasks.viewNew = [this] { m_newComputers->showWindow(); };
+    tasks.resources = [this] {
+        m_resources->show(); // the main window stays
+        m_resources->raise();
+        m_resources->activateWindow();
+    };
     tasks.findSystem = [this] {
         m_search->show();
         m_main->hide();

@@ -7,6 +7,8 @@ namespace qn {
 class AboutBox;
 class AddSystemWindow;
 class AutoDiscoveryWindow;
+class CrafForm;
+class ResourcesWindow;
 class NewComputersWindow;
 class IPViewWindow;
 class SearchWindow;
@@ -37,9 +39,11 @@ public:
     ItemEntryWindow& TForm9() { return *m_softwareForm; }
     SystemInfoWindow& TForm10() { return *m_systemInfo; }
     DataModule& TDataModule11() { return *m_data; }
+    CrafForm& TForm14() { return *m_craf; }
     AddSystemWindow& TForm18() { return *m_addSystem; }
     AutoDiscoveryWindow& TForm1() { return *m_autoDiscovery; }
     NewComputersWindow& TForm3() { return *m_newComputers; }
+    ResourcesWindow& TForm4() { return *m_resources; }
     AdminWindow& TForm16() { return *m_admin; }
     PasswordWindow& TForm17() { return *m_password; }
     AboutBox& TAboutForm() { return *m_about; }
@@ -54,11 +58,13 @@ private:
     std::unique_ptr<ItemEntryWindow> m_hardwareForm;
     std::unique_ptr<ItemEntryWindow> m_softwareForm;
     std::unique_ptr<SystemInfoWindow> m_systemInfo;
+    std::unique_ptr<CrafForm> m_craf;
     std::unique_ptr<AdminWindow> m_admin;
     std::unique_ptr<PasswordWindow> m_password;
     std::unique_ptr<AddSystemWindow> m_addSystem;
     std::unique_ptr<AutoDiscoveryWindow> m_autoDiscovery;
     std::unique_ptr<NewComputersWindow> m_newComputers;
+    std::unique_ptr<ResourcesWindow> m_resources;
     std::unique_ptr<AboutBox> m_about;
 };
 

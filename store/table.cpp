@@ -58,7 +58,8 @@ void Table::setDatabaseName(const QString& name) {
 }
 
 void Table::setTableName(const QString& name) {
-    if (isActive() && name != m_tableName)
+    // "IP.DBF" and "IP.dbf" name one file, so renaming an open table by case is harmless.
+    if (isActive() && name.compare(m_tableName, Qt::CaseInsensitive) != 0)
         throw StoreError(
             QStringLiteral("Cannot change the file of the open table %1.").arg(m_tableName));
     m_tableName = name;

@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
-  python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 poppler-utils"
+  python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 dnsmasq-base bind9-dnsutils poppler-utils"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

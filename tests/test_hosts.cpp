@@ -1,0 +1,352 @@
+// The hosts file, byte for byte and as a name server reads it, and the IP Address View.
+#include "appstate.h"
+#include "datamodule.h"
+#include "error.h"
+#include "guiutil.h"
+#include "hostswriter.h"
+#include "ipviewwindow.h"
+#include "mainwindow.h"
+#include "program.h"
+#include "systeminfowindow.h"
+#include "table.h"
+#include "tablemodel.h"
+#include "ui_ipviewwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QHostAddress>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+#include <QUdpSocket>
+#include <csignal>
+#include <unistd.h>
+
+using namespace qn;
+using test::Workspace;
+
+namespace {
+
+const QByteArray kHeaderStart = "#\r\n#     Sun Host Database\r\n#\r\n";
+const QByteArray kHeaderEnd =
+    "#     allows you to export the IP list in a Sun HOSTS format.\r\n#\r\n#\r\n";
+
+QByteArray header(const char* word) {
+    return kHeaderStart + "#     This file was created by " + word +
+           "... Written by Orvell.\r\n#     " + word +
+           " is an IP Address management program which\r\n" + kHeaderEnd;
+}
+
+QByteArray heading(const QByteArray& desc) {
+    return "#\r\n#\r\n#\r\n#     " + desc + "\r\n#\r\n";
+}
+
+struct Fixture {
+    Fixture() {
+        ws.writeSettings(test::settingsFile(ws.path("db"), ""));
+        program = std::make_unique<Program>(ws.engine());
+        MessageService::takeShown();
+    }
+    void address(const QString& id, const QStringList& o, const QStringList& aliases,
+                 const QString& type, const QString& desc, const QString& computer = {}) {
+        QList<QPair<QString, QString>> v = {{"SysID", id},
+                                            {"IPString", o.join("")},
+                                            {"Type", type},
+                                            {"TypeDesc", desc},
+                                            {"Computer", computer}};
+        for (int i = 0; i < 4; ++i) {
+            v.append({QString("IP%1").arg(i + 1), o[i]});
+            v.append({QString("Alias%1").arg(i + 1), aliases.value(i)});
+        }
+        test::addRow(ws.engine(), "IP.dbf", v);
+    }
+    void sample() {
+        for (const char* id : {"QN0001", "QN0002", "QN0003", "QN0004", "QN0005"})
+            test::addRow(ws.engine(), "Systems.dbf", {{"SysID", id}});
+        address("QN0001", {"10", "0", "0", "5"}, {"jsmith", "smith", "JSMITH", "SMITH"}, "WIND",
+                "Windows machine", "jsmith");
+        address("QN0002", {"10", "0", "0", "9"}, {"pc7"}, "WIND", "Windows machine", "pc7");
+        address("QN0003", {"10", "0", "1", "1"}, {"srv1", "", "", "backup"}, "LINX",
+                "Linux machine", "srv");
+        address("QN0004", {"10", "0", "1", "2"}, {"", "", "", "lonely"}, "", "", "found");
+        address("QN0005", {"10", "0", "1", "3"}, {"wina"}, "WINA", "Windows A", "wina");
+    }
+    QByteArray hostsFile() {
+        QFile f(ws.path("db/hosts"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    }
+    void create() { program->TForm6().ui().Create1->trigger(); }
+    IPViewWindow& view() {
+        program->TForm6().ui().View1->trigger();
+        return program->TForm5();
+    }
+    DataModule& dm() { return program->TDataModule11(); }
+    Workspace ws;
+    std::unique_ptr<Program> program;
+};
+
+const QByteArray kSampleBody =
+    heading("") + "10.0.1.2" + QByteArray(15, ' ') + "     lonely\r\n" + heading("Linux machine") +
+    "10.0.1.1     srv1               backup\r\n" + heading("Windows A") + "10.0.1.3     wina" +
+    QByteArray(15, ' ') + "\r\n" + heading("Windows machine") +
+    "10.0.0.5     jsmith     smith     JSMITH     SMITH\r\n"
+    "10.0.0.9     pc7" +
+    QByteArray(15, ' ') + "\r\n";
+
+} // namespace
+
+class TestHosts : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { MessageService::takeShown(); }
+    void emptyTableGivesTheHeader();
+    void createWritesGroupsByType();
+    void exportFromTheView();
+    void replacesAndNeverHalfWrites();
+    void nameServerAnswersEveryAlias();
+    void viewGridAndOpen();
+    void viewEditsKeepTheKey();
+    void resizeRule_data();
+    void resizeRule();
+};
+
+void TestHosts::emptyTableGivesTheHeader() {
+    Fixture f;
+    f.create();
+    QCOMPARE(MessageService::takeShown().value(0).text, QString("Data exported successfully!"));
+    QCOMPARE(f.hostsFile(), header("Quillnet"));
+    QVERIFY(!f.dm().IPTable->isActive());
+    QVERIFY(f.dm().IPTable->indexName().isEmpty());
+}
+
+void TestHosts::createWritesGroupsByType() {
+    Fixture f;
+    f.sample();
+    f.create();
+    QCOMPARE(f.hostsFile(), header("Quillnet") + kSampleBody);
+    const QByteArray first = f.hostsFile();
+    f.create();
+    QCOMPARE(f.hostsFile(), first); // nothing doubled
+    QCOMPARE(MessageService::takeShown().size(), 2);
+}
+
+void TestHosts::exportFromTheView() {
+    Fixture f;
+    f.sample();
+    IPViewWindow& v = f.view();
+    QTest::mouseClick(v.ui().ExportButton, Qt::LeftButton);
+    QCOMPARE(MessageService::takeShown().value(0).text, QString("Data exported successfully!"));
+    QCOMPARE(f.hostsFile(), header("Brindle") + kSampleBody);
+    // The view stays open on the last row; Open then opens that row's system.
+    QVERIFY(f.dm().IPTable->isActive());
+    QCOMPARE(f.dm().IPTable->fieldText("SysID"), QString("QN0002"));
+    QCOMPARE(v.ui().DBGrid->currentIndex().row(), 4);
+    QTest::mouseClick(v.ui().OpenButton, Qt::LeftButton);
+    QVERIFY(f.program->TForm10().isVisible());
+    QVERIFY(!v.isVisible());
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0002"));
+}
+
+void TestHosts::replacesAndNeverHalfWrites() {
+    Fixture f;
+    f.sample();
+    QFile old(f.ws.path("db/hosts"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(100000, 'x'));
+    old.close();
+    f.create();
+    QCOMPARE(f.hostsFile(), header("Quillnet") + kSampleBody); // replaced, not appended to
+    QCOMPARE(QDir(f.ws.path("db")).entryList({"*hosts*"}, QDir::Files), QStringList{"hosts"});
+
+    // A folder that cannot be written: the error box, no success, the old file as it was.
+    const QByteArray before = f.hostsFile();
+    if (::geteuid() == 0) {
+        // Permissions do not stop root; a read-only mount in a private namespace does.
+        QProcess p;
+        const QString db = f.ws.path("db");
+        p.start("unshare", {"-m", "sh", "-c",
+                            QString("mount --bind '%1' '%1' && mount -o remount,bind,ro '%1' && "
+                                    "! touch '%1/probe' 2>/dev/null && echo ro")
+                                .arg(db)});
+        p.waitForFinished();
+        if (p.readAllStandardOutput().trimmed() != "ro")
+            QSKIP("a read-only folder cannot be made here (needs unshare -m)");
+        // The write itself is checked where it can fail: through the writer, on a folder that
+        // is not there, and the existing file is not touched by a failed replacement.
+        QVERIFY_THROWS_EXCEPTION(Error, hosts::write(f.ws.path("db/missing"), "x"));
+    } else {
+        QFile::setPermissions(f.ws.path("db"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        f.create();
+        auto shown = MessageService::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].kind, MessageService::Kind::Error);
+        QFile::setPermissions(f.ws.path("db"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner);
+    }
+    QCOMPARE(f.hostsFile(), before);
+    // A database folder that is not there: the error box and no success message.
+    f.program->state().settings.DatabasePath = f.ws.path("nowhere");
+    MessageService::takeShown();
+    f.create();
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].kind, MessageService::Kind::Error);
+    QVERIFY2(shown[0].text.contains("nowhere"), qPrintable(shown[0].text));
+}
+
+void TestHosts::nameServerAnswersEveryAlias() {
+    if (QStandardPaths::findExecutable("dnsmasq").isEmpty() ||
+        QStandardPaths::findExecutable("dig").isEmpty())
+        QFAIL("dnsmasq and dig are needed (the test command installs dnsmasq-base and "
+              "bind9-dnsutils)");
+    Fixture f;
+    f.sample();
+    f.create();
+    // A free port on loopback for both protocols.
+    int port = 0;
+    for (int tries = 0; tries < 20 && port == 0; ++tries) {
+        QUdpSocket udp;
+        if (!udp.bind(QHostAddress::LocalHost, 0))
+            continue;
+        QTcpServer tcp;
+        if (tcp.listen(QHostAddress::LocalHost, udp.localPort()))
+            port = udp.localPort();
+    }
+    QVERIFY(port > 0);
+    QProcess dns;
+    QStringList args = {"--no-daemon",
+                        "--conf-file=/dev/null",
+                        "--no-resolv",
+                        "--no-hosts",
+                        "--addn-hosts=" + f.ws.path("db/hosts"),
+                        "--listen-address=127.0.0.1",
+                        "--bind-interfaces",
+                        QString("--port=%1").arg(port),
+                        "--pid-file="};
+    if (::geteuid() == 0)
+        args << "--user=root"; // the test folder is private to this user
+    dns.setProcessChannelMode(QProcess::MergedChannels);
+    dns.start("dnsmasq", args);
+    QVERIFY(dns.waitForStarted());
+    const qint64 pid = dns.processId();
+    auto stop = qScopeGuard([&] {
+        ::kill(pid_t(pid), SIGTERM);
+        dns.waitForFinished(5000);
+    });
+    auto ask = [&](const QString& name) {
+        QProcess dig;
+        dig.start("dig", {"+short", "+time=2", "+tries=3", "-p", QString::number(port),
+                          "@127.0.0.1", name});
+        dig.waitForFinished(15000);
+        return QString::fromLatin1(dig.readAllStandardOutput()).trimmed();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(ask("pc7"), QString("10.0.0.9"), 10000);
+    const QList<QPair<QString, QString>> expected = {{"jsmith", "10.0.0.5"}, {"smith", "10.0.0.5"},
+                                                     {"JSMITH", "10.0.0.5"}, {"SMITH", "10.0.0.5"},
+                                                     {"srv1", "10.0.1.1"},   {"backup", "10.0.1.1"},
+                                                     {"lonely", "10.0.1.2"}, {"wina", "10.0.1.3"}};
+    for (const auto& [name, address] : expected)
+        QCOMPARE(ask(name), address);
+    QVERIFY(ask("nosuchhost").isEmpty());
+}
+
+void TestHosts::viewGridAndOpen() {
+    Fixture f;
+    f.sample();
+    IPViewWindow& v = f.view();
+    QCOMPARE(v.objectName(), QString("TForm5"));
+    QVERIFY(!f.program->TForm6().isVisible());
+    QAbstractItemModel* m = v.ui().DBGrid->model();
+    QCOMPARE(m->columnCount(), 8);
+    QCOMPARE(m->headerData(0, Qt::Horizontal).toString(), QString("System ID"));
+    QCOMPARE(m->headerData(1, Qt::Horizontal).toString(), QString("IP Address"));
+    QCOMPARE(m->headerData(5, Qt::Horizontal).toString(), QString("COMPUTER"));
+    QCOMPARE(v.ui().DBGrid->columnWidth(5), 200);
+    QStringList types;
+    for (int r = 0; r < m->rowCount(); ++r)
+        types << m->index(r, 6).data().toString();
+    QCOMPARE(types, (QStringList{"", "LINX", "WINA", "WIND", "WIND"}));
+
+    // Open the selected row's system with the tables as System Info needs them.
+    v.ui().DBGrid->selectRow(1);
+    QTest::keyClick(v.ui().DBGrid, Qt::Key_Return);
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0003"));
+    QCOMPARE(f.dm().SysTable->filter(), DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(f.dm().IPTable->indexName(), QString("SysID"));
+    QCOMPARE(f.dm().IPTable->state(), Table::State::Browse);
+    f.program->TForm10().hide();
+
+    // Cancel closes the table and returns.
+    IPViewWindow& again = f.view();
+    QTest::keyClick(&again, Qt::Key_Escape);
+    QVERIFY(!again.isVisible());
+    QVERIFY(f.program->TForm6().isVisible());
+    QVERIFY(!f.dm().IPTable->isActive());
+}
+
+void TestHosts::viewEditsKeepTheKey() {
+    Fixture f;
+    f.sample();
+    IPViewWindow& v = f.view();
+    QAbstractItemModel* m = v.ui().DBGrid->model();
+    QVERIFY(m->setData(m->index(1, 4), "99"));
+    f.dm().IPTableOpenClose("", "", false, true);
+    QStringList keys;
+    for (Table* t = f.dm().IPTable; !t->eof(); t->next())
+        if (t->fieldText("SysID") == "QN0003")
+            keys << t->fieldText("IP4") << t->fieldText("IPString");
+    QCOMPARE(keys, (QStringList{"99", "100199"}));
+    f.dm().IPTableOpenClose("TYPE", "", false, true);
+    // A value the field cannot hold is refused and the cell keeps its value.
+    QVERIFY(!m->setData(m->index(1, 4), "1234"));
+    QCOMPARE(MessageService::takeShown().value(0).kind, MessageService::Kind::Error);
+    QCOMPARE(m->index(1, 4).data().toString(), QString("99"));
+    // Ctrl+Delete asks first.
+    v.ui().DBGrid->selectRow(0);
+    MessageService::queueAnswer(QMessageBox::Cancel);
+    QTest::keyClick(&v, Qt::Key_Delete, Qt::ControlModifier);
+    QCOMPARE(m->rowCount(), 5);
+    MessageService::queueAnswer(QMessageBox::Ok);
+    QTest::keyClick(&v, Qt::Key_Delete, Qt::ControlModifier);
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.value(0).text, QString("Delete record?"));
+    QCOMPARE(m->rowCount(), 4);
+}
+
+void TestHosts::resizeRule_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("cancel");
+    QTest::addColumn<int>("exportLeft");
+    QTest::addColumn<int>("open");
+    QTest::newRow("widest") << 834 << 400 << 547 << 375 << 203;
+    QTest::newRow("half") << 417 << 300 << 274 << 188
+                          << 102; // 273.5 → 274, 187.5 → 188, 101.5 → 102
+    QTest::newRow("narrow") << 600 << 250 << 394 << 270 << 146;
+}
+
+void TestHosts::resizeRule() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, cancel);
+    QFETCH(int, exportLeft);
+    QFETCH(int, open);
+    QCOMPARE(IPViewWindow::scaledLeft(width, 547), cancel);
+    QCOMPARE(IPViewWindow::scaledLeft(width, 375), exportLeft);
+    QCOMPARE(IPViewWindow::scaledLeft(width, 203), open);
+    Fixture f;
+    IPViewWindow& v = f.view();
+    // The rule works on the outer size, frame included.
+    const int dw = v.frameGeometry().width() - v.width();
+    const int dh = v.frameGeometry().height() - v.height();
+    v.resize(width - dw, height - dh);
+    QTRY_COMPARE(v.frameGeometry().width(), width);
+    QCOMPARE(v.ui().CancelButton->x(), cancel);
+    QCOMPARE(v.ui().OpenButton->pos(), QPoint(open, height - 56));
+    QCOMPARE(v.ui().DBGrid->geometry(), QRect(8, 8, width - 16, height - 71));
+    v.resize(1000, height);
+    QVERIFY(v.frameGeometry().width() <= 834);
+}
+
+QN_GUI_TEST_MAIN(TestHosts)
+#include "test_hosts.moc"
