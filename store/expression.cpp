@@ -55,6 +55,16 @@ std::string ltrim(std::string s) {
     return s.substr(i);
 }
 
+// A number from an expression used as a count or position; out-of-range and NaN values
+// saturate instead of overflowing the conversion.
+long long toCount(double d, long long lo = -1000000, long long hi = 1000000) {
+    if (!(d >= double(lo)))
+        return lo;
+    if (d > double(hi))
+        return hi;
+    return static_cast<long long>(d);
+}
+
 double parseNumber(const char* p, size_t n) {
     std::string s(p, n);
     s = ltrim(rtrim(s));
@@ -67,17 +77,22 @@ double parseNumber(const char* p, size_t n) {
 
 QString typeName(Type t) {
     switch (t) {
-    case Type::Text: return QStringLiteral("text");
-    case Type::Number: return QStringLiteral("number");
-    case Type::Logical: return QStringLiteral("logical");
-    case Type::Date: return QStringLiteral("date");
+    case Type::Text:
+        return QStringLiteral("text");
+    case Type::Number:
+        return QStringLiteral("number");
+    case Type::Logical:
+        return QStringLiteral("logical");
+    case Type::Date:
+        return QStringLiteral("date");
     }
     return {};
 }
 
 class Parser {
 public:
-    Parser(const QString& text, const std::vector<DbfField>& fields) : m_s(text), m_fields(fields) {}
+    Parser(const QString& text, const std::vector<DbfField>& fields)
+        : m_s(text), m_fields(fields) {}
 
     NodePtr parseAll() {
         NodePtr n = parseOr();
@@ -151,7 +166,8 @@ private:
         case Node::Op::Gt:
         case Node::Op::Ge:
             if (l->type != r->type)
-                fail(QStringLiteral("cannot compare %1 with %2").arg(typeName(l->type), typeName(r->type)));
+                fail(QStringLiteral("cannot compare %1 with %2")
+                         .arg(typeName(l->type), typeName(r->type)));
             n->type = Type::Logical;
             break;
         case Node::Op::Contains:
@@ -167,7 +183,8 @@ private:
                 n->type = Type::Number;
                 n->width = std::max(l->width, r->width);
             } else {
-                fail(QStringLiteral("cannot add %1 and %2").arg(typeName(l->type), typeName(r->type)));
+                fail(QStringLiteral("cannot add %1 and %2")
+                         .arg(typeName(l->type), typeName(r->type)));
             }
             break;
         case Node::Op::Sub:
@@ -217,9 +234,9 @@ private:
         static const struct {
             const char* sym;
             Node::Op op;
-        } ops[] = {{"<>", Node::Op::Ne}, {"!=", Node::Op::Ne}, {"#", Node::Op::Ne},
-                   {"<=", Node::Op::Le}, {">=", Node::Op::Ge}, {"==", Node::Op::Eq},
-                   {"=", Node::Op::Eq},  {"<", Node::Op::Lt},  {">", Node::Op::Gt},
+        } ops[] = {{"<>", Node::Op::Ne},     {"!=", Node::Op::Ne}, {"#", Node::Op::Ne},
+                   {"<=", Node::Op::Le},     {">=", Node::Op::Ge}, {"==", Node::Op::Eq},
+                   {"=", Node::Op::Eq},      {"<", Node::Op::Lt},  {">", Node::Op::Gt},
                    {"$", Node::Op::Contains}};
         for (const auto& o : ops)
             if (accept(o.sym))
@@ -351,10 +368,10 @@ private:
             n->kind = Node::Kind::Field;
             n->field = &f;
             n->width = f.length;
-            n->type = f.type == 'C' ? Type::Text
-                    : f.type == 'N' ? Type::Number
-                    : f.type == 'D' ? Type::Date
-                                    : Type::Logical;
+            n->type = f.type == 'C'   ? Type::Text
+                      : f.type == 'N' ? Type::Number
+                      : f.type == 'D' ? Type::Date
+                                      : Type::Logical;
             return n;
         }
         m_pos = at;
@@ -378,20 +395,25 @@ private:
         auto need = [&](size_t lo, size_t hi, std::initializer_list<Type> types) {
             if (argc < lo || argc > hi) {
                 m_pos = at;
-                fail(QStringLiteral("%1() takes %2 argument(s)").arg(name).arg(lo == hi ? QString::number(lo) : QStringLiteral("%1 to %2").arg(lo).arg(hi)));
+                fail(QStringLiteral("%1() takes %2 argument(s)")
+                         .arg(name)
+                         .arg(lo == hi ? QString::number(lo)
+                                       : QStringLiteral("%1 to %2").arg(lo).arg(hi)));
             }
             size_t i = 0;
             for (Type t : types) {
                 if (i < argc && n->args[i]->type != t) {
                     m_pos = at;
-                    fail(QStringLiteral("argument %1 of %2() must be %3").arg(i + 1).arg(name, typeName(t)));
+                    fail(QStringLiteral("argument %1 of %2() must be %3")
+                             .arg(i + 1)
+                             .arg(name, typeName(t)));
                 }
                 ++i;
             }
         };
         auto literalInt = [&](size_t i, int fallback) {
             if (i < argc && n->args[i]->kind == Node::Kind::Literal)
-                return static_cast<int>(n->args[i]->value.number);
+                return static_cast<int>(toCount(n->args[i]->value.number));
             return fallback;
         };
         const std::string& f = n->function;
@@ -476,20 +498,29 @@ ExprValue eval(const Node& n, const char* rec);
 
 int compareValues(const ExprValue& a, const ExprValue& b) {
     switch (a.type) {
-    case Type::Number: return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
-    case Type::Logical: return int(a.logical) - int(b.logical);
-    default: return compareText(a.text.data(), a.text.size(), b.text.data(), b.text.size());
+    case Type::Number:
+        return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
+    case Type::Logical:
+        return int(a.logical) - int(b.logical);
+    default:
+        return compareText(a.text.data(), a.text.size(), b.text.data(), b.text.size());
     }
 }
 
 bool compareResult(Node::Op op, int c) {
     switch (op) {
-    case Node::Op::Eq: return c == 0;
-    case Node::Op::Ne: return c != 0;
-    case Node::Op::Lt: return c < 0;
-    case Node::Op::Le: return c <= 0;
-    case Node::Op::Gt: return c > 0;
-    default: return c >= 0;
+    case Node::Op::Eq:
+        return c == 0;
+    case Node::Op::Ne:
+        return c != 0;
+    case Node::Op::Lt:
+        return c < 0;
+    case Node::Op::Le:
+        return c <= 0;
+    case Node::Op::Gt:
+        return c > 0;
+    default:
+        return c >= 0;
     }
 }
 
@@ -512,8 +543,9 @@ bool evalBool(const Node& n, const char* rec) {
             if (l.kind == Node::Kind::Field && r.kind == Node::Kind::Literal &&
                 l.type != Type::Number && l.type != Type::Logical) {
                 const std::string& t = r.value.text;
-                return compareResult(n.op, compareText(rec + l.field->offset, size_t(l.field->length),
-                                                       t.data(), t.size()));
+                return compareResult(n.op,
+                                     compareText(rec + l.field->offset, size_t(l.field->length),
+                                                 t.data(), t.size()));
             }
             if (r.kind == Node::Kind::Field && l.kind == Node::Kind::Literal &&
                 r.type != Type::Number && r.type != Type::Logical) {
@@ -579,12 +611,12 @@ ExprValue call(const Node& n, const char* rec) {
         long long size = static_cast<long long>(s.size());
         long long start = 0, len = size;
         if (f == "SUBSTR") {
-            start = static_cast<long long>(arg(1).number) - 1;
-            len = n.args.size() > 2 ? static_cast<long long>(arg(2).number) : size - start;
+            start = toCount(arg(1).number) - 1;
+            len = n.args.size() > 2 ? toCount(arg(2).number) : size - start;
         } else if (f == "LEFT") {
-            len = static_cast<long long>(arg(1).number);
+            len = toCount(arg(1).number);
         } else {
-            len = static_cast<long long>(arg(1).number);
+            len = toCount(arg(1).number);
             start = size - len;
         }
         start = std::clamp(start, 0LL, size);
@@ -592,8 +624,8 @@ ExprValue call(const Node& n, const char* rec) {
         return text(s.substr(size_t(start), size_t(len)));
     }
     if (f == "STR") {
-        int width = n.args.size() > 1 ? static_cast<int>(arg(1).number) : 10;
-        int decimals = n.args.size() > 2 ? static_cast<int>(arg(2).number) : 0;
+        int width = n.args.size() > 1 ? int(toCount(arg(1).number)) : 10;
+        int decimals = n.args.size() > 2 ? int(toCount(arg(2).number)) : 0;
         return text(strOf(arg(0).number, std::clamp(width, 1, 40), std::clamp(decimals, 0, 20)));
     }
     if (f == "VAL") {
@@ -610,16 +642,23 @@ ExprValue call(const Node& n, const char* rec) {
 
 ExprValue eval(const Node& n, const char* rec) {
     switch (n.kind) {
-    case Node::Kind::Literal: return n.value;
-    case Node::Kind::Field: return fieldValue(*n.field, rec);
-    case Node::Kind::Call: return call(n, rec);
-    case Node::Kind::Not: return logical(!evalBool(*n.args[0], rec));
-    case Node::Kind::Negate: return number(-eval(*n.args[0], rec).number);
-    case Node::Kind::Binary: break;
+    case Node::Kind::Literal:
+        return n.value;
+    case Node::Kind::Field:
+        return fieldValue(*n.field, rec);
+    case Node::Kind::Call:
+        return call(n, rec);
+    case Node::Kind::Not:
+        return logical(!evalBool(*n.args[0], rec));
+    case Node::Kind::Negate:
+        return number(-eval(*n.args[0], rec).number);
+    case Node::Kind::Binary:
+        break;
     }
     switch (n.op) {
     case Node::Op::And:
-    case Node::Op::Or: return logical(evalBool(n, rec));
+    case Node::Op::Or:
+        return logical(evalBool(n, rec));
     case Node::Op::Contains: {
         ExprValue a = eval(*n.args[0], rec), b = eval(*n.args[1], rec);
         return logical(b.text.find(rtrim(a.text)) != std::string::npos);
@@ -630,8 +669,10 @@ ExprValue eval(const Node& n, const char* rec) {
             return text(a.text + b.text);
         return number(a.number + b.number);
     }
-    case Node::Op::Sub: return number(eval(*n.args[0], rec).number - eval(*n.args[1], rec).number);
-    case Node::Op::Mul: return number(eval(*n.args[0], rec).number * eval(*n.args[1], rec).number);
+    case Node::Op::Sub:
+        return number(eval(*n.args[0], rec).number - eval(*n.args[1], rec).number);
+    case Node::Op::Mul:
+        return number(eval(*n.args[0], rec).number * eval(*n.args[1], rec).number);
     case Node::Op::Div: {
         double d = eval(*n.args[1], rec).number;
         if (d == 0)
@@ -655,8 +696,7 @@ void collectFields(const Node& n, std::vector<std::string>& out) {
 
 } // namespace
 
-Expression::Expression(const QString& text, const std::vector<DbfField>& fields)
-    : m_text(text), m_fields(&fields) {
+Expression::Expression(const QString& text, const std::vector<DbfField>& fields) : m_text(text) {
     if (text.trimmed().isEmpty())
         throw StoreError(QStringLiteral("Invalid expression: it is empty."));
     m_root = Parser(text, fields).parseAll();
@@ -666,10 +706,16 @@ Expression::~Expression() = default;
 Expression::Expression(Expression&&) noexcept = default;
 Expression& Expression::operator=(Expression&&) noexcept = default;
 
-ExprValue::Type Expression::type() const { return m_root->type; }
-int Expression::width() const { return m_root->width; }
+ExprValue::Type Expression::type() const {
+    return m_root->type;
+}
+int Expression::width() const {
+    return m_root->width;
+}
 
-ExprValue Expression::evaluate(const char* record) const { return eval(*m_root, record); }
+ExprValue Expression::evaluate(const char* record) const {
+    return eval(*m_root, record);
+}
 
 bool Expression::test(const char* record) const {
     if (m_root->type != Type::Logical)

@@ -3,7 +3,6 @@
 #include "dbffile.h"
 
 #include <QString>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +13,8 @@ namespace qn {
 struct ExprValue {
     enum class Type { Text, Number, Logical, Date };
     Type type = Type::Text;
-    std::string text;   // Text; Date as YYYYMMDD (blank when empty)
-    double number = 0;  // Number
+    std::string text;  // Text; Date as YYYYMMDD (blank when empty)
+    double number = 0; // Number
     bool logical = false;
 };
 
@@ -47,7 +46,6 @@ public:
 private:
     QString m_text;
     std::unique_ptr<ExprNode> m_root;
-    const std::vector<DbfField>* m_fields = nullptr;
 };
 
 } // namespace qn

@@ -19,6 +19,7 @@ private slots:
     void invalidExpressionsSayWhy();
     void keyExpressionsHaveTypeAndWidth();
     void functionsEvaluate();
+    void hugeCountsSaturate();
 };
 
 namespace {
@@ -26,9 +27,9 @@ namespace {
 std::vector<DbfField> fields() {
     std::vector<DbfField> f;
     int offset = 1;
-    for (auto [name, type, length] : {std::tuple{"USERFIRST", 'C', 10}, std::tuple{"USERLAST", 'C', 12},
-                                      std::tuple{"QTY", 'N', 5}, std::tuple{"BORN", 'D', 8},
-                                      std::tuple{"OK", 'L', 1}}) {
+    for (auto [name, type, length] :
+         {std::tuple{"USERFIRST", 'C', 10}, std::tuple{"USERLAST", 'C', 12},
+          std::tuple{"QTY", 'N', 5}, std::tuple{"BORN", 'D', 8}, std::tuple{"OK", 'L', 1}}) {
         DbfField d;
         d.name = name;
         d.type = type;
@@ -49,10 +50,13 @@ std::string record(const std::string& first, const std::string& last, const std:
         s.resize(n, ' ');
         return s;
     };
-    return std::string(1, flag) + pad(first, 10) + pad(last, 12) + pad(qty, 5, true) + pad(born, 8) + ok;
+    return std::string(1, flag) + pad(first, 10) + pad(last, 12) + pad(qty, 5, true) +
+           pad(born, 8) + ok;
 }
 
-std::string latin(const QString& s) { return *cp1252::encode(s); }
+std::string latin(const QString& s) {
+    return *cp1252::encode(s);
+}
 
 } // namespace
 
@@ -107,8 +111,10 @@ void TestCodepageExpression::filters_data() {
     QTest::newRow(".OR. false") << "UserFirst = 'Bob' .OR. UserLast = 'X'" << ann << false;
     QTest::newRow("not") << "not UserFirst = 'Bob'" << ann << true;
     QTest::newRow(".NOT.") << ".NOT. (UserFirst = 'Ann')" << ann << false;
-    QTest::newRow("parentheses bind") << "UserFirst = 'Bob' and (UserLast = 'X' or QTY = 12)" << ann << false;
-    QTest::newRow("precedence and over or") << "UserFirst = 'Bob' and UserLast = 'X' or QTY = 12" << ann << true;
+    QTest::newRow("parentheses bind")
+        << "UserFirst = 'Bob' and (UserLast = 'X' or QTY = 12)" << ann << false;
+    QTest::newRow("precedence and over or")
+        << "UserFirst = 'Bob' and UserLast = 'X' or QTY = 12" << ann << true;
     QTest::newRow("not equal") << "UserFirst <> 'Bob'" << ann << true;
     QTest::newRow("# is not equal") << "UserFirst # 'Ann'" << ann << false;
     QTest::newRow("less") << "UserFirst < 'Bob'" << ann << true;
@@ -140,17 +146,28 @@ void TestCodepageExpression::filters() {
 void TestCodepageExpression::invalidExpressionsSayWhy_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("why");
-    QTest::newRow("empty") << "  " << "empty";
-    QTest::newRow("open quote") << "UserLast = 'O'Brien'" << "unexpected";
-    QTest::newRow("unclosed") << "UserLast = 'Smith" << "not closed";
-    QTest::newRow("unknown field") << "Surname = 'x'" << "no field named Surname";
-    QTest::newRow("missing operand") << "UserFirst = " << "ends too early";
-    QTest::newRow("type mismatch") << "QTY = 'x'" << "cannot compare number with text";
-    QTest::newRow("and of text") << "UserFirst and UserLast" << "logical";
-    QTest::newRow("unknown function") << "FOO(UserFirst)" << "unknown function";
-    QTest::newRow("wrong argument count") << "UPPER(UserFirst, 2)" << "argument";
-    QTest::newRow("unbalanced") << "(UserFirst = 'a'" << "')' expected";
-    QTest::newRow("outside the code page") << QString::fromUtf8("UserFirst = 'Łukasz'") << "code page 1252";
+    QTest::newRow("empty") << "  "
+                           << "empty";
+    QTest::newRow("open quote") << "UserLast = 'O'Brien'"
+                                << "unexpected";
+    QTest::newRow("unclosed") << "UserLast = 'Smith"
+                              << "not closed";
+    QTest::newRow("unknown field") << "Surname = 'x'"
+                                   << "no field named Surname";
+    QTest::newRow("missing operand") << "UserFirst = "
+                                     << "ends too early";
+    QTest::newRow("type mismatch") << "QTY = 'x'"
+                                   << "cannot compare number with text";
+    QTest::newRow("and of text") << "UserFirst and UserLast"
+                                 << "logical";
+    QTest::newRow("unknown function") << "FOO(UserFirst)"
+                                      << "unknown function";
+    QTest::newRow("wrong argument count") << "UPPER(UserFirst, 2)"
+                                          << "argument";
+    QTest::newRow("unbalanced") << "(UserFirst = 'a'"
+                                << "')' expected";
+    QTest::newRow("outside the code page")
+        << QString::fromUtf8("UserFirst = 'Łukasz'") << "code page 1252";
 }
 
 void TestCodepageExpression::invalidExpressionsSayWhy() {
@@ -184,7 +201,9 @@ void TestCodepageExpression::keyExpressionsHaveTypeAndWidth() {
 void TestCodepageExpression::functionsEvaluate() {
     const auto f = fields();
     std::string r = record("  ann", "O'Brien", "-7");
-    auto text = [&](const char* e) { return QString::fromStdString(Expression(e, f).evaluate(r.data()).text); };
+    auto text = [&](const char* e) {
+        return QString::fromStdString(Expression(e, f).evaluate(r.data()).text);
+    };
     QCOMPARE(text("ALLTRIM(USERFIRST)"), QString("ann"));
     QCOMPARE(text("TRIM(USERLAST) + '!'"), QString("O'Brien!"));
     QCOMPARE(text("LEFT(USERLAST, 3)"), QString("O'B"));
@@ -199,6 +218,22 @@ void TestCodepageExpression::functionsEvaluate() {
         QFAIL("division by zero accepted");
     } catch (const StoreError&) {
     }
+}
+
+// Counts far outside int range (found by fuzzing) saturate rather than wrap around.
+void TestCodepageExpression::hugeCountsSaturate() {
+    const auto f = fields();
+    std::string r = record("ann", "O'Brien", "-7");
+    auto text = [&](const char* e) {
+        return QString::fromStdString(Expression(e, f).evaluate(r.data()).text);
+    };
+    QCOMPARE(text("STR(QTY, 1000000000000000000000)").size(), 40);
+    QCOMPARE(text("SUBSTR(USERLAST, 100000000000000000000, 2)"), QString());
+    QCOMPARE(text("SUBSTR(USERLAST, -100000000000000000000, 2)"), QString("O'"));
+    QCOMPARE(text("LEFT(USERLAST, 100000000000000000000)"), QString("O'Brien     "));
+    QCOMPARE(text("RIGHT(USERLAST, -100000000000000000000)"), QString());
+    QCOMPARE(text("STR(QTY, 4, 1000000000000000000000)"), QString("****"));
+    QCOMPARE(Expression("LEFT(USERLAST, 100000000000000000000)", f).width(), 1000000);
 }
 
 QTEST_GUILESS_MAIN(TestCodepageExpression)

@@ -5,7 +5,8 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
-  python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 dnsmasq-base bind9-dnsutils poppler-utils"
+  python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 dnsmasq-base bind9-dnsutils poppler-utils
+  clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -27,3 +28,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=O
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# Fuzz targets for the .dbf and .mdx readers and the expression parser (clang, libFuzzer,
+# ASan/UBSan), each for a bounded time; a crash fails the run.
+tools/run-fuzz.sh 50
