@@ -1,17 +1,27 @@
 // The default netview.sh. It runs only inside a network namespace made for the test, with a
 // PATH of its own: the basic tools it needs, plus stand-ins for the discovery tools that print
-// captured output. Nothing it starts can reach the machine's network.
+// captured output, or the real nmblookup among Samba peers in namespaces of their own. Nothing
+// it starts can reach the machine's network.
 
 #include "listing.h"
 #include "testutil.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace qn;
 using namespace qn::discovery;
@@ -75,6 +85,97 @@ QByteArray line(const QByteArray& name, const QByteArray& remark) {
     return "\\\\" + name.leftJustified(21) + " " + remark + "\r\n";
 }
 
+// Children die with the test however it ends, so no daemon outlives it.
+void dieWithTest(QProcess& p, int netns = -1) {
+    p.setChildProcessModifier([netns] {
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 ||
+            (netns >= 0 && ::setns(netns, CLONE_NEWNET) != 0))
+            ::_exit(126);
+    });
+}
+
+/// Network namespaces held only by descriptors of this process, and the daemons started in
+/// them. No name is left on the machine: once the descriptors are closed and the daemons
+/// killed, the kernel removes the namespaces with their links.
+class PrivateNets {
+public:
+    PrivateNets() = default;
+    PrivateNets(const PrivateNets&) = delete;
+    PrivateNets& operator=(const PrivateNets&) = delete;
+    ~PrivateNets() {
+        for (auto& d : m_daemons) {
+            d->kill();
+            d->waitForFinished(5000);
+        }
+        for (int fd : m_fds)
+            ::close(fd);
+    }
+
+    /// A new, empty network namespace, or -1 with the reason in error.
+    int create(QString& error) {
+        const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (home < 0) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        int fd = -1;
+        if (::unshare(CLONE_NEWNET) == 0) {
+            fd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                error = QString::fromLocal8Bit(std::strerror(errno));
+            if (::setns(home, CLONE_NEWNET) != 0)
+                qFatal("cannot return to the test's own network namespace");
+        } else {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+        }
+        ::close(home);
+        if (fd >= 0)
+            m_fds.push_back(fd);
+        return fd;
+    }
+
+    /// How ip names a namespace it is not in.
+    static QString path(int netns) { return QString("/proc/%1/fd/%2").arg(::getpid()).arg(netns); }
+
+    /// Runs ip inside a namespace; returns what went wrong, empty on success.
+    static QString ip(int netns, const QStringList& args) {
+        QProcess p;
+        dieWithTest(p, netns);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStandardPaths::findExecutable("ip"), args);
+        if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            return "ip " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
+        return {};
+    }
+
+    QProcess& startDaemon(int netns, const QString& program, const QStringList& args) {
+        auto& p = *m_daemons.emplace_back(std::make_unique<QProcess>());
+        dieWithTest(p, netns);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+        return p;
+    }
+
+private:
+    std::vector<int> m_fds;
+    std::vector<std::unique_ptr<QProcess>> m_daemons;
+};
+
+// Every folder Samba would otherwise take from the machine, inside dir.
+QByteArray sambaConf(const QString& dir, const QByteArray& more) {
+    QDir().mkpath(dir);
+    const QByteArray d = dir.toLocal8Bit();
+    return "[global]\n" + more + "lock directory = " + d + "\nstate directory = " + d +
+           "\ncache directory = " + d + "\npid directory = " + d + "\nprivate dir = " + d +
+           "\nncalrpc dir = " + d + "\nlog file = " + d + "/log.%m\n";
+}
+
+bool writeFile(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+}
+
 } // namespace
 
 class TestDiscoveryNetview : public QObject {
@@ -84,10 +185,12 @@ private slots:
     void listing_data();
     void listing();
     void realNeighbourTableOfAnEmptyNamespace();
+    void realNetBiosPeers();
 
 private:
-    /// Runs netview.sh in a fresh folder inside a new network namespace; returns net.txt.
-    QByteArray runNetview(const Tools& tools, const QStringList& realTools = {});
+    /// Runs netview.sh in a fresh folder inside a new network namespace, or inside netns when
+    /// given; returns net.txt.
+    QByteArray runNetview(const Tools& tools, const QStringList& realTools = {}, int netns = -1);
 
     QStringList m_unshare;
     QString m_script;
@@ -111,7 +214,8 @@ void TestDiscoveryNetview::initTestCase() {
           "namespace");
 }
 
-QByteArray TestDiscoveryNetview::runNetview(const Tools& tools, const QStringList& realTools) {
+QByteArray TestDiscoveryNetview::runNetview(const Tools& tools, const QStringList& realTools,
+                                            int netns) {
     QTemporaryDir dir;
     const QString bin = dir.filePath("bin");
     const QString work = dir.filePath("work");
@@ -138,8 +242,13 @@ QByteArray TestDiscoveryNetview::runNetview(const Tools& tools, const QStringLis
 
     QProcess p;
     p.setWorkingDirectory(work);
-    p.start("unshare",
-            m_unshare + QStringList{"/usr/bin/env", "-i", "PATH=" + bin, "/bin/sh", "netview.sh"});
+    const QStringList command{"/usr/bin/env", "-i", "PATH=" + bin, "/bin/sh", "netview.sh"};
+    if (netns >= 0) {
+        dieWithTest(p, netns);
+        p.start(command.first(), command.mid(1));
+    } else {
+        p.start("unshare", m_unshare + command);
+    }
     if (!p.waitForFinished(60000))
         return "netview.sh did not end";
     const QByteArray err = p.readAllStandardError();
@@ -214,6 +323,101 @@ void TestDiscoveryNetview::realNeighbourTableOfAnEmptyNamespace() {
     const QByteArray out = runNetview({}, {"ip", "getent"});
     QCOMPARE(Listing::parse(out), QStringList{});
     QVERIFY2(out.endsWith("-\r\nThe command completed successfully.\r\n"), out.constData());
+}
+
+void TestDiscoveryNetview::realNetBiosPeers() {
+    // Two Samba peers and the administrator's machine on one bridge, on a subnet that exists
+    // only inside these namespaces.
+    const QString nmbd = QStandardPaths::findExecutable("nmbd", {"/usr/sbin", "/usr/bin"});
+    const QString nmblookup = QStandardPaths::findExecutable("nmblookup");
+    if (nmbd.isEmpty() || nmblookup.isEmpty())
+        QSKIP("Samba's nmbd and nmblookup are not installed (packages samba, samba-common-bin)");
+    if (QStandardPaths::findExecutable("ip").isEmpty())
+        QSKIP("ip (iproute2) is not installed");
+    if (geteuid() != 0)
+        QSKIP("network namespaces for the Samba peers need root");
+
+    QTemporaryDir dir; // outlives the daemons that write into it
+    PrivateNets nets;
+    QString why;
+    int made[3];
+    for (int& netns : made) {
+        netns = nets.create(why);
+        if (netns < 0)
+            QSKIP(qPrintable("network namespaces cannot be made here: " + why));
+    }
+    const int admin = made[0];
+    const int peer[] = {made[1], made[2]};
+
+    for (const QStringList& args :
+         {QStringList{"link", "set", "lo", "up"},
+          QStringList{"link", "add", "br0", "type", "bridge"},
+          QStringList{"addr", "add", "10.231.7.1/24", "brd", "+", "dev", "br0"},
+          QStringList{"link", "set", "br0", "up"}})
+        QCOMPARE(PrivateNets::ip(admin, args), QString());
+    const QByteArray names[] = {"QNPEER1", "QNPEER2"};
+    const QByteArray addresses[] = {"10.231.7.11", "10.231.7.12"};
+    QList<QProcess*> daemons;
+    for (int i = 0; i < 2; ++i) {
+        const QString port = QString("port%1").arg(i);
+        QCOMPARE(PrivateNets::ip(admin, {"link", "add", port, "type", "veth", "peer", "name",
+                                         "veth0", "netns", PrivateNets::path(peer[i])}),
+                 QString());
+        QCOMPARE(PrivateNets::ip(admin, {"link", "set", port, "master", "br0", "up"}), QString());
+        QCOMPARE(PrivateNets::ip(peer[i], {"link", "set", "lo", "up"}), QString());
+        QCOMPARE(PrivateNets::ip(peer[i],
+                                 {"addr", "add", addresses[i] + "/24", "brd", "+", "dev", "veth0"}),
+                 QString());
+        QCOMPARE(PrivateNets::ip(peer[i], {"link", "set", "veth0", "up"}), QString());
+
+        const QString conf = dir.filePath(QString("peer%1.conf").arg(i));
+        QVERIFY(writeFile(conf, sambaConf(dir.filePath(QString("peer%1").arg(i)),
+                                          "netbios name = " + names[i] +
+                                              "\nworkgroup = QNTEST\n"
+                                              "interfaces = veth0\nbind interfaces only = yes\n"
+                                              "disable netbios = no\n")));
+        daemons << &nets.startDaemon(peer[i], nmbd,
+                                     {"--foreground", "--no-process-group", "--debug-stdout",
+                                      "--debuglevel=1", "--configfile=" + conf});
+        QVERIFY2(daemons.last()->waitForStarted(), qPrintable(daemons.last()->errorString()));
+    }
+
+    // The administrator's nmblookup reads a configuration of its own, not the machine's.
+    const QString adminConf = dir.filePath("admin.conf");
+    QVERIFY(writeFile(adminConf, sambaConf(dir.filePath("admin"), "workgroup = QNTEST\n")));
+    const Tools tools{{"nmblookup", "exec '" + nmblookup.toLocal8Bit() + "' '--configfile=" +
+                                        adminConf.toLocal8Bit() + "' \"$@\"\n"}};
+
+    QByteArray expected[] = {line(names[0], "NetBIOS " + addresses[0]),
+                             line(names[1], "NetBIOS " + addresses[1])};
+    // The peers answer once their sockets are up; ask again until both are heard.
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        for (QProcess* d : daemons)
+            QVERIFY2(d->state() == QProcess::Running, d->readAll().constData());
+        out = runNetview(tools, {}, admin);
+        QVERIFY2(out.startsWith("Computers seen from "), out.constData());
+        if (out.contains(expected[0]) && out.contains(expected[1]))
+            break;
+        QTest::qWait(300);
+    } while (clock.elapsed() < 30000);
+
+    QList<QByteArray> lines = out.split('\n');
+    QVERIFY2(lines.size() == 8 && lines.takeLast().isEmpty(), out.constData());
+    QCOMPARE(lines[1], QByteArray("\r"));
+    QVERIFY(lines[2].startsWith("Server Name"));
+    QVERIFY(lines[3].startsWith("-----"));
+    QCOMPARE(lines[6], QByteArray("The command completed successfully.\r"));
+    QStringList entries{QString::fromLatin1(lines[4] + '\n'), QString::fromLatin1(lines[5] + '\n')};
+    entries.sort();
+    QCOMPARE(entries,
+             (QStringList{QString::fromLatin1(expected[0]), QString::fromLatin1(expected[1])}));
+    QStringList found = Listing::parse(out);
+    found.sort();
+    QCOMPARE(found, (QStringList{"QNPEER1", "QNPEER2"}));
+    qInfo("both peers listed after %lld ms", static_cast<long long>(clock.elapsed()));
 }
 
 QTEST_GUILESS_MAIN(TestDiscoveryNetview)

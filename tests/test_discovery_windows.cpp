@@ -6,6 +6,7 @@
 #include "autodiscoverywindow.h"
 #include "datamodule.h"
 #include "guiutil.h"
+#include "hostswriter.h"
 #include "mainwindow.h"
 #include "newcomputerswindow.h"
 #include "table.h"
@@ -469,6 +470,21 @@ void TestDiscoveryWindows::addRecordsEveryComputer() {
     const QDate today = QLocale().toDate(dates.last(), QLocale::ShortFormat);
     QVERIFY2(today == QDate::currentDate(), qPrintable(dates.last()));
     QCOMPARE(f.column(f.dm->SysTable, "UserFirst").last(), QString());
+
+    // Exported, the new computers stand under the heading of the empty machine type.
+    Table* ip = f.dm->IPTable;
+    ip->setIndexName("");
+    ip->setFilter("");
+    ip->setFiltered(false);
+    ip->open();
+    const QByteArray file = hosts::render(hosts::collect(*ip), hosts::kCreateWord);
+    ip->close();
+    QList<QByteArray> lines = file.split('\n');
+    QVERIFY(lines.size() > 8 && lines.takeLast().isEmpty());
+    QList<QByteArray> expectedLines{"#\r", "#\r", "#\r", "#     \r", "#\r"};
+    for (int i = 0; i < expected.size(); ++i)
+        expectedLines << "10.0.0." + QByteArray::number(i + 5) + QByteArray(20, ' ') + '\r';
+    QCOMPARE(lines.mid(8), expectedLines);
 
     // View New stays enabled over an emptied list.
     QVERIFY(f.main->ui().ViewNew1->isEnabled());

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
   python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 dnsmasq-base bind9-dnsutils poppler-utils
-  clang libclang-rt-14-dev"
+  clang libclang-rt-14-dev samba samba-common-bin"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
