@@ -47,30 +47,40 @@ void appendRow(Table& table, OpenClose openClose, Fill fill) {
 } // namespace
 
 void addNewComputers(DataModule& data, NewComputers& computers,
-                     const std::function<QString()>& allocate) {
+                     const std::function<QString(const WriteRows& write)>& record) {
     auto ipOpenClose = [&](bool open) { data.IPTableOpenClose(QString(), QString(), false, open); };
     auto sysOpenClose = [&](bool open) {
         data.SysTableOpenClose(QString(), QString(), false, open);
     };
     for (qsizetype k = 0; k < computers.size(); ++k) {
-        const QString sysId = allocate();
         const Octets octets = Octets::split(computers.addresses.at(k));
         const QString& name = computers.names.at(k);
-        appendRow(*data.IPTable, ipOpenClose, [&](Table& ip) {
-            ip.setFieldText(QStringLiteral("SYSID"), sysId);
-            ip.setFieldText(QStringLiteral("IP1"), octets.ip1);
-            ip.setFieldText(QStringLiteral("IP2"), octets.ip2);
-            ip.setFieldText(QStringLiteral("IP3"), octets.ip3);
-            ip.setFieldText(QStringLiteral("IP4"), octets.ip4);
-            ip.setFieldText(QStringLiteral("COMPUTER"), name);
-            ip.setFieldText(QStringLiteral("IPSTRING"), octets.key());
-        });
-        appendRow(*data.SysTable, sysOpenClose, [&](Table& sys) {
-            sys.setFieldText(QStringLiteral("SYSID"), sysId);
-            sys.setFieldDateTime(QStringLiteral("DATE"), QDateTime::currentDateTime());
+        record([&](const QString& sysId) {
+            appendRow(*data.IPTable, ipOpenClose, [&](Table& ip) {
+                ip.setFieldText(QStringLiteral("SYSID"), sysId);
+                ip.setFieldText(QStringLiteral("IP1"), octets.ip1);
+                ip.setFieldText(QStringLiteral("IP2"), octets.ip2);
+                ip.setFieldText(QStringLiteral("IP3"), octets.ip3);
+                ip.setFieldText(QStringLiteral("IP4"), octets.ip4);
+                ip.setFieldText(QStringLiteral("COMPUTER"), name);
+                ip.setFieldText(QStringLiteral("IPSTRING"), octets.key());
+            });
+            appendRow(*data.SysTable, sysOpenClose, [&](Table& sys) {
+                sys.setFieldText(QStringLiteral("SYSID"), sysId);
+                sys.setFieldDateTime(QStringLiteral("DATE"), QDateTime::currentDateTime());
+            });
         });
     }
     computers.clear();
+}
+
+void addNewComputers(DataModule& data, NewComputers& computers,
+                     const std::function<QString()>& allocate) {
+    addNewComputers(data, computers, [&](const WriteRows& write) {
+        const QString id = allocate();
+        write(id);
+        return id;
+    });
 }
 
 } // namespace qn::discovery

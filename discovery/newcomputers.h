@@ -46,4 +46,11 @@ struct Octets {
 void addNewComputers(DataModule& data, NewComputers& computers,
                      const std::function<QString()>& allocate);
 
+/// Writes one computer's rows under the ID it is given.
+using WriteRows = std::function<void(const QString& sysId)>;
+/// As above, with the ID chosen by record, which calls write once with it and returns it:
+/// the windows pass a function that allocates and writes under the systems table's lock.
+void addNewComputers(DataModule& data, NewComputers& computers,
+                     const std::function<QString(const WriteRows& write)>& record);
+
 } // namespace qn::discovery

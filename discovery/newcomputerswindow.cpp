@@ -64,8 +64,11 @@ void NewComputersWindow::AddButtonClick() {
         NewComputersWindow& w;
         ~Refresh() { w.refresh(); }
     } refreshAfter{*this};
+    // Each ID is allocated and its rows written under the systems table's lock.
     discovery::addNewComputers(m_dm, m_finder.newComputers(),
-                               [&] { return systemrules::nextSystemId(m_dm, prefix); });
+                               [&](const discovery::WriteRows& write) {
+                                   return systemrules::recordSystem(m_dm, prefix, QString(), write);
+                               });
     hide();
 }
 

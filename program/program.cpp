@@ -11,16 +11,27 @@
 #include "ipviewwindow.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
+#include "messageservice.h"
 #include "newcomputerswindow.h"
 #include "passwordwindow.h"
 #include "resourceswindow.h"
 #include "searchwindow.h"
 #include "systeminfowindow.h"
+#include "tablefile.h"
 
 namespace qn {
 
 Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<AppState>()) {
     m_main = std::make_unique<MainWindow>(*m_state, engine);
+    // What the store mended on its own (a rebuilt index) is told once the operation that
+    // found it is over, never from inside it.
+    QObject::connect(
+        &StoreNotices::instance(), &StoreNotices::notice, m_main.get(),
+        [this] {
+            for (const QString& text : StoreNotices::instance().take())
+                MessageService::information(m_main.get(), text);
+        },
+        Qt::QueuedConnection);
     // A failed start-up step is shown and the program opens all the same.
     Application::guarded([this] { m_main->FormCreate(); });
     // The data module comes before the windows that bind their controls to its tables; it

@@ -369,6 +369,14 @@ void DbfFile::writeHeaderStamp(uint32_t count) {
     m_headerCount = count;
 }
 
+void DbfFile::setIncomplete(bool on) {
+    const unsigned char v = on ? 1 : 0;
+    if (m_header[14] == v)
+        return;
+    pwriteAll(&v, 1, 14);
+    m_header[14] = v;
+}
+
 uint32_t DbfFile::changeStamp() const {
     return get32(m_header + kStampOffset);
 }

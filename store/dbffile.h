@@ -91,6 +91,10 @@ public:
     /// Counts this engine's writes to the table, in header bytes 16-19 (reserved there for
     /// multi-user use); other programs leave it alone.
     uint32_t changeStamp() const;
+    /// Header byte 14 (dBASE IV's incomplete-transaction flag): set while this engine changes
+    /// a row together with the index, so that a writer killed half-way leaves a mark.
+    bool incomplete() const { return m_header[14] != 0; }
+    void setIncomplete(bool on);
     /// True when the header is compared through a mapping rather than read per check.
     bool headerMapped() const { return m_map != nullptr; }
     int fd() const { return m_fd; }

@@ -11,8 +11,26 @@
 #include <fcntl.h>
 #include <map>
 #include <time.h>
+#include <utility>
 
 namespace qn {
+
+StoreNotices& StoreNotices::instance() {
+    static StoreNotices notices;
+    return notices;
+}
+
+void StoreNotices::post(const QString& text) {
+    if (m_pending.size() >= 50)
+        m_pending.removeFirst();
+    m_pending.append(text);
+    emit notice(text);
+}
+
+QStringList StoreNotices::take() {
+    return std::exchange(m_pending, {});
+}
+
 namespace {
 
 std::string bcdKey(double value) {
@@ -79,6 +97,9 @@ public:
                 f.m_suspect = false;
                 ++f.m_version;
             }
+            // Set while nobody else can hold the lock: a writer died half-way.
+            if (f.m_dbf.incomplete())
+                f.repairIndexes();
         } catch (...) {
             release();
             throw;
@@ -116,6 +137,7 @@ TableFile::TableFile(const QString& dbfPath) {
             throw StoreError(QStringLiteral("The index file %1.mdx of table %2 is missing.")
                                  .arg(info.completeBaseName(), dbfPath));
         openIndex(mdx);
+        checkOnOpen();
     }
 }
 
@@ -332,10 +354,12 @@ uint32_t TableFile::append(const char* record) {
         if (!m_dbfLocks.lock(lockpos::record(recno), FileLocks::Mode::Exclusive, lockTimeout()))
             busy();
         try {
+            m_dbf.setIncomplete(!m_tags.empty());
             for (Tag& t : m_tags)
                 addKey(t, record, recno);
             flushIndex();
             m_dbf.appendRecord(record);
+            m_dbf.setIncomplete(false);
         } catch (...) {
             unlockRecord(recno);
             throw;
@@ -351,6 +375,7 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
     std::string old(m_dbf.record(recno), size_t(m_dbf.recordLength()));
     if (std::memcmp(old.data(), record, old.size()) == 0)
         return false;
+    m_dbf.setIncomplete(!m_tags.empty());
     m_dbf.writeRecord(recno, record);
     for (Tag& t : m_tags) {
         bool wasIn = DbfFile::isLive(old.data()) && inTag(t, old.data());
@@ -365,6 +390,7 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
             addKey(t, record, recno);
     }
     flushIndex();
+    m_dbf.setIncomplete(false);
     ++m_version;
     return true;
 }
@@ -423,6 +449,10 @@ void TableFile::verifyIndexes() {
     } unlock{this};
     Busy busy(*this);
     validate();
+    checkIndexes();
+}
+
+void TableFile::checkIndexes() {
     for (Tag& t : m_tags) {
         QString name = QString::fromStdString(t.index->name());
         std::vector<MdxTag::Entry> entries = t.index->check();
@@ -462,22 +492,101 @@ void TableFile::verifyIndexes() {
     }
 }
 
+void TableFile::rebuildTags() {
+    m_dbf.setIncomplete(true); // a rebuild cut short is done again by the next writer
+    for (Tag& t : m_tags) {
+        t.index->clear();
+        for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
+            const char* rec = m_dbf.record(r);
+            if (DbfFile::isLive(rec))
+                addKey(t, rec, r);
+        }
+    }
+    flushIndex();
+    m_dbf.setIncomplete(false);
+    m_dbf.touch(); // tells other processes their cached blocks are stale
+    ++m_version;
+}
+
 void TableFile::rebuildIndexes() {
     {
         WriteScope scope(*this);
-        for (Tag& t : m_tags) {
-            t.index->clear();
-            for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
-                const char* rec = m_dbf.record(r);
-                if (DbfFile::isLive(rec))
-                    addKey(t, rec, r);
-            }
-        }
-        flushIndex();
-        m_dbf.touch(); // tells other processes their cached blocks are stale
-        ++m_version;
+        rebuildTags();
     }
     emit changed();
+}
+
+// The newest live row in every tag it belongs to. Cheap, and it fails for an index left
+// behind by its table (an older copy) as well as for most damage.
+bool TableFile::newestRowIndexed() {
+    try {
+        const uint32_t count = m_dbf.recordCount();
+        for (uint32_t r = count; r >= 1 && r + 16 > count; --r) {
+            const char* rec = m_dbf.record(r);
+            if (!DbfFile::isLive(rec))
+                continue;
+            std::string copy(rec, size_t(m_dbf.recordLength()));
+            for (Tag& t : m_tags) {
+                if (!inTag(t, copy.data()))
+                    continue;
+                const std::string key = keyFor(t, copy.data());
+                MdxTag::Entry e;
+                const bool unique = t.index->unique();
+                if (!t.index->seek(key, unique ? 0 : r, e) || e.key != key ||
+                    (!unique && e.recno != r) || e.recno > count)
+                    return false;
+            }
+            return true;
+        }
+        MdxTag::Entry e;
+        for (Tag& t : m_tags) // no live row near the end: at least nothing past the table
+            if (count == 0 && t.index->first(e))
+                return false;
+        return true;
+    } catch (const StoreError&) {
+        return false;
+    }
+}
+
+void TableFile::checkOnOpen() {
+    if (!m_dbf.incomplete() && newestRowIndexed())
+        return;
+    if (!m_dbf.isWritable()) {
+        // Cannot be mended here; refuse rather than answer from a wrong index.
+        try {
+            checkIndexes();
+        } catch (const StoreError& e) {
+            throw StoreError(QStringLiteral("The index of %1 does not match the table and "
+                                            "cannot be rebuilt, as the table is read-only: %2")
+                                 .arg(displayName(), e.message()));
+        }
+        return;
+    }
+    WriteScope scope(*this); // repairs at once when the mark is set
+    if (!newestRowIndexed())
+        repairIndexes();
+}
+
+// Under the write lock: checks the index against the rows, rebuilds it when they differ and
+// says so; clears the mark either way.
+void TableFile::repairIndexes() {
+    QString why;
+    try {
+        checkIndexes();
+    } catch (const StoreError& e) {
+        why = e.message();
+    }
+    if (why.isEmpty()) {
+        m_dbf.setIncomplete(false);
+        return;
+    }
+    rebuildTags();
+    ++m_repairs;
+    StoreNotices::instance().post(
+        QStringLiteral("The index of table %1 did not match the table (a change was "
+                       "interrupted, or the index is an older copy) and has been rebuilt from "
+                       "the table. Details: %2")
+            .arg(displayName(), why));
 }
 
 } // namespace qn

@@ -8,11 +8,30 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace qn {
+
+/// What the store put right on its own and the user should hear about (an index rebuilt after
+/// an interrupted change). Process-wide, so that windows can show it through their message
+/// service; kept until taken so that nothing said before a window listens is lost.
+class StoreNotices : public QObject {
+    Q_OBJECT
+public:
+    static StoreNotices& instance();
+    void post(const QString& text);
+    /// The notices not taken yet, oldest first.
+    QStringList take();
+
+signals:
+    void notice(const QString& text);
+
+private:
+    QStringList m_pending;
+};
 
 /// One table file and its production index as this process has them open, shared by every
 /// Table object on that file. Writes go through here so that every tag stays in step with the
@@ -26,6 +45,8 @@ class TableFile : public QObject {
     Q_OBJECT
 public:
     /// Opens the table and, when its header says so, its production index. Throws StoreError.
+    /// An index that may disagree with the table (a writer was killed half-way, or the index
+    /// is older than the table) is checked and, if it does disagree, rebuilt with a notice.
     explicit TableFile(const QString& dbfPath);
     ~TableFile() override;
 
@@ -91,6 +112,8 @@ public:
     void verifyIndexes();
     /// Rebuilds every tag from the rows.
     void rebuildIndexes();
+    /// How many times this object found the index disagreeing with the table and rebuilt it.
+    int repairs() const { return m_repairs; }
 
 signals:
     void changed();
@@ -108,6 +131,11 @@ private:
     void addKey(Tag& tag, const char* record, uint32_t recno);
     void dropKey(Tag& tag, const std::string& key, uint32_t recno);
     void flushIndex();
+    void checkIndexes();
+    bool newestRowIndexed();
+    void checkOnOpen();
+    void repairIndexes();
+    void rebuildTags();
 
     DbfFile m_dbf;
     MdxFile m_mdx;
@@ -120,6 +148,7 @@ private:
     FileLocks m_mdxLocks;
     int m_depth = 0;        // read steps and writes in progress (they nest)
     bool m_suspect = false; // a write failed half-way: the caches may be ahead of the files
+    int m_repairs = 0;
 };
 
 class TableFile::Busy {

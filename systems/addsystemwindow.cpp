@@ -91,6 +91,8 @@ bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void AddSystemWindow::FormShow() {
     m_savedId.clear();
+    m_addedHw.clear();
+    m_addedSw.clear();
     const QString id = systemrules::nextSystemId(m_dm, m_state.settings.SysIdPrefix);
     m_ui->Label16->setText(id);
 
@@ -203,21 +205,29 @@ void AddSystemWindow::SaveButtonClick() {
         m_ui->IP4->setFocus();
         return;
     }
-    if (systemrules::systemIdTaken(m_dm, id)) {
-        MessageService::information(
-            this, QStringLiteral("The System ID %1 has been taken meanwhile; nothing was saved. "
-                                 "The window now shows the next free ID.")
-                      .arg(id));
-        FormShow();
-        return;
-    }
     const QString entry = m_ui->ComputerType->currentText();
     const QString key = systemrules::addressKey(m_ui->IP1->text(), m_ui->IP2->text(),
                                                 m_ui->IP3->text(), m_ui->IP4->text());
+    // The ID is checked and the rows appended under the systems table's lock, so another
+    // administrator saving at the same moment cannot get the same ID.
+    const QString used = systemrules::recordSystem(
+        m_dm, m_state.settings.SysIdPrefix, id,
+        [&](const QString& sysId) { writeSystemRows(sysId, entry, key); });
+    m_savedId = used;
+    if (used == id)
+        return;
+    m_ui->Label16->setText(used);
+    moveItems(id, used);
+    MessageService::information(
+        this, QStringLiteral("The System ID %1 was taken by another administrator; this system "
+                             "was saved as %2.")
+                  .arg(id, used));
+}
 
-    // Both rows are filled before either is posted, so that a value one of them refuses
-    // leaves neither behind. The systems row comes first: opening the systems table would
-    // make its detail, the IP table, post a row in progress.
+// Both rows are filled before either is posted, so that a value one of them refuses leaves
+// neither behind. The systems row comes first: opening the systems table would make its
+// detail, the IP table, post a row in progress.
+void AddSystemWindow::writeSystemRows(const QString& id, const QString& entry, const QString& key) {
     m_dm.SysTableOpenClose(QString(), QString(), false, true);
     struct CloseSys {
         DataModule& dm;
@@ -268,7 +278,34 @@ void AddSystemWindow::SaveButtonClick() {
     }
     ip.post();
     sys.post();
-    m_savedId = id;
+}
+
+// Hardware and software added in this window before Save went in under the shown ID; they
+// follow the system to the ID it got. Only the rows added here move: the other
+// administrator's system has items under the old ID too.
+void AddSystemWindow::moveItems(const QString& from, const QString& to) {
+    (void)from; // the tables are still filtered to it
+    for (auto [table, rows] : {std::pair{m_dm.HWTable, &m_addedHw}, {m_dm.SWTable, &m_addedSw}}) {
+        Table& t = *table;
+        bool moved = t.isActive();
+        while (moved && !rows->empty()) {
+            moved = false;
+            for (t.first(); !t.eof(); t.next()) {
+                if (!rows->contains(t.recNo()))
+                    continue;
+                rows->remove(t.recNo());
+                t.edit();
+                t.setFieldText(QStringLiteral("SysID"), to);
+                t.post();
+                moved = true;
+                break; // the row has left the filter; walk again
+            }
+        }
+        rows->clear();
+    }
+    const QString now = DataModule::oneSystemFilter(to);
+    m_dm.HWTableOpenClose(QString(), now, true, true);
+    m_dm.SWTableOpenClose(QString(), now, true, true);
 }
 
 void AddSystemWindow::CRAFButtonClick() {
@@ -295,6 +332,7 @@ void AddSystemWindow::HWAddButtonClick() {
         t.setFieldText(QStringLiteral("Model"), m_ui->HWModelEdit->text());
         t.setFieldText(QStringLiteral("SerialNum"), m_ui->HWSerialEdit->text());
         t.post();
+        m_addedHw.insert(t.recNo());
     } catch (...) {
         t.cancel();
         throw;
@@ -313,6 +351,7 @@ void AddSystemWindow::SWAddButtonClick() {
         t.setFieldText(QStringLiteral("LicenseKey"), m_ui->SWLicenseEdit->text());
         t.setFieldText(QStringLiteral("SerialNum"), m_ui->SWSerialEdit->text());
         t.post();
+        m_addedSw.insert(t.recNo());
     } catch (...) {
         t.cancel();
         throw;

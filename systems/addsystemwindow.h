@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSet>
 #include <functional>
 #include <memory>
 
@@ -54,6 +55,8 @@ protected:
 
 private:
     void octetRule(QLineEdit* box, QLineEdit* next);
+    void writeSystemRows(const QString& id, const QString& entry, const QString& key);
+    void moveItems(const QString& from, const QString& to);
     bool addressTaken();
 
     std::unique_ptr<Ui::AddSystemWindow> m_ui;
@@ -61,7 +64,8 @@ private:
     DataModule& m_dm;
     QWidget* m_main;
     std::function<void(const QString&)> m_report;
-    QString m_savedId; // the System ID this showing has already stored
+    QString m_savedId;                   // the System ID this showing has already stored
+    QSet<uint32_t> m_addedHw, m_addedSw; // item rows added in this showing
 };
 
 } // namespace qn

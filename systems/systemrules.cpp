@@ -2,6 +2,7 @@
 
 #include "datamodule.h"
 #include "table.h"
+#include "tablelock.h"
 
 namespace qn::systemrules {
 namespace {
@@ -114,6 +115,21 @@ bool systemIdTaken(DataModule& dm, const QString& sysId) {
     t.setKey();
     t.setFieldText(QStringLiteral("SysID"), sysId);
     return t.gotoKey();
+}
+
+QString recordSystem(DataModule& dm, const QString& prefix, const QString& shownId,
+                     const std::function<void(const QString& id)>& writeRows) {
+    // A table of its own keeps the file, and so the lock, while the module's table is
+    // opened and closed inside.
+    Table holder(dm.engine());
+    holder.setDatabaseName(dm.SysTable->databaseName());
+    holder.setTableName(dm.SysTable->tableName());
+    holder.open();
+    TableLock lock(holder);
+    const QString id =
+        shownId.isEmpty() || systemIdTaken(dm, shownId) ? nextSystemId(dm, prefix) : shownId;
+    writeRows(id);
+    return id;
 }
 
 QString asciiLower(const QString& s) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace qn {
 
@@ -29,6 +30,13 @@ QString formatId(const QString& prefix, qint64 number);
 QString nextSystemId(DataModule& dm, const QString& prefix);
 /// True when a system with this ID is stored. Opens and closes the systems table.
 bool systemIdTaken(DataModule& dm, const QString& sysId);
+/// Records a system under the systems table's lock, so that no other process (another
+/// administrator) can take the same ID in between: keeps shownId while it is still free (an
+/// empty one counts as taken), else takes nextSystemId(); then writeRows(id) appends the rows
+/// through the data module's tables. Returns the ID used. Throws StoreError "table busy" when
+/// another process keeps the table locked; an error from writeRows passes through.
+QString recordSystem(DataModule& dm, const QString& prefix, const QString& shownId,
+                     const std::function<void(const QString& id)>& writeRows);
 
 /// Computer name and aliases proposed from the user's name.
 struct NameSuggestion {

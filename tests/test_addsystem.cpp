@@ -74,6 +74,7 @@ private slots:
     void systemIds_data();
     void systemIds();
     void systemIdWithShortPrefixAndTwoSaves();
+    void systemIdTakenBeforeSave();
     void nameSuggestion();
     void companyList();
     void saveStoresEveryBox();
@@ -271,6 +272,60 @@ void TestAddSystem::systemIdWithShortPrefixAndTwoSaves() {
     w.hide();
     f.open();
     QCOMPARE(w.systemId(), QString("Q-0043"));
+}
+
+// Another administrator stores the shown ID first: Save takes the next free one, says which,
+// shows it, and the items added in this window follow it while the other system's stay.
+void TestAddSystem::systemIdTakenBeforeSave() {
+    Fixture f("Q-");
+    f.addSystem("Q-0041");
+    AddSystemWindow& w = f.open();
+    auto& ui = w.ui();
+    QCOMPARE(w.systemId(), QString("Q-0042"));
+    ui.HWDescriptionEdit->setText("Disk");
+    QTest::mouseClick(ui.HWAddButton, Qt::LeftButton);
+    f.addSystem("Q-0042", "Other");
+    {
+        Table hw(f.ws.engine());
+        hw.setDatabaseName("IP");
+        hw.setTableName("HARDWARE.DBF");
+        hw.open();
+        hw.append();
+        hw.setFieldText("SysID", "Q-0042");
+        hw.setFieldText("Desc", "Theirs");
+        hw.post();
+    }
+    ui.IP1->setText("10");
+    w.SaveButtonClick();
+    auto shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].text.contains("Q-0042 was taken by another administrator") &&
+                 shown[0].text.contains("saved as Q-0043"),
+             qPrintable(shown[0].text));
+    QCOMPARE(w.systemId(), QString("Q-0043"));
+    QCOMPARE(ui.Label16->text(), QString("Q-0043"));
+    f.dm().SysTableOpenClose("", "", false, true);
+    QCOMPARE(f.column(f.dm().SysTable, "SysID"), (QStringList{"Q-0041", "Q-0042", "Q-0043"}));
+    f.dm().SysTableOpenClose("", "", false, false);
+    QCOMPARE(f.column(f.dm().HWTable, "Desc"), QStringList{"Disk"}); // the window's grid
+    Table hw(f.ws.engine());
+    hw.setDatabaseName("IP");
+    hw.setTableName("HARDWARE.DBF");
+    hw.open();
+    QStringList items;
+    for (hw.first(); !hw.eof(); hw.next())
+        items << hw.fieldText("SysID") + " " + hw.fieldText("Desc");
+    QCOMPARE(items, (QStringList{"Q-0043 Disk", "Q-0042 Theirs"}));
+    Table ip(f.ws.engine());
+    ip.setDatabaseName("IP");
+    ip.setTableName("IP.DBF");
+    ip.open();
+    QCOMPARE(f.column(&ip, "SysID"), QStringList{"Q-0043"});
+    // A second Save names the ID the system got.
+    w.SaveButtonClick();
+    shown = MessageService::takeShown();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].text.contains("saved as Q-0043"), qPrintable(shown[0].text));
 }
 
 void TestAddSystem::nameSuggestion() {

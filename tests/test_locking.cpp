@@ -1,5 +1,6 @@
 // Several processes on one table: appends, edits and ID allocation under the dBASE locks,
-// caches that follow changes made elsewhere, and locks that die with their process.
+// caches that follow changes made elsewhere, locks that die with their process, and tables
+// that survive a writer killed at any instant.
 #include "engine.h"
 #include "error.h"
 #include "table.h"
@@ -8,9 +9,12 @@
 #include "testutil.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,6 +38,11 @@ private slots:
     void cachesFollowChangesMadeElsewhere_data();
     void cachesFollowChangesMadeElsewhere();
     void nestedLocksKeepTheOuterOne();
+
+    void twoProcessesRecordDistinctSystemIds();
+    void killedAppenderLosesNoCommittedRow();
+    void disagreeingIndexIsRebuiltWithNotice_data();
+    void disagreeingIndexIsRebuiltWithNotice();
 };
 
 namespace {
@@ -402,6 +411,177 @@ void TestLocking::nestedLocksKeepTheOuterOne() {
     mine->edit();
     mine->post();
     QCOMPARE(mine->recordCount(), 3);
+}
+
+// Two processes record 500 systems each the way Add New System does (ID shown first, checked
+// and taken under the systems table's lock at Save): 1,000 systems, 1,000 distinct IDs, the
+// numbers 1..1000 without a gap.
+void TestLocking::twoProcessesRecordDistinctSystemIds() {
+    test::Sandbox box;
+    box.createInventory();
+    const int each = 500;
+    std::vector<std::unique_ptr<QProcess>> procs;
+    for (int w = 0; w < 2; ++w)
+        procs.push_back(startWorker({QStringLiteral("record"), box.dbPath(), QString::number(each),
+                                     QStringLiteral("ABC")}));
+    int retaken = 0;
+    for (auto& p : procs) {
+        QCOMPARE(p->waitForFinished(120000), true);
+        const QStringList lines =
+            QString::fromLocal8Bit(p->readAllStandardOutput()).trimmed().split(u'\n');
+        QCOMPARE(lines.value(lines.size() - 1), QStringLiteral("done"));
+        QVERIFY(lines.value(lines.size() - 2).startsWith(QStringLiteral("retaken ")));
+        retaken += lines.value(lines.size() - 2).mid(8).toInt();
+    }
+    qInfo("%d shown IDs were taken by the other process before their Save", retaken);
+    Table sys(box.engine());
+    sys.setDatabaseName(QStringLiteral("IP"));
+    sys.setTableName(QStringLiteral("SYSTEMS.DBF"));
+    sys.open();
+    std::set<QString> ids;
+    int rows = 0;
+    for (sys.first(); !sys.eof(); sys.next(), ++rows)
+        ids.insert(sys.fieldText(QStringLiteral("SysID")));
+    QCOMPARE(rows, 2 * each);
+    QCOMPARE(int(ids.size()), 2 * each);
+    QCOMPARE(*ids.begin(), QStringLiteral("ABC0001"));
+    QCOMPARE(*ids.rbegin(), QStringLiteral("ABC1000"));
+    sys.file()->verifyIndexes();
+}
+
+// A child appends to IP.DBF (every tag) until it is killed at a random instant, 50 times
+// over: each time the table opens, every row whose post had returned is there, and every
+// tag holds exactly the table's keys, rebuilt with a notice where the kill left it behind.
+// A table kept open here across the kills must mend the index at its next write too.
+void TestLocking::killedAppenderLosesNoCommittedRow() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    auto kept = openIp(box.engine(), QStringLiteral("SYSID"));
+    StoreNotices::instance().take();
+    QRandomGenerator rng(20240611);
+    std::set<QString> committed;
+    int repaired = 0;
+    for (int round = 0; round < 50; ++round) {
+        const QString label = QStringLiteral("K%1").arg(round);
+        auto child = startWorker({QStringLiteral("forever"), dbf, label});
+        QVERIFY2(!waitForLine(*child).isEmpty(), "the child committed no row");
+        QThread::usleep(rng.bounded(1, 20000));
+        child->kill();
+        QVERIFY(child->waitForFinished(10000));
+        QCOMPARE(child->exitStatus(), QProcess::CrashExit);
+        // The first line was taken by waitForLine; its row is "<label>-1".
+        committed.insert(label + QStringLiteral("-1"));
+        for (const QByteArray& line : child->readAllStandardOutput().split('\n'))
+            if (line.contains(' '))
+                committed.insert(QString::fromLatin1(line.mid(line.indexOf(' ') + 1)));
+
+        {
+            TableFile file(dbf);
+            repaired += file.repairs();
+            std::set<QString> stored;
+            const DbfField& f = file.fields()[size_t(file.dbf().fieldIndex("SYSID"))];
+            for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r) {
+                const char* rec = file.dbf().record(r);
+                QVERIFY(DbfFile::isLive(rec));
+                stored.insert(QString::fromLatin1(rec + f.offset, f.length).trimmed());
+            }
+            for (const QString& id : committed)
+                QVERIFY2(stored.count(id), qPrintable(id + QStringLiteral(" is lost")));
+            file.verifyIndexes();
+        }
+        if (round % 5 == 4) { // the table open all along writes next
+            appendRow(*kept, QStringLiteral("M%1").arg(round), QStringLiteral("kept"));
+            committed.insert(QStringLiteral("M%1").arg(round));
+            kept->setKey();
+            kept->setFieldText(QStringLiteral("SYSID"), *committed.rbegin());
+            QVERIFY(kept->gotoKey());
+        }
+    }
+    const QStringList notices = StoreNotices::instance().take();
+    QCOMPARE(int(notices.size()), repaired);
+    for (const QString& n : notices)
+        QVERIFY2(n.contains(QStringLiteral("rebuilt")) && n.contains(QStringLiteral("IP.")),
+                 qPrintable(n));
+    qInfo("%d committed rows; the index was rebuilt after %d of 50 kills", int(committed.size()),
+          repaired);
+    kept->close();
+    TableFile last(dbf);
+    last.verifyIndexes();
+}
+
+void TestLocking::disagreeingIndexIsRebuiltWithNotice_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("rebuilt");
+    QTest::newRow("older copy of the index") << "stale" << true;
+    QTest::newRow("row changed, index not, marked unfinished") << "lost" << true;
+    QTest::newRow("change marked unfinished, index sound") << "marked" << false;
+}
+
+// An index that disagrees with its table is found when the table is opened and rebuilt from
+// the rows, with a notice for the user; a sound one is left alone and nobody is told.
+void TestLocking::disagreeingIndexIsRebuiltWithNotice() {
+    QFETCH(QString, damage);
+    QFETCH(bool, rebuilt);
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    const QString mdx = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.MDX"));
+    const QString copy = box.path() + QStringLiteral("/old.mdx");
+    {
+        auto t = openIp(box.engine());
+        for (int i = 1; i <= 40; ++i) {
+            if (i == 31)
+                QVERIFY(QFile::copy(mdx, copy));
+            appendRow(*t, QStringLiteral("A%1").arg(i, 3, 10, QChar(u'0')),
+                      QStringLiteral("pc%1").arg(i));
+        }
+    }
+    if (damage == QLatin1String("stale")) {
+        QVERIFY(QFile::remove(mdx));
+        QVERIFY(QFile::copy(copy, mdx));
+    } else {
+        int64_t at = 0;
+        {
+            TableFile file(dbf);
+            const DbfField& c = file.fields()[size_t(file.dbf().fieldIndex("COMPUTER"))];
+            at = file.dbf().headerLength() + 6 * int64_t(file.dbf().recordLength()) + c.offset;
+        }
+        QFile f(dbf);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        // A row rewritten in place whose index change never came (a kill in between).
+        if (damage == QLatin1String("lost")) {
+            QVERIFY(f.seek(at));
+            QCOMPARE(f.write("zz7", 3), qint64(3));
+        }
+        QVERIFY(f.seek(14));
+        QCOMPARE(f.write("\x01", 1), qint64(1));
+    }
+    StoreNotices::instance().take();
+    QSignalSpy told(&StoreNotices::instance(), &StoreNotices::notice);
+    {
+        auto t = openIp(box.engine(), QStringLiteral("COMPUTER"));
+        QCOMPARE(t->file()->repairs(), rebuilt ? 1 : 0);
+        QCOMPARE(t->file()->dbf().incomplete(), false);
+        t->file()->verifyIndexes();
+        QCOMPARE(t->recordCount(), 40);
+        const bool changed = damage == QLatin1String("lost");
+        for (auto [name, found] : {std::pair{"pc40", true}, {"pc7", !changed}, {"zz7", changed}}) {
+            t->setKey();
+            t->setFieldText(QStringLiteral("COMPUTER"), QString::fromLatin1(name));
+            QVERIFY2(t->gotoKey() == found, name);
+        }
+    }
+    QCOMPARE(told.count(), rebuilt ? 1 : 0);
+    const QStringList notices = StoreNotices::instance().take();
+    QCOMPARE(notices.size(), rebuilt ? 1 : 0);
+    if (rebuilt)
+        QVERIFY2(notices[0].contains(QStringLiteral("IP.")) &&
+                     notices[0].contains(QStringLiteral("rebuilt")),
+                 qPrintable(notices[0]));
+    // Opened again, nothing more to mend.
+    TableFile again(dbf);
+    QCOMPARE(again.repairs(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLocking)

@@ -6,11 +6,16 @@
 //   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
 //   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
 //   store_worker lock     <dbf>                      hold the table lock until killed
+//   store_worker record   <folder> <count> <prefix>  record systems as Add New System does
+//   store_worker forever  <dbf> <label>              append until killed, printing each
+//                                                    committed row as "<recno> <SYSID>"
 //
 // Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
 // request of the engine fails.
+#include "datamodule.h"
 #include "engine.h"
 #include "error.h"
+#include "systemrules.h"
 #include "table.h"
 #include "tablelock.h"
 
@@ -44,6 +49,40 @@ void goToRecord(qn::Table& t, uint32_t recno) {
         QThread::sleep(60);
 }
 
+void appendIpRow(qn::Table& t, const QString& label, int n) {
+    const QString id = QStringLiteral("%1-%2").arg(label).arg(n);
+    t.append();
+    t.setFieldText(QStringLiteral("SYSID"), id);
+    t.setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("pc-") + id);
+    t.setFieldText(QStringLiteral("IPSTRING"), QString::number(n % 997));
+    t.setFieldText(QStringLiteral("TYPE"), label.left(4));
+    t.setFieldText(QStringLiteral("ALIAS1"), n % 3 ? QStringLiteral("www") + id : QString());
+    t.post();
+}
+
+// Each system as Add New System saves it: the ID shown beforehand, then kept or replaced
+// under the systems table's lock. Prints how many shown IDs had been taken meanwhile.
+void recordSystems(qn::Engine& engine, const QString& folder, int count, const QString& prefix) {
+    engine.addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + QDir(folder).absolutePath());
+    qn::DataModule dm(engine);
+    int retaken = 0;
+    for (int i = 0; i < count; ++i) {
+        const QString shown = qn::systemrules::nextSystemId(dm, prefix);
+        const QString used =
+            qn::systemrules::recordSystem(dm, prefix, shown, [&](const QString& id) {
+                dm.SysTableOpenClose(QString(), QString(), false, true);
+                qn::Table& sys = *dm.SysTable;
+                sys.append();
+                sys.setFieldText(QStringLiteral("SysID"), id);
+                sys.setFieldText(QStringLiteral("Company"), QStringLiteral("worker ") + prefix);
+                sys.post();
+                dm.SysTableOpenClose(QString(), QString(), false, false);
+            });
+        retaken += used != shown;
+    }
+    say(QStringLiteral("retaken %1").arg(retaken));
+}
+
 int run(const QStringList& args) {
     qn::Engine engine(QDir::temp().filePath(
         QStringLiteral("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
@@ -54,17 +93,17 @@ int run(const QStringList& args) {
     if (cmd == QLatin1String("append") && args.size() == 5) {
         openTable(t, dbf);
         const int count = args[3].toInt();
-        for (int n = 1; n <= count; ++n) {
-            const QString id = QStringLiteral("%1-%2").arg(args[4]).arg(n);
-            t.append();
-            t.setFieldText(QStringLiteral("SYSID"), id);
-            t.setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("pc-") + id);
-            t.setFieldText(QStringLiteral("IPSTRING"), QString::number(n % 997));
-            t.setFieldText(QStringLiteral("TYPE"), args[4].left(4));
-            t.setFieldText(QStringLiteral("ALIAS1"),
-                           n % 3 ? QStringLiteral("www") + id : QString());
-            t.post();
+        for (int n = 1; n <= count; ++n)
+            appendIpRow(t, args[4], n);
+    } else if (cmd == QLatin1String("forever") && args.size() == 4) {
+        openTable(t, dbf);
+        for (int n = 1;; ++n) {
+            appendIpRow(t, args[3], n);
+            // Printed only once the post has returned.
+            say(QStringLiteral("%1 %2-%3").arg(t.recNo()).arg(args[3]).arg(n));
         }
+    } else if (cmd == QLatin1String("record") && args.size() == 5) {
+        recordSystems(engine, dbf, args[3].toInt(), args[4]);
     } else if (cmd == QLatin1String("allocate") && args.size() == 4) {
         openTable(t, dbf, QStringLiteral("SYSID"));
         const int count = args[3].toInt();
@@ -101,7 +140,8 @@ int run(const QStringList& args) {
         say(QStringLiteral("ready"));
         waitForKill();
     } else {
-        std::fputs("usage: store_worker append|allocate|edit|hold|lock <dbf> ...\n", stderr);
+        std::fputs("usage: store_worker append|allocate|edit|hold|lock|record|forever <dbf> ...\n",
+                   stderr);
         return 2;
     }
     say(QStringLiteral("done"));
