@@ -1,0 +1,1 @@
+quillnet_add_test(test_faults test_faults.cpp)
