@@ -136,7 +136,23 @@ TableFile::TableFile(const QString& dbfPath) {
         if (mdx.isEmpty())
             throw StoreError(QStringLiteral("The index file %1.mdx of table %2 is missing.")
                                  .arg(info.completeBaseName(), dbfPath));
-        openIndex(mdx);
+        try {
+            openIndex(mdx);
+        } catch (const StoreError&) {
+            // Perhaps caught half-way through another process's write; under a shared lock
+            // the index is whole, and a fault then is real.
+            m_tags.clear();
+            m_mdx.close();
+            lockShared();
+            try {
+                m_dbf.refresh(true);
+                openIndex(mdx);
+            } catch (...) {
+                unlockShared();
+                throw;
+            }
+            unlockShared();
+        }
         checkOnOpen();
     }
 }
@@ -568,8 +584,12 @@ void TableFile::checkOnOpen() {
 }
 
 // Under the write lock: checks the index against the rows, rebuilds it when they differ and
-// says so; clears the mark either way.
+// says so; clears the mark either way. Throws StoreError for a damaged tree left unmarked.
 void TableFile::repairIndexes() {
+    // A broken tree without the mark is no interrupted change of ours: refuse it, naming it.
+    if (!m_dbf.incomplete())
+        for (Tag& t : m_tags)
+            t.index->check();
     QString why;
     try {
         checkIndexes();

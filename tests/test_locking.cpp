@@ -427,9 +427,10 @@ void TestLocking::twoProcessesRecordDistinctSystemIds() {
     int retaken = 0;
     for (auto& p : procs) {
         QCOMPARE(p->waitForFinished(120000), true);
-        const QStringList lines =
-            QString::fromLocal8Bit(p->readAllStandardOutput()).trimmed().split(u'\n');
-        QCOMPARE(lines.value(lines.size() - 1), QStringLiteral("done"));
+        const QString out = QString::fromLocal8Bit(p->readAllStandardOutput()).trimmed();
+        const QStringList lines = out.split(u'\n');
+        QVERIFY2(lines.value(lines.size() - 1) == QLatin1String("done"),
+                 qPrintable(out.right(300) + QString::fromLocal8Bit(p->readAllStandardError())));
         QVERIFY(lines.value(lines.size() - 2).startsWith(QStringLiteral("retaken ")));
         retaken += lines.value(lines.size() - 2).mid(8).toInt();
     }
