@@ -406,6 +406,8 @@ bool DbfFile::headerChanged() {
 bool DbfFile::refresh(bool force) {
     if (m_fd < 0 || (!force && !headerChanged()))
         return false;
+    if (force)
+        checkStillThere();
     unsigned char h[32];
     if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
@@ -428,6 +430,22 @@ bool DbfFile::refresh(bool force) {
     m_chunks.clear();
     m_chunkFill.clear();
     return true;
+}
+
+// Writes to a file whose folder was removed or moved away would succeed and be lost; a forced
+// refresh starts every write, so refuse it there before anything changes.
+void DbfFile::checkStillThere() const {
+    struct stat open {
+    }, named{};
+    if (::fstat(m_fd, &open) != 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    const QByteArray native = QFile::encodeName(m_path);
+    if (open.st_nlink == 0 || ::stat(native.constData(), &named) != 0 ||
+        named.st_dev != open.st_dev || named.st_ino != open.st_ino)
+        throw StoreError(QStringLiteral("The table %1 is no longer where it was opened: its "
+                                        "folder was removed, moved or disconnected. Nothing "
+                                        "was written.")
+                             .arg(m_path));
 }
 
 void DbfFile::reloadRecord(uint32_t recno) {

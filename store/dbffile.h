@@ -102,6 +102,7 @@ public:
 private:
     void readHeader();
     void mapHeader();
+    void checkStillThere() const;
     void writeHeaderStamp(uint32_t count);
     void pwriteAll(const void* data, size_t size, int64_t offset);
     char* chunkFor(uint32_t recno);
