@@ -4,6 +4,7 @@
 
 #include "error.h"
 #include "resolver.h"
+#include "testutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -400,30 +401,8 @@ int runInSandbox(int argc, char** argv) {
                files + program;
     };
 
-    QProcess probe;
-    probe.start(QStringLiteral("unshare"), command({QStringLiteral("true")}));
-    const bool permitted = probe.waitForFinished(10000) &&
-                           probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
-
-    QStringList self{QCoreApplication::applicationFilePath()};
-    for (int i = 1; i < argc; ++i)
-        self << QString::fromLocal8Bit(argv[i]);
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(sandboxVariable),
-               permitted ? QStringLiteral("active") : QStringLiteral("none"));
-    child.setProcessEnvironment(env);
-    if (permitted) {
-        child.start(QStringLiteral("unshare"), command(self));
-    } else {
-        qWarning("unshare -m -n is not permitted here (%s); the real-resolver tests skip",
-                 probe.readAllStandardError().trimmed().constData());
-        child.start(self.takeFirst(), self);
-    }
-    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit)
-        return 3;
-    return child.exitCode();
+    return test::rerunUnderUnshare(command({}), argc, argv, sandboxVariable,
+                                   "the real-resolver tests skip");
 }
 
 } // namespace

@@ -212,7 +212,7 @@ private slots:
 
 namespace {
 
-void seed(test::Sandbox& box, int rows) {
+void fillTable(test::Sandbox& box, int rows) {
     box.createInventory();
     auto t = openIp(box.engine());
     for (int i = 1; i <= rows; ++i)
@@ -223,7 +223,7 @@ void seed(test::Sandbox& box, int rows) {
 
 void TestFaults::readOnlyFolderRefusesWritesAndKeepsRows() {
     test::Sandbox box;
-    seed(box, 25);
+    fillTable(box, 25);
     const QString db = box.dbPath();
     ChildResult r;
     if (::geteuid() == 0) {
@@ -270,7 +270,7 @@ void TestFaults::fullDiskKeepsPostedRows_data() {
 void TestFaults::fullDiskKeepsPostedRows() {
     QFETCH(qint64, room);
     test::Sandbox box;
-    seed(box, 40);
+    fillTable(box, 40);
     const QString db = box.dbPath();
     const qint64 dbf = QFileInfo(db + QStringLiteral("/IP.dbf")).size();
     const qint64 mdx = QFileInfo(db + QStringLiteral("/IP.mdx")).size();
@@ -305,7 +305,7 @@ void TestFaults::fullDiskKeepsPostedRows() {
 
 void TestFaults::vanishedFolderRefusesWrites() {
     test::Sandbox box;
-    seed(box, 10);
+    fillTable(box, 10);
     const QString db = box.dbPath(), away = box.path() + QStringLiteral("/away");
     {
         auto t = openIp(box.engine());

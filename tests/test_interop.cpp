@@ -33,8 +33,8 @@ use strict; use XBase; use XBase::Index;
 my ($dbfPath, $mdxPath, $step, @tags) = @ARGV;
 my $table = XBase->new(name => $dbfPath) or die XBase->errstr;
 my @fields = $table->field_names;
-for my $spec (@tags) {
-    my ($tag, $expr) = split /=/, $spec;
+for my $tagExpr (@tags) {
+    my ($tag, $expr) = split /=/, $tagExpr;
     my $idx = XBase::Index->new($mdxPath, tag => $tag) or die XBase::Index->errstr;
     $idx->prepare_select;
     my ($walked, $ordered, $prev) = (0, 1, undef);

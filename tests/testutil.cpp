@@ -2,6 +2,7 @@
 
 #include "schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTest>
@@ -15,7 +16,9 @@ Sandbox::Sandbox() {
     m_engine->addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + dbPath());
 }
 
-void Sandbox::createInventory() { schema::createAll(dbPath()); }
+void Sandbox::createInventory() {
+    schema::createAll(dbPath());
+}
 
 QByteArray run(const QString& program, const QStringList& args, int* exitCode) {
     QProcess p;
@@ -31,7 +34,38 @@ QByteArray run(const QString& program, const QStringList& args, int* exitCode) {
     return p.readAllStandardOutput();
 }
 
-QString sourceDir() { return qEnvironmentVariable("QUILLNET_SOURCE_DIR", QStringLiteral(".")); }
-QString buildDir() { return qEnvironmentVariable("QUILLNET_BUILD_DIR", QStringLiteral(".")); }
+int rerunUnderUnshare(const QStringList& prefix, int argc, char** argv, const char* envVar,
+                      const char* what) {
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), prefix + QStringList{QStringLiteral("true")});
+    const bool permitted = probe.waitForFinished(10000) &&
+                           probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    QStringList self{QCoreApplication::applicationFilePath()};
+    for (int i = 1; i < argc; ++i)
+        self << QString::fromLocal8Bit(argv[i]);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(envVar),
+               permitted ? QStringLiteral("active") : QStringLiteral("none"));
+    child.setProcessEnvironment(env);
+    if (permitted) {
+        child.start(QStringLiteral("unshare"), prefix + self);
+    } else {
+        qWarning("unshare is not permitted here (%s); %s",
+                 probe.readAllStandardError().trimmed().constData(), what);
+        child.start(self.takeFirst(), self);
+    }
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit)
+        return 3;
+    return child.exitCode();
+}
+
+QString sourceDir() {
+    return qEnvironmentVariable("QUILLNET_SOURCE_DIR", QStringLiteral("."));
+}
+QString buildDir() {
+    return qEnvironmentVariable("QUILLNET_BUILD_DIR", QStringLiteral("."));
+}
 
 } // namespace qn::test

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <QTemporaryDir>
-
 #include <memory>
 #include <vector>
 
@@ -31,6 +30,13 @@ private:
 
 /// Runs a program and returns its standard output; fails the test on a non-zero exit.
 QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr);
+
+/// Runs this test program again as `unshare prefix... <program and its arguments>`, first
+/// probing that unshare is permitted; envVar is set to "active" in that run, or to "none" when
+/// the program runs plainly because unshare was refused (why is printed with what). Returns the
+/// run's exit code.
+int rerunUnderUnshare(const QStringList& prefix, int argc, char** argv, const char* envVar,
+                      const char* what);
 
 QString sourceDir();
 QString buildDir();

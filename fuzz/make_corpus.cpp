@@ -1,5 +1,5 @@
-// Writes the seed corpus under fuzz/corpus/: small valid tables and indexes, and a few broken
-// variants of them. Run by hand when the formats change: make_seeds <fuzz/corpus>
+// Writes the starting corpus under fuzz/corpus/: small valid tables and indexes, and a few broken
+// variants of them. Run by hand when the formats change: make_corpus <fuzz/corpus>
 #include "dbffile.h"
 #include "error.h"
 #include "mdxfile.h"
@@ -115,7 +115,7 @@ void expressions(const QString& dir) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds <corpus folder>\n");
+        std::fprintf(stderr, "usage: make_corpus <corpus folder>\n");
         return 2;
     }
     const QString root = QString::fromLocal8Bit(argv[1]);
