@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
 #include <cstring>
 
 namespace qn {
@@ -583,16 +584,19 @@ void Table::writeField(char* rec, int index, const QString& value) {
     default: {
         QString t = value.trimmed().toUpper();
         if (t == "T" || t == "TRUE" || t == "Y" || t == "YES")
-            bytes = "T";
+            bytes.push_back('T');
         else if (t == "F" || t == "FALSE" || t == "N" || t == "NO")
-            bytes = "F";
+            bytes.push_back('F');
         else if (!t.isEmpty())
             throw StoreError(QStringLiteral("Field %1 needs True or False; \"%2\" is neither.")
                                  .arg(name(), value));
     }
     }
-    bytes.resize(size_t(f.length), ' ');
-    std::memcpy(rec + f.offset, bytes.data(), size_t(f.length));
+    // Left-aligned, blank-padded to the field width.
+    char* field = rec + f.offset;
+    const size_t used = std::min(bytes.size(), size_t(f.length));
+    std::memcpy(field, bytes.data(), used);
+    std::memset(field + used, ' ', size_t(f.length) - used);
 }
 
 void Table::setFieldText(const QString& name, const QString& value) {
