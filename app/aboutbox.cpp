@@ -1,6 +1,7 @@
 #include "aboutbox.h"
 
 #include "artwork.h"
+#include "quillnet_version.h"
 #include "ui_aboutbox.h"
 
 #include <QScreen>
@@ -10,6 +11,7 @@ namespace qn {
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::AboutBox>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    m_ui->Version->setText(QStringLiteral("version " QUILLNET_VERSION));
     m_ui->ProgramIcon->setPixmap(artwork::titlePicture(QSize(64, 64)));
     QFont name = m_ui->ProductName->font();
     name.setPointSize(name.pointSize() * 2);

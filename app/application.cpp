@@ -3,13 +3,14 @@
 #include "error.h"
 #include "guard.h"
 #include "messageservice.h"
+#include "quillnet_version.h"
 
 namespace qn {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Quillnet"));
     setApplicationDisplayName(QStringLiteral("Quillnet"));
-    setApplicationVersion(QStringLiteral("2.0"));
+    setApplicationVersion(QStringLiteral(QUILLNET_VERSION));
     setOrganizationName(QStringLiteral("Quillnet"));
 }
 

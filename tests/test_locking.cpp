@@ -58,7 +58,7 @@ void expectError(const std::function<void()>& action, const QString& part) {
 }
 
 QString workerPath() {
-    return test::buildDir() + QStringLiteral("/tools/store_worker");
+    return test::buildDir() + QStringLiteral("/tests/store_worker");
 }
 
 // A worker process; its environment carries the lock timeout under test.
