@@ -200,7 +200,7 @@ private:
 void TestDiscovery::cutName_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("closing");
+    QTest::addColumn<bool>("isClosing");
     QTest::newRow("usual") << "\\\\PC1                  Reception"
                            << "PC1" << false;
     QTest::newRow("no remark") << "\\\\PC1 "
@@ -242,9 +242,9 @@ void TestDiscovery::cutName_data() {
 void TestDiscovery::cutName() {
     QFETCH(QString, line);
     QFETCH(QString, name);
-    QFETCH(bool, closing);
+    QFETCH(bool, isClosing);
     QCOMPARE(Listing::cutName(line), name);
-    QCOMPARE(Listing::isClosingLine(line), closing);
+    QCOMPARE(Listing::isClosingLine(line), isClosing);
 }
 
 void TestDiscovery::parse_data() {

@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
+packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation2 qt6-qpa-plugins"
 ./tools/ensure-packages.sh $packages
 
