@@ -164,6 +164,7 @@ public:
     bool unfinished(uint32_t tableStamp, uint32_t tableCount) const {
         return m_journalValid && (m_journalStamp != tableStamp || m_journalCount != tableCount);
     }
+    bool hasJournal() const { return m_journalValid; }
     void setSyncWrites(bool on) { m_sync = on; }
     /// Takes the journal read at open as the base for the next refresh() when it describes
     /// the table state the caller read (its stamp and count).

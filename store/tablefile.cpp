@@ -608,7 +608,9 @@ bool TableFile::newestRowIndexed() {
 }
 
 void TableFile::checkOnOpen() {
-    if (!indexUnfinished() && newestRowIndexed())
+    // A journal that carries the table's stamp and count was written with this very state of
+    // the table; an older copy of either file, or a change by another program, breaks that.
+    if (!indexUnfinished() && (m_mdx.hasJournal() || newestRowIndexed()))
         return;
     if (!m_dbf.isWritable() || !m_unsafeMount.isEmpty()) {
         // Cannot be mended here; refuse rather than answer from a wrong index.

@@ -2,7 +2,8 @@
 // the file calls a process makes on chosen files. Used by the multi-process tests (races that
 // need a slow call to show) and by the benchmark of calls per operation.
 //
-//   QNSLOW_CALLS  comma list of fstat, stat, pread, pwrite, fcntl (lock commands only), sync,
+//   QNSLOW_CALLS  comma list of fstat, stat, pread (and preadv, read), pwrite (and pwritev,
+//                 write), fcntl (lock commands only), sync,
 //                 open, or all; default none (count only)
 //   QNSLOW_US     microseconds per delayed call: "500", or a range "0-2000" drawn per call
 //   QNSLOW_WHEN   after (default: the answer is already old when the caller sees it) | before
@@ -10,6 +11,8 @@
 //                 case) are delayed and counted; default ".dbf,.mdx"
 //   QNSLOW_TELL   1: write "qnslow: <call>\n" to stderr as each delay starts
 //   QNSLOW_REPORT file to which the counts are appended at exit, one line "name=count ..."
+//   QNSLOW_SKIP_SYNC 1: fsync and fdatasync return at once (counted, not made), to measure
+//                 what they cost
 //
 // The counts can also be read in-process through qnslow_counts() (found with dlsym).
 #include <atomic>
@@ -25,6 +28,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -262,6 +266,16 @@ QNSLOW_RW(pread64, void*, kRead)
 QNSLOW_RW(pwrite, const void*, kWrite)
 QNSLOW_RW(pwrite64, const void*, kWrite)
 
+#define QNSLOW_RWV(fn, kind)                                                                       \
+    ssize_t fn(int fd, const struct iovec* iov, int n, off_t off) {                                \
+        static auto f = real<ssize_t (*)(int, const struct iovec*, int, off_t)>(#fn);              \
+        return around(kind, tracked(fd), [&] { return f(fd, iov, n, off); });                      \
+    }
+QNSLOW_RWV(preadv, kRead)
+QNSLOW_RWV(preadv64, kRead)
+QNSLOW_RWV(pwritev, kWrite)
+QNSLOW_RWV(pwritev64, kWrite)
+
 ssize_t read(int fd, void* buf, size_t n) {
     static auto f = real<ssize_t (*)(int, void*, size_t)>("read");
     return around(kRead, tracked(fd), [&] { return f(fd, buf, n); });
@@ -315,11 +329,13 @@ int fstatfs(int fd, struct statfs* st) {
 
 int fsync(int fd) {
     static auto f = real<int (*)(int)>("fsync");
-    return around(kSync, tracked(fd), [&] { return f(fd); });
+    static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;
+    return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });
 }
 int fdatasync(int fd) {
     static auto f = real<int (*)(int)>("fdatasync");
-    return around(kSync, tracked(fd), [&] { return f(fd); });
+    static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;
+    return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });
 }
 
 int ftruncate(int fd, off_t len) {
