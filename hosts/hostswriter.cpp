@@ -11,17 +11,24 @@ namespace qn::hosts {
 
 QList<Row> collect(Table& t) {
     QList<Row> rows;
-    auto f = [&t](const char* name) { return t.fieldText(QLatin1String(name)); };
-    for (t.first(); !t.eof(); t.next()) {
-        Row r{f("IP1"),
-              f("IP2"),
-              f("IP3"),
-              f("IP4"),
-              {f("Alias1"), f("Alias2"), f("Alias3"), f("Alias4")},
-              f("Type"),
-              f("TypeDesc")};
-        rows.append(std::move(r));
-    }
+    // Each row is read once, in the table's order; nothing bound to the table follows the
+    // walk, it hears once where the table ended.
+    Table::HoldObservers hold(t);
+    const std::vector<int> fields = {
+        t.fieldIndex(QStringLiteral("IP1")),    t.fieldIndex(QStringLiteral("IP2")),
+        t.fieldIndex(QStringLiteral("IP3")),    t.fieldIndex(QStringLiteral("IP4")),
+        t.fieldIndex(QStringLiteral("Alias1")), t.fieldIndex(QStringLiteral("Alias2")),
+        t.fieldIndex(QStringLiteral("Alias3")), t.fieldIndex(QStringLiteral("Alias4")),
+        t.fieldIndex(QStringLiteral("Type")),   t.fieldIndex(QStringLiteral("TypeDesc"))};
+    auto f = [&t](int field) { return t.fieldTextAt(field); };
+    for (t.first(); !t.eof(); t.next())
+        rows.append(Row{f(fields[0]),
+                        f(fields[1]),
+                        f(fields[2]),
+                        f(fields[3]),
+                        {f(fields[4]), f(fields[5]), f(fields[6]), f(fields[7])},
+                        f(fields[8]),
+                        f(fields[9])});
     return rows;
 }
 

@@ -27,6 +27,7 @@ void exportRows(Table& ip, AppState& state, const char* word, QWidget* parent) {
 } // namespace
 
 void createHostsFile(AppState& state, DataModule& dm, QWidget* parent) {
+    Table::HoldObservers hold(*dm.IPTable); // bound to it are only hidden windows
     dm.IPTableOpenClose(QStringLiteral("Type"), QString(), false, true);
     struct Close {
         DataModule& dm;
@@ -108,8 +109,12 @@ void IPViewWindow::OpenButtonClick() {
 void IPViewWindow::ExportButtonClick() {
     // The view's table as it stands, from its first row; it ends on the last row.
     Table& ip = *m_dm.IPTable;
-    const QList<hosts::Row> rows = hosts::collect(ip);
-    ip.last();
+    QList<hosts::Row> rows;
+    {
+        Table::HoldObservers hold(ip); // the grid follows once, to where the table ends
+        rows = hosts::collect(ip);
+        ip.last();
+    }
     hosts::write(m_state.settings.DatabasePath,
                  hosts::render(rows, QLatin1String(hosts::kExportWord)));
     MessageService::information(this, QStringLiteral("Data exported successfully!"));

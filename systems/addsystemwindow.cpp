@@ -99,6 +99,7 @@ void AddSystemWindow::FormShow() {
     // The company tag yields each company once.
     const QString typed = m_ui->CompanyName->currentText();
     m_ui->CompanyName->clear();
+    Table::HoldObservers hold(*m_dm.SysTable); // its details need not follow the walk
     m_dm.SysTableOpenClose(QStringLiteral("Company"), QString(), false, true);
     for (m_dm.SysTable->first(); !m_dm.SysTable->eof(); m_dm.SysTable->next())
         m_ui->CompanyName->addItem(m_dm.SysTable->fieldText(QStringLiteral("Company")));
