@@ -20,6 +20,7 @@ QList<Row> collect(Table& t) {
         t.fieldIndex(QStringLiteral("Alias1")), t.fieldIndex(QStringLiteral("Alias2")),
         t.fieldIndex(QStringLiteral("Alias3")), t.fieldIndex(QStringLiteral("Alias4")),
         t.fieldIndex(QStringLiteral("Type")),   t.fieldIndex(QStringLiteral("TypeDesc"))};
+    rows.reserve(t.recordCount());
     auto f = [&t](int field) { return t.fieldTextAt(field); };
     for (t.first(); !t.eof(); t.next())
         rows.append(Row{f(fields[0]),
@@ -33,37 +34,42 @@ QList<Row> collect(Table& t) {
 }
 
 QByteArray render(const QList<Row>& rows, const QString& productWord) {
-    QStringList lines = {
-        QStringLiteral("#"),
-        QStringLiteral("#     Sun Host Database"),
-        QStringLiteral("#"),
-        QStringLiteral("#     This file was created by %1... Written by Orvell.").arg(productWord),
-        QStringLiteral("#     %1 is an IP Address management program which").arg(productWord),
-        QStringLiteral("#     allows you to export the IP list in a Sun HOSTS format."),
-        QStringLiteral("#"),
-        QStringLiteral("#")};
-    bool first = true;
-    QString previous;
-    for (const Row& r : rows) {
-        if (first || r.type != previous) {
-            lines << QStringLiteral("#") << QStringLiteral("#") << QStringLiteral("#")
-                  << QStringLiteral("#     ") + r.typeDesc << QStringLiteral("#");
-        }
-        first = false;
-        previous = r.type;
-        QString line = r.ip1 + u'.' + r.ip2 + u'.' + r.ip3 + u'.' + r.ip4;
-        for (const QString& a : r.aliases)
-            line += QStringLiteral("     ") + a;
-        lines << line;
-    }
     QByteArray out;
-    for (const QString& l : lines) {
+    out.reserve(512 + rows.size() * 96);
+    QString line;
+    const auto put = [&out](const QString& l) {
         // Values come from the tables, so they are code page 1252 already.
         auto bytes = cp1252::encode(l);
         if (!bytes)
             throw Error(QStringLiteral("The hosts file cannot hold the line \"%1\".").arg(l));
-        out += QByteArray::fromStdString(*bytes);
+        out.append(bytes->data(), qsizetype(bytes->size()));
         out += "\r\n";
+    };
+    for (const QString& l :
+         {QStringLiteral("#"), QStringLiteral("#     Sun Host Database"), QStringLiteral("#"),
+          QStringLiteral("#     This file was created by %1... Written by Orvell.")
+              .arg(productWord),
+          QStringLiteral("#     %1 is an IP Address management program which").arg(productWord),
+          QStringLiteral("#     allows you to export the IP list in a Sun HOSTS format."),
+          QStringLiteral("#"), QStringLiteral("#")})
+        put(l);
+    bool first = true;
+    QString previous;
+    for (const Row& r : rows) {
+        if (first || r.type != previous) {
+            out += "#\r\n#\r\n#\r\n";
+            put(QStringLiteral("#     ") + r.typeDesc);
+            out += "#\r\n";
+        }
+        first = false;
+        previous = r.type;
+        line.clear();
+        line += r.ip1 + u'.' + r.ip2 + u'.' + r.ip3 + u'.' + r.ip4;
+        for (const QString& a : r.aliases) {
+            line += QLatin1String("     ");
+            line += a;
+        }
+        put(line);
     }
     return out;
 }

@@ -108,6 +108,9 @@ void AddSystemWindow::FormShow() {
     m_ui->CompanyName->setEditText(typed);
 
     const QString filter = DataModule::oneSystemFilter(id);
+    // Tag, filter and flag are set one by one; the grids hear of it once.
+    Table::HoldObservers holdHw(*m_dm.HWTable);
+    Table::HoldObservers holdSw(*m_dm.SWTable);
     m_dm.HWTableOpenClose(QString(), filter, true, true);
     m_dm.SWTableOpenClose(QString(), filter, true, true);
 }
