@@ -19,8 +19,7 @@ namespace {
 constexpr int kMaxOuterWidth = 834;
 
 void exportRows(Table& ip, AppState& state, const char* word, QWidget* parent) {
-    const QList<hosts::Row> rows = hosts::collect(ip);
-    hosts::write(state.settings.DatabasePath, hosts::render(rows, QLatin1String(word)));
+    hosts::write(state.settings.DatabasePath, hosts::renderTable(ip, QLatin1String(word)));
     MessageService::information(parent, QStringLiteral("Data exported successfully!"));
 }
 
@@ -109,14 +108,13 @@ void IPViewWindow::OpenButtonClick() {
 void IPViewWindow::ExportButtonClick() {
     // The view's table as it stands, from its first row; it ends on the last row.
     Table& ip = *m_dm.IPTable;
-    QList<hosts::Row> rows;
+    QByteArray file;
     {
         Table::HoldObservers hold(ip); // the grid follows once, to where the table ends
-        rows = hosts::collect(ip);
+        file = hosts::renderTable(ip, QLatin1String(hosts::kExportWord));
         ip.last();
     }
-    hosts::write(m_state.settings.DatabasePath,
-                 hosts::render(rows, QLatin1String(hosts::kExportWord)));
+    hosts::write(m_state.settings.DatabasePath, file);
     MessageService::information(this, QStringLiteral("Data exported successfully!"));
 }
 
