@@ -315,15 +315,17 @@ int main(int argc, char** argv) {
             std::printf("\n%d systems (generated in %.1f s)\n\n", n, double(gen.elapsed()) / 1000);
             std::printf("| action | ms | grid reloads | rows read | key lookups |\n");
             std::printf("|---|---|---|---|---|\n");
+            QString rss;
             for (const QString& line : runChild({"--measure", dir})) {
                 const QStringList f = line.split('|');
                 if (f[0] == "RSS")
-                    std::printf("\nRSS at start %s MB, after the IP view's first paint %s MB\n",
-                                qPrintable(f[1]), qPrintable(f[2]));
+                    rss = QString("RSS at start %1 MB, after the IP view's first paint %2 MB")
+                              .arg(f[1], f[2]);
                 else if (f.size() == 5)
                     std::printf("| %s | %s | %s | %s | %s |\n", qPrintable(f[0]), qPrintable(f[1]),
                                 qPrintable(f[2]), qPrintable(f[3]), qPrintable(f[4]));
             }
+            std::printf("\n%s\n", qPrintable(rss));
             std::fflush(stdout);
         }
     } catch (const std::exception& e) {
