@@ -28,6 +28,10 @@ QList<Row> collect(Table& ipTable);
 /// changes, then the address line. Code page 1252, CR LF after every line.
 QByteArray render(const QList<Row>& rows, const QString& productWord);
 
+/// render(collect(ipTable)) without keeping the rows: the file straight from a walk of the
+/// table, each row read once. The table is left past its last row.
+QByteArray renderTable(Table& ipTable, const QString& productWord);
+
 /// The file's path in a database folder.
 QString filePath(const QString& databasePath);
 

@@ -19,14 +19,14 @@ namespace {
 constexpr int kMaxOuterWidth = 834;
 
 void exportRows(Table& ip, AppState& state, const char* word, QWidget* parent) {
-    const QList<hosts::Row> rows = hosts::collect(ip);
-    hosts::write(state.settings.DatabasePath, hosts::render(rows, QLatin1String(word)));
+    hosts::write(state.settings.DatabasePath, hosts::renderTable(ip, QLatin1String(word)));
     MessageService::information(parent, QStringLiteral("Data exported successfully!"));
 }
 
 } // namespace
 
 void createHostsFile(AppState& state, DataModule& dm, QWidget* parent) {
+    Table::HoldObservers hold(*dm.IPTable); // bound to it are only hidden windows
     dm.IPTableOpenClose(QStringLiteral("Type"), QString(), false, true);
     struct Close {
         DataModule& dm;
@@ -108,10 +108,13 @@ void IPViewWindow::OpenButtonClick() {
 void IPViewWindow::ExportButtonClick() {
     // The view's table as it stands, from its first row; it ends on the last row.
     Table& ip = *m_dm.IPTable;
-    const QList<hosts::Row> rows = hosts::collect(ip);
-    ip.last();
-    hosts::write(m_state.settings.DatabasePath,
-                 hosts::render(rows, QLatin1String(hosts::kExportWord)));
+    QByteArray file;
+    {
+        Table::HoldObservers hold(ip); // the grid follows once, to where the table ends
+        file = hosts::renderTable(ip, QLatin1String(hosts::kExportWord));
+        ip.last();
+    }
+    hosts::write(m_state.settings.DatabasePath, file);
     MessageService::information(this, QStringLiteral("Data exported successfully!"));
 }
 

@@ -9,6 +9,7 @@
 #include <QButtonGroup>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringListModel>
 #include <algorithm>
 
 namespace qn {
@@ -45,6 +46,9 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
     for (int i = 0; i < 6; ++i)
         m_items->addButton(radios[i], i);
     m_ui->SearchList->setInsertPolicy(QComboBox::NoInsert);
+    // A list of every stored value is filled and emptied whole: a string list does both in
+    // one step, where an item per entry costs an allocation each.
+    m_ui->SearchList->setModel(new QStringListModel(m_ui->SearchList));
     connect(m_items, &QButtonGroup::idClicked, this,
             handler(this, &SearchWindow::SearchGroupClick));
     connect(m_ui->FindButton, &QPushButton::clicked, this,
@@ -153,7 +157,7 @@ void SearchWindow::SearchGroupClick() {
     std::stable_sort(values.begin(), values.end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
-    m_ui->SearchList->addItems(values);
+    static_cast<QStringListModel*>(m_ui->SearchList->model())->setStringList(values);
     m_ui->SearchList->setCurrentIndex(-1);
     m_ui->SearchList->clearEditText();
 }

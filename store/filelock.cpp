@@ -121,4 +121,15 @@ void FileLocks::unlock(int64_t offset, Mode mode) {
     }
 }
 
+bool FileLocks::heldElsewhere(int64_t offset) const {
+    if (m_fd < 0 || holds(offset))
+        return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = offset;
+    fl.l_len = 1;
+    return ::fcntl(m_fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
 } // namespace qn

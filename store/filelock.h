@@ -48,6 +48,9 @@ public:
     /// Whether this descriptor holds the byte (in any mode, or exclusively).
     bool holds(int64_t offset) const { return m_held.count(offset) != 0; }
     bool holdsExclusive(int64_t offset) const;
+    /// Whether another descriptor holds the byte in a way that would refuse an exclusive
+    /// lock here. Asks once; waits for nothing.
+    bool heldElsewhere(int64_t offset) const;
 
 private:
     struct Held {

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace qn {
 namespace {
@@ -133,7 +134,7 @@ void Table::open() {
     if (isActive())
         return;
     m_file = m_engine.openTableFile(resolvePath());
-    m_fileConnection = connect(m_file.get(), &TableFile::changed, this, &Table::dataChanged);
+    m_fileConnection = connect(m_file.get(), &TableFile::changed, this, &Table::notifyData);
     m_state = State::Browse;
     try {
         applySelection();
@@ -143,7 +144,7 @@ void Table::open() {
         m_state = State::Inactive;
         throw;
     }
-    emit stateChanged(m_state);
+    notifyState();
 }
 
 void Table::close() {
@@ -159,8 +160,8 @@ void Table::close() {
     m_buffer.clear();
     m_eof = m_bof = true;
     setState(State::Inactive);
-    emit dataChanged();
-    emit rowChanged();
+    notifyData();
+    notifyRow();
 }
 
 QString Table::filePath() const {
@@ -169,6 +170,7 @@ QString Table::filePath() const {
 
 void Table::applySelection() {
     postIfEditing();
+    HoldObservers hold(*this); // one "rows changed", not a row move before it
     if (m_state == State::SetKey)
         m_state = State::Browse;
     int tag = -1;
@@ -201,9 +203,11 @@ void Table::applySelection() {
                        t.key->text().trimmed().compare(QString::fromStdString(f.name),
                                                        Qt::CaseInsensitive) == 0;
     }
+    selectFilterRange();
+    m_rangeOnTag = m_rangeOnTag || m_filterRange;
     updateMasterKey();
     first();
-    emit dataChanged();
+    notifyData();
 }
 
 bool Table::masterActive() const {
@@ -212,7 +216,7 @@ bool Table::masterActive() const {
 
 void Table::updateMasterKey() {
     m_masterValue.clear();
-    m_rangeKey.clear();
+    m_rangeKey = m_filterRange ? m_filterKey : std::string();
     m_masterLinked = masterActive();
     if (!masterActive())
         return;
@@ -246,16 +250,17 @@ void Table::masterMoved() {
     m_masterValue = before;
     m_rangeKey = beforeRange;
     postIfEditing();
+    HoldObservers hold(*this);
     updateMasterKey();
     first();
-    emit dataChanged();
+    notifyData();
 }
 
 void Table::setState(State s) {
     if (s == m_state)
         return;
     m_state = s;
-    emit stateChanged(s);
+    notifyState();
 }
 
 void Table::checkActive(const char* what) const {
@@ -298,6 +303,7 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
         if (!inclusive)
             r += dir == Dir::Forward ? 1 : -1;
         for (; r >= 1 && r <= int64_t(dbf.recordCount()); r += dir == Dir::Forward ? 1 : -1) {
+            ++counters().rowsRead;
             if (visible(dbf.record(uint32_t(r)))) {
                 found = {uint32_t(r), {}};
                 return true;
@@ -317,9 +323,12 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     while (have) {
         if (m_rangeOnTag && e.key != m_rangeKey)
             return false;
-        if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno))) {
-            found = {e.recno, e.key};
-            return true;
+        if (e.recno >= 1 && e.recno <= dbf.recordCount()) {
+            ++counters().rowsRead;
+            if (visible(dbf.record(e.recno))) {
+                found = {e.recno, e.key};
+                return true;
+            }
         }
         std::string key = e.key;
         have = dir == Dir::Forward ? tag.next(key, e.recno, e) : tag.prior(key, e.recno, e);
@@ -348,7 +357,7 @@ void Table::first() {
         moveTo({});
     m_bof = true;
     m_eof = !ok;
-    emit rowChanged();
+    notifyRow();
 }
 
 void Table::last() {
@@ -371,7 +380,7 @@ void Table::last() {
         moveTo({});
     m_eof = true;
     m_bof = !ok;
-    emit rowChanged();
+    notifyRow();
 }
 
 void Table::next() {
@@ -382,7 +391,7 @@ void Table::next() {
     if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
         moveTo(found);
         m_bof = m_eof = false;
-        emit rowChanged();
+        notifyRow();
     } else {
         m_eof = true;
     }
@@ -396,7 +405,7 @@ void Table::prior() {
     if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
         moveTo(found);
         m_bof = m_eof = false;
-        emit rowChanged();
+        notifyRow();
     } else {
         m_bof = true;
     }
@@ -495,7 +504,18 @@ QString Table::fieldText(const QString& name) const {
     const char* rec = m_state == State::SetKey ? m_buffer.data() : currentRecord();
     if (!rec)
         return {};
-    const DbfField& f = m_file->fields()[size_t(i)];
+    return textOf(m_file->fields()[size_t(i)], rec);
+}
+
+QString Table::fieldTextAt(int field) const {
+    if (!m_file || field < 0 || field >= int(m_file->fields().size()))
+        throw StoreError(
+            QStringLiteral("Field %1 does not exist in %2.").arg(field).arg(m_tableName));
+    const char* rec = m_state == State::SetKey ? m_buffer.data() : currentRecord();
+    return rec ? textOf(m_file->fields()[size_t(field)], rec) : QString();
+}
+
+QString Table::textOf(const DbfField& f, const char* rec) {
     std::string raw = rtrimmed(rec + f.offset, size_t(f.length));
     switch (f.type) {
     case 'D': {
@@ -603,7 +623,7 @@ void Table::setFieldText(const QString& name, const QString& value) {
     int i = fieldIndexOrThrow(name);
     writeField(editableRecord("change a field"), i, value);
     if (m_state != State::SetKey)
-        emit rowChanged();
+        notifyRow();
 }
 
 void Table::setFieldDateTime(const QString& name, const QDateTime& value) {
@@ -617,7 +637,7 @@ void Table::setFieldDateTime(const QString& name, const QDateTime& value) {
     else
         throw StoreError(QStringLiteral("Field %1 cannot hold a date and time.").arg(name));
     if (m_state != State::SetKey)
-        emit rowChanged();
+        notifyRow();
 }
 
 void Table::setFieldInteger(const QString& name, qint64 value) {
@@ -627,7 +647,7 @@ void Table::setFieldInteger(const QString& name, qint64 value) {
         throw StoreError(QStringLiteral("Field %1 cannot hold a number.").arg(name));
     writeField(editableRecord("change a field"), i, QString::number(value));
     if (m_state != State::SetKey)
-        emit rowChanged();
+        notifyRow();
 }
 
 void Table::clearField(const QString& name) {
@@ -650,7 +670,7 @@ void Table::append() {
     m_savedKey = m_key;
     m_buffer = m_file->dbf().blankRecord();
     setState(State::Insert);
-    emit rowChanged();
+    notifyRow();
 }
 
 void Table::edit() {
@@ -688,7 +708,7 @@ void Table::edit() {
         moveTo(positionOf(recno, m_buffer.data()));
     setState(State::Edit);
     if (reread)
-        emit rowChanged();
+        notifyRow();
 }
 
 void Table::releaseRowLock() {
@@ -715,7 +735,7 @@ void Table::post() {
     }
     m_buffer.clear();
     setState(State::Browse);
-    emit rowChanged();
+    notifyRow();
 }
 
 int Table::addPostHook(std::function<void()> fn) {
@@ -736,7 +756,7 @@ void Table::cancel() {
         releaseRowLock();
         m_buffer.clear();
         setState(State::Browse);
-        emit rowChanged();
+        notifyRow();
     }
 }
 
@@ -764,7 +784,7 @@ void Table::remove() {
         moveTo({});
         m_eof = m_bof = true;
     }
-    emit rowChanged();
+    notifyRow();
 }
 
 // --- lookups ---------------------------------------------------------------------------------
@@ -777,6 +797,14 @@ void Table::setKey() {
 }
 
 bool Table::gotoKey() {
+    return seekNearest(true);
+}
+
+bool Table::gotoNearest() {
+    return seekNearest(false);
+}
+
+bool Table::seekNearest(bool exact) {
     if (m_state != State::SetKey)
         throw StoreError(
             QStringLiteral("Cannot search %1: no search key was set.").arg(m_tableName));
@@ -786,17 +814,27 @@ bool Table::gotoKey() {
     if (m_tag < 0)
         throw StoreError(QStringLiteral("Cannot search %1 by key: no index tag is selected.")
                              .arg(m_file->displayName()));
+    ++counters().keyLookups;
     const TableFile::Tag& tag = m_file->tag(m_tag);
     std::string key = m_file->keyFor(tag, keyRecord.data());
-    if (m_rangeOnTag && key != m_rangeKey)
-        return false;
+    if (m_rangeOnTag) {
+        // Range tags are text keys, ordered bytewise.
+        if (exact ? key != m_rangeKey : key > m_rangeKey)
+            return false;
+        key = std::max(key, m_rangeKey);
+    }
     MdxTag::Entry e;
     DbfFile& dbf = m_file->dbf();
     bool found = m_file->read([&] {
         bool have = tag.index->seek(key, 0, e);
-        while (have && e.key == key) {
-            if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno)))
-                return true;
+        while (have && (!exact || e.key == key)) {
+            if (m_rangeOnTag && e.key != m_rangeKey)
+                return false;
+            if (e.recno >= 1 && e.recno <= dbf.recordCount()) {
+                ++counters().rowsRead;
+                if (visible(dbf.record(e.recno)))
+                    return true;
+            }
             std::string k = e.key;
             have = tag.index->next(k, e.recno, e);
         }
@@ -806,7 +844,7 @@ bool Table::gotoKey() {
         return false;
     moveTo({e.recno, e.key});
     m_bof = m_eof = false;
-    emit rowChanged();
+    notifyRow();
     return true;
 }
 
@@ -856,8 +894,216 @@ bool Table::locate(const QString& field, const QString& value) {
         return false;
     moveTo(found);
     m_bof = m_eof = false;
-    emit rowChanged();
+    notifyRow();
     return true;
+}
+
+// --- observers, bookmarks, locks -------------------------------------------------------------
+
+Table::Counters& Table::counters() {
+    static Counters c;
+    return c;
+}
+
+Table::HoldObservers::HoldObservers(Table& table)
+    : m_table(&table), m_unwinding(std::uncaught_exceptions()) {
+    if (table.m_holds++ == 0) {
+        table.m_heldState = table.m_state;
+        table.m_pendingRow = table.m_pendingData = false;
+    }
+}
+
+Table::HoldObservers::~HoldObservers() noexcept(false) {
+    if (!m_table)
+        return;
+    if (std::uncaught_exceptions() == m_unwinding) {
+        m_table->releaseHold(); // an observer's refusal reaches the handler
+        return;
+    }
+    try {
+        m_table->releaseHold();
+    } catch (...) { // already unwinding: the first error is the one to report
+    }
+}
+
+void Table::releaseHold() {
+    if (m_holds == 0 || --m_holds > 0)
+        return;
+    const bool state = m_state != m_heldState;
+    const bool data = m_pendingData;
+    const bool row = m_pendingRow;
+    m_pendingRow = m_pendingData = false;
+    if (state)
+        emit stateChanged(m_state);
+    if (data)
+        emit dataChanged();
+    else if (row)
+        emit rowChanged();
+}
+
+void Table::notifyRow() {
+    if (m_holds > 0)
+        m_pendingRow = true;
+    else
+        emit rowChanged();
+}
+
+void Table::notifyData() {
+    if (m_holds > 0)
+        m_pendingData = true;
+    else
+        emit dataChanged();
+}
+
+void Table::notifyState() {
+    if (m_holds == 0)
+        emit stateChanged(m_state);
+}
+
+namespace {
+
+// A filter made of "FIELD = 'value'" conditions joined by AND, as the windows build them:
+// the values by upper-case field name. False for any other filter.
+bool equalities(const QString& text, std::vector<std::pair<QString, QString>>& out) {
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    const auto skip = [&] {
+        while (i < n && text[i].isSpace())
+            ++i;
+    };
+    for (;;) {
+        skip();
+        const qsizetype s = i;
+        while (i < n && (text[i].isLetterOrNumber() || text[i] == u'_'))
+            ++i;
+        if (i == s)
+            return false;
+        const QString field = text.mid(s, i - s).toUpper();
+        skip();
+        if (i >= n || text[i] != u'=')
+            return false;
+        ++i;
+        if (i < n && text[i] == u'=')
+            ++i;
+        skip();
+        if (i >= n || (text[i] != u'\'' && text[i] != u'"' && text[i] != u'['))
+            return false;
+        const QChar close = text[i] == u'[' ? QChar(u']') : text[i];
+        const qsizetype e = text.indexOf(close, i + 1);
+        if (e < 0)
+            return false;
+        out.emplace_back(field, text.mid(i + 1, e - i - 1));
+        i = e + 1;
+        skip();
+        if (i >= n)
+            return true;
+        if (i + 3 >= n || text.mid(i, 3).compare(QLatin1String("and"), Qt::CaseInsensitive) != 0 ||
+            !text[i + 3].isSpace())
+            return false;
+        i += 3;
+    }
+}
+
+} // namespace
+
+// A filter that fixes every field of the current tag's key reads only that key's rows: the
+// search windows hand System Info one system (or one user's) this way.
+void Table::selectFilterRange() {
+    m_filterRange = false;
+    m_filterKey.clear();
+    if (m_tag < 0 || m_masterField >= 0 || !m_filter)
+        return;
+    std::vector<std::pair<QString, QString>> conds;
+    if (!equalities(m_filterText, conds))
+        return;
+    const TableFile::Tag& t = m_file->tag(m_tag);
+    if (t.condition || t.index->descending())
+        return;
+    std::string key;
+    for (const QString& part : t.key->text().split(u'+')) {
+        const QString name = part.trimmed().toUpper();
+        const int fi = m_file->dbf().fieldIndex(name.toStdString());
+        if (fi < 0)
+            return;
+        const DbfField& f = m_file->fields()[size_t(fi)];
+        auto c = std::find_if(conds.begin(), conds.end(),
+                              [&](const auto& p) { return p.first == name; });
+        if (f.type != 'C' || c == conds.end())
+            return;
+        auto bytes = cp1252::encode(c->second);
+        if (!bytes || int(bytes->size()) > f.length)
+            return;
+        bytes->resize(size_t(f.length), ' ');
+        key += *bytes;
+    }
+    if (int(key.size()) != t.index->keyLength())
+        return;
+    m_filterKey = std::move(key);
+    m_filterRange = true;
+}
+
+bool Table::gotoBookmark(const Bookmark& at) {
+    checkActive("move");
+    postIfEditing();
+    DbfFile& dbf = m_file->dbf();
+    const bool ok = at.recno != 0 && m_file->read([&] {
+        if (at.recno > dbf.recordCount())
+            return false;
+        ++counters().rowsRead;
+        const char* rec = dbf.record(at.recno);
+        return visible(rec) && (m_tag < 0 || m_file->keyFor(m_file->tag(m_tag), rec) == at.key);
+    });
+    if (!ok)
+        return false;
+    moveTo({at.recno, at.key});
+    m_bof = m_eof = false;
+    notifyRow();
+    return true;
+}
+
+std::vector<Table::Bookmark> Table::rowsAfter(const Bookmark* after, int count) {
+    checkActive("read rows");
+    return m_file->read([&] {
+        std::vector<Bookmark> out;
+        Position found;
+        bool ok;
+        if (after) {
+            ok = scanFrom({after->recno, after->key}, Dir::Forward, false, found);
+        } else if (m_tag >= 0 && !m_rangeOnTag) {
+            MdxTag::Entry e;
+            ok = m_file->tag(m_tag).index->first(e) &&
+                 scanFrom({e.recno, e.key}, Dir::Forward, true, found);
+        } else {
+            ok = scanFrom({m_tag >= 0 ? 0u : 1u, m_rangeKey}, Dir::Forward, true, found);
+        }
+        while (ok && int(out.size()) < count) {
+            out.push_back({found.recno, found.key});
+            if (int(out.size()) < count)
+                ok = scanFrom(Position(found), Dir::Forward, false, found);
+        }
+        return out;
+    });
+}
+
+QStringList Table::storedTexts(uint32_t recno, const std::vector<int>& fields) {
+    checkActive("read a row");
+    DbfFile& dbf = m_file->dbf();
+    return m_file->read([&] {
+        QStringList out;
+        if (recno == 0 || recno > dbf.recordCount())
+            return out;
+        ++counters().rowsRead;
+        const char* rec = dbf.record(recno);
+        for (int f : fields)
+            out << textOf(m_file->fields()[size_t(f)], rec);
+        return out;
+    });
+}
+
+bool Table::rowLockedElsewhere() {
+    if (!isActive() || m_recno == 0 || m_lockedRecno == m_recno)
+        return false;
+    return m_file->recordLockedElsewhere(m_recno);
 }
 
 } // namespace qn

@@ -16,6 +16,7 @@ namespace qn {
 class Engine;
 class Expression;
 class TableFile;
+struct DbfField;
 
 /// A dataset over one dBASE table: the table object every window works with. It is opened under
 /// an alias and a file name, ordered by an index tag or physically, optionally restricted by a
@@ -112,6 +113,55 @@ public:
     /// The shared file behind an open table (tests and tools).
     TableFile* file() const { return m_file.get(); }
 
+    /// Holds a table's observers (bound controls, grids, detail tables) while a handler walks
+    /// or probes it: no signal goes out until the last hold ends, then one notification of
+    /// each kind that happened (state, then data or else row).
+    class HoldObservers {
+    public:
+        explicit HoldObservers(Table& table);
+        ~HoldObservers() noexcept(false);
+        HoldObservers(const HoldObservers&) = delete;
+        HoldObservers& operator=(const HoldObservers&) = delete;
+
+    private:
+        QPointer<Table> m_table;
+        int m_unwinding;
+    };
+    bool observersHeld() const { return m_holds > 0; }
+
+    /// A row's place in the current order; lets a grid come back to a row without a walk.
+    struct Bookmark {
+        uint32_t recno = 0;
+        std::string key;
+    };
+    Bookmark bookmark() const { return {m_recno, m_key}; }
+    /// Moves to the bookmarked row; false (and no move) when it is no longer visible.
+    bool gotoBookmark(const Bookmark& at);
+    /// Up to count visible rows after the bookmarked one (from the first row when after is
+    /// null), in the current order, without moving the current row.
+    std::vector<Bookmark> rowsAfter(const Bookmark* after, int count);
+    /// Position of a field by name; throws StoreError when there is none.
+    int fieldIndex(const QString& name) const { return fieldIndexOrThrow(name); }
+    /// fieldText() by position, for walks that read many rows.
+    QString fieldTextAt(int field) const;
+    /// Fields of a stored row as text (as fieldText shows them), without moving to it.
+    QStringList storedTexts(uint32_t recno, const std::vector<int>& fields);
+
+    /// After setKey(): moves to the first row whose key is at or after the key buffer's, in
+    /// the current tag; false (and no move) when there is none.
+    bool gotoNearest();
+
+    /// Whether another process holds the current row locked for editing. Asks the lock
+    /// manager only; waits for nothing.
+    bool rowLockedElsewhere();
+
+    /// Work counters of every table in this process, for benchmarks and counting tests.
+    struct Counters {
+        uint64_t rowsRead = 0;   // rows examined: moves, lookups, grid fetches
+        uint64_t keyLookups = 0; // gotoKey and gotoNearest
+    };
+    static Counters& counters();
+
 signals:
     /// The current row changed: moved, or its values were reloaded.
     void rowChanged();
@@ -147,6 +197,13 @@ private:
     void masterMoved();
     void writeField(char* rec, int field, const QString& value);
     void releaseRowLock();
+    void notifyRow();
+    void notifyData();
+    void notifyState();
+    void releaseHold();
+    bool seekNearest(bool exact);
+    void selectFilterRange();
+    static QString textOf(const DbfField& f, const char* rec);
 
     Engine& m_engine;
     QString m_databaseName;
@@ -180,6 +237,12 @@ private:
     uint32_t m_savedRecno = 0;
     std::string m_savedKey;
     QMetaObject::Connection m_fileConnection;
+    bool m_filterRange = false; // the filter pins the current tag's key to m_filterKey
+    std::string m_filterKey;
+    int m_holds = 0;
+    State m_heldState = State::Inactive;
+    bool m_pendingRow = false;
+    bool m_pendingData = false;
 };
 
 } // namespace qn

@@ -138,6 +138,10 @@ public:
     /// StoreError "record locked by another user" after lockTimeout().
     void lockRecord(uint32_t recno);
     void unlockRecord(uint32_t recno);
+    /// Whether another process holds the row's lock (is editing it). Waits for nothing.
+    bool recordLockedElsewhere(uint32_t recno) const {
+        return m_dbfLocks.heldElsewhere(lockpos::record(recno));
+    }
     /// The table's write lock, as TableLock holds it. Throws StoreError "table busy".
     void lockTable();
     void unlockTable();

@@ -99,6 +99,7 @@ void AddSystemWindow::FormShow() {
     // The company tag yields each company once.
     const QString typed = m_ui->CompanyName->currentText();
     m_ui->CompanyName->clear();
+    Table::HoldObservers hold(*m_dm.SysTable); // its details need not follow the walk
     m_dm.SysTableOpenClose(QStringLiteral("Company"), QString(), false, true);
     for (m_dm.SysTable->first(); !m_dm.SysTable->eof(); m_dm.SysTable->next())
         m_ui->CompanyName->addItem(m_dm.SysTable->fieldText(QStringLiteral("Company")));
@@ -107,6 +108,9 @@ void AddSystemWindow::FormShow() {
     m_ui->CompanyName->setEditText(typed);
 
     const QString filter = DataModule::oneSystemFilter(id);
+    // Tag, filter and flag are set one by one; the grids hear of it once.
+    Table::HoldObservers holdHw(*m_dm.HWTable);
+    Table::HoldObservers holdSw(*m_dm.SWTable);
     m_dm.HWTableOpenClose(QString(), filter, true, true);
     m_dm.SWTableOpenClose(QString(), filter, true, true);
 }

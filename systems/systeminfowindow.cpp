@@ -1,6 +1,7 @@
 #include "systeminfowindow.h"
 
 #include "datamodule.h"
+#include "error.h"
 #include "guard.h"
 #include "itementrywindow.h"
 #include "messageservice.h"
@@ -8,7 +9,18 @@
 #include "table.h"
 #include "ui_systeminfowindow.h"
 
+#include <QKeyEvent>
+#include <QLabel>
+#include <QShowEvent>
+
 namespace qn {
+namespace {
+
+const QString kEditedElsewhere =
+    QStringLiteral("System %1 is being edited by another administrator. It is shown read-only "
+                   "until they finish.");
+
+} // namespace
 
 SystemInfoWindow::SystemInfoWindow(DataModule& dm, QWidget* mainWindow, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::SystemInfoWindow>()), m_dm(dm), m_main(mainWindow),
@@ -52,6 +64,49 @@ SystemInfoWindow::SystemInfoWindow(DataModule& dm, QWidget* mainWindow, QWidget*
                          QStringLiteral("SERIALNUM"), QStringLiteral("LICENSEKEY")});
     m_ui->DBNavigator1->bind(sys);
 
+    // A system another administrator is editing is shown read-only, said at once, and looked
+    // at again every second and on Try Again; typing never waits for their row lock.
+    m_boxes = {m_ui->CNameEdit,
+               m_ui->UserFirstEdit,
+               m_ui->UserLastEdit,
+               m_ui->UserPhoneEdit,
+               m_ui->UserExtEdit,
+               m_ui->LocationEdit,
+               m_ui->RoomEdit,
+               m_ui->SecutiryEdit,
+               m_ui->ComputerName,
+               m_ui->IP1,
+               m_ui->IP2,
+               m_ui->IP3,
+               m_ui->IP4,
+               m_ui->ComputerAlias1,
+               m_ui->ComputerAlias2,
+               m_ui->ComputerAlias3,
+               m_ui->ComputerAlias4,
+               m_ui->MachineType};
+    for (QLineEdit* box : m_boxes)
+        box->installEventFilter(this);
+    m_busyLabel = new QLabel(this);
+    m_busyLabel->setObjectName(QStringLiteral("BusyLabel"));
+    m_busyLabel->setGeometry(72, 2, 252, 38);
+    m_busyLabel->setWordWrap(true);
+    m_busyLabel->setStyleSheet(QStringLiteral("color: #a00000;"));
+    m_busyLabel->hide();
+    m_tryAgain = new QPushButton(tr("Try Again"), this);
+    m_tryAgain->setObjectName(QStringLiteral("TryAgainButton"));
+    m_tryAgain->setGeometry(328, 10, 68, 26);
+    m_tryAgain->hide();
+    connect(m_tryAgain, &QPushButton::clicked, this,
+            handler(this, &SystemInfoWindow::TryAgainButtonClick));
+    m_recheck.setInterval(1000);
+    connect(&m_recheck, &QTimer::timeout, this,
+            [this] { runHandler([this] { checkEditable(); }); });
+    for (Table* t : {sys, ip})
+        connect(t, &Table::rowChanged, this, [this] {
+            if (isVisible())
+                runHandler([this] { checkEditable(); });
+        });
+
     connect(m_ui->UpdateButton, &QPushButton::clicked, this,
             handler(this, &SystemInfoWindow::UpdateButtonClick));
     connect(m_ui->HAddButton, &QPushButton::clicked, this,
@@ -79,9 +134,99 @@ QString SystemInfoWindow::systemId() const {
     return m_ui->DBText1->text();
 }
 
+void SystemInfoWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    runHandler([this] { checkEditable(); });
+}
+
+bool SystemInfoWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && !m_readOnly) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool edits = (!key->text().isEmpty() && key->text().front().isPrint()) ||
+                           key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete;
+        auto* box = qobject_cast<DBEdit*>(watched);
+        if (edits && box && box->table() && box->table()->state() == Table::State::Browse &&
+            box->table()->rowLockedElsewhere()) {
+            // Refused at once and said why, instead of waiting for the lock on every key.
+            runHandler([this] { setReadOnly(true); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QString SystemInfoWindow::shownId() const {
+    const Table& sys = *m_dm.SysTable;
+    if (sys.isActive() && sys.recNo() != 0)
+        return sys.fieldText(QStringLiteral("SysID"));
+    return m_ui->DBText1->text();
+}
+
+bool SystemInfoWindow::editedElsewhere() {
+    return m_dm.SysTable->rowLockedElsewhere() || m_dm.IPTable->rowLockedElsewhere();
+}
+
+void SystemInfoWindow::checkEditable() {
+    if (!isVisible()) {
+        m_recheck.stop(); // looked at again when shown
+        return;
+    }
+    const bool busy = editedElsewhere();
+    if (busy != m_readOnly)
+        setReadOnly(busy);
+    else if (busy)
+        m_busyLabel->setText(kEditedElsewhere.arg(shownId())); // the navigator may have moved
+}
+
+void SystemInfoWindow::setReadOnly(bool on) {
+    m_readOnly = on;
+    for (QLineEdit* box : m_boxes)
+        box->setReadOnly(on);
+    for (QPushButton* b : {m_ui->UpdateButton, m_ui->HAddButton, m_ui->SAddButton,
+                           m_ui->HDeleteButton, m_ui->SDeleteButton})
+        b->setEnabled(!on);
+    m_busyLabel->setText(on ? kEditedElsewhere.arg(shownId()) : QString());
+    m_busyLabel->setVisible(on);
+    m_tryAgain->setVisible(on);
+    if (on) {
+        m_recheck.start();
+        return;
+    }
+    m_recheck.stop();
+    // What the other administrator stored is shown before anything is typed over it.
+    for (Table* t : {m_dm.SysTable, m_dm.IPTable})
+        if (t->isActive() && t->recNo() != 0 && t->state() == Table::State::Browse)
+            t->gotoBookmark(t->bookmark());
+}
+
+void SystemInfoWindow::TryAgainButtonClick() {
+    checkEditable();
+}
+
+void SystemInfoWindow::refuseEditing() {
+    setReadOnly(true);
+    throw Error(kEditedElsewhere.arg(shownId()));
+}
+
+// Runs an edit of a row of the shown system; a row lock another administrator holds is
+// reported by the system's ID, not by a record number.
+template <class F> void SystemInfoWindow::editing(Table& t, F&& work) {
+    if (t.rowLockedElsewhere())
+        refuseEditing();
+    try {
+        work();
+    } catch (const StoreError&) {
+        if (t.rowLockedElsewhere())
+            refuseEditing();
+        throw;
+    }
+}
+
 void SystemInfoWindow::UpdateButtonClick() {
     Table& ip = *m_dm.IPTable;
     Table& sys = *m_dm.SysTable;
+    if (editedElsewhere())
+        refuseEditing();
     const bool hasIp = ip.isActive() && !ip.isEmpty() && ip.recNo() != 0;
     if (hasIp) {
         // The address key and the type's description follow what the boxes now hold.
@@ -95,7 +240,7 @@ void SystemInfoWindow::UpdateButtonClick() {
             return;
         }
         if (ip.state() == Table::State::Browse)
-            ip.edit();
+            editing(ip, [&] { ip.edit(); });
         ip.setFieldText(QStringLiteral("IPString"), key);
         const QString desc = systemrules::descriptionOfCode(m_ui->MachineType->text());
         if (!desc.isNull())
@@ -104,7 +249,7 @@ void SystemInfoWindow::UpdateButtonClick() {
     }
     if (sys.isActive() && !sys.isEmpty() && sys.recNo() != 0) {
         if (sys.state() == Table::State::Browse)
-            sys.edit();
+            editing(sys, [&] { sys.edit(); });
         sys.post();
     }
     MessageService::information(this, QStringLiteral("Record Updated Successfully!"));
@@ -123,6 +268,8 @@ void SystemInfoWindow::SAddButtonClick() {
 void SystemInfoWindow::deleteItem(Table& items, bool hardware) {
     if (!items.isActive() || items.isEmpty() || items.recNo() == 0)
         return; // nothing selected: no empty pool row
+    if (items.rowLockedElsewhere())
+        refuseEditing();
     const QString question = hardware ? QStringLiteral("Add Hardware back into Resources?")
                                       : QStringLiteral("Add Software back into Resources?");
     if (MessageService::alert(this, question)) {
@@ -152,7 +299,7 @@ void SystemInfoWindow::deleteItem(Table& items, bool hardware) {
             throw; // the item stays where it is
         }
     }
-    items.remove();
+    editing(items, [&] { items.remove(); });
 }
 
 void SystemInfoWindow::HDeleteButtonClick() {

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <functional>
 #include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace Ui {
 class SystemInfoWindow;
@@ -30,6 +35,10 @@ public:
     /// The System ID shown at the top.
     QString systemId() const;
     Ui::SystemInfoWindow& ui() { return *m_ui; }
+    /// Whether the system is shown read-only because another administrator is editing it.
+    bool readOnly() const { return m_readOnly; }
+    QLabel* busyLabel() const { return m_busyLabel; }
+    QPushButton* tryAgainButton() const { return m_tryAgain; }
 
 public slots:
     void UpdateButtonClick();
@@ -39,12 +48,22 @@ public slots:
     void SDeleteButtonClick();
     void CRAFButtonClick();
     void CancelButtonClick();
+    /// Looks again whether another administrator still edits the shown system.
+    void TryAgainButtonClick();
 
 protected:
     void reject() override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void deleteItem(Table& items, bool hardware);
+    bool editedElsewhere();
+    void checkEditable();
+    void setReadOnly(bool on);
+    QString shownId() const;
+    [[noreturn]] void refuseEditing();
+    template <class F> void editing(Table& t, F&& work);
 
     std::unique_ptr<Ui::SystemInfoWindow> m_ui;
     DataModule& m_dm;
@@ -53,6 +72,11 @@ private:
     ItemEntryWindow* m_softwareForm = nullptr;
     std::function<void(const QString&)> m_report;
     std::unique_ptr<Table> m_addressCheck; // looks addresses up without moving IPTable
+    QList<QLineEdit*> m_boxes;
+    QLabel* m_busyLabel;
+    QPushButton* m_tryAgain;
+    QTimer m_recheck;
+    bool m_readOnly = false;
 };
 
 } // namespace qn

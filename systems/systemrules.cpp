@@ -10,6 +10,8 @@ namespace {
 // Opens the IP table on its address tag with the master link cleared, runs work, and always
 // leaves it closed and linked by System ID again.
 template <class Work> auto withAddressIndex(Table& ip, Work work) {
+    // Nothing bound to the table hears about the lookups; it hears once that it closed.
+    Table::HoldObservers hold(ip);
     struct Restore {
         Table& t;
         ~Restore() {
@@ -90,17 +92,163 @@ QString formatId(const QString& prefix, qint64 number) {
     return prefix + QStringLiteral("%1").arg(number, 4, 10, QChar(u'0'));
 }
 
+namespace {
+
+const QString kSysId = QStringLiteral("SysID");
+
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// The ID without its trailing digits.
+QString stemOf(const QString& id) {
+    qsizetype end = id.size();
+    while (end > 0 && isDigit(id[end - 1]))
+        --end;
+    return id.left(end);
+}
+
+// Moves to the first ID at or after id in the SysID tag.
+bool atOrAfter(Table& t, const QString& id) {
+    t.setKey();
+    t.setFieldText(kSysId, id);
+    return t.gotoNearest();
+}
+
+// Moves to the last ID at or before id in the SysID tag.
+bool atMost(Table& t, const QString& id) {
+    if (!atOrAfter(t, id)) {
+        t.last();
+        return t.recNo() != 0;
+    }
+    if (t.fieldText(kSysId) == id)
+        return true;
+    t.prior();
+    return !t.bof();
+}
+
+// One less, keeping the number of digits; false for all zeros.
+bool decrement(QString& digits) {
+    for (qsizetype i = digits.size() - 1; i >= 0; --i) {
+        if (digits[i] != u'0') {
+            digits[i] = QChar(digits[i].unicode() - 1);
+            return true;
+        }
+        digits[i] = u'9';
+    }
+    return false;
+}
+
+// The number of the greatest ID stem + d digits whose digits start with head (no key of
+// the wrong length can sit between stem + head + "0" and stem + head + "9" but longer ones).
+qint64 greatestUnder(Table& t, const QString& stem, const QString& head, int d) {
+    if (!atMost(t, stem + head + QString(d - head.size(), u'9')))
+        return -1;
+    const QString c = t.fieldText(kSysId);
+    if (!c.startsWith(stem + head) || c.size() != stem.size() + d)
+        return -1;
+    return systemrules::idNumber(c);
+}
+
+// Where many shorter IDs sit above the longest ones (QN10000 sorts below QN9999), the
+// greatest d-digit number is found by its first d - 1 digits: ranges of numbers are handed
+// out from 1 upwards, so the heads that have d-digit IDs under them come first.
+qint64 greatestByHeads(Table& t, const QString& stem, int d) {
+    if (d < 2 || d > 18)
+        return -1;
+    qint64 lo = 1;
+    for (int i = 0; i < d - 2; ++i)
+        lo *= 10;
+    qint64 hi = lo * 10 - 1;
+    if (d == 2)
+        lo = 0;
+    qint64 best = -1;
+    while (lo <= hi) {
+        const qint64 mid = lo + (hi - lo) / 2;
+        const qint64 n =
+            greatestUnder(t, stem, QStringLiteral("%1").arg(mid, d - 1, 10, QChar(u'0')), d);
+        if (n >= 0) {
+            best = n;
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return best;
+}
+
+// The greatest number of the IDs stem + exactly d digits, or -1. Walks down from
+// stem + "99…9", stepping over the IDs of other lengths that sort in between.
+qint64 greatestOfLength(Table& t, const QString& stem, int d) {
+    QString bound = stem + QString(d, u'9');
+    for (int step = 0; step < 32; ++step) {
+        if (!atMost(t, bound))
+            return -1;
+        const QString c = t.fieldText(kSysId);
+        if (!c.startsWith(stem))
+            return -1;
+        const QString tail = c.mid(stem.size());
+        int j = 0;
+        while (j < tail.size() && j < d && isDigit(tail[j]))
+            ++j;
+        if (j == d) {
+            if (tail.size() == d)
+                return systemrules::idNumber(c);
+            bound = stem + tail.left(d); // a longer ID: its first d digits may be stored
+        } else if (j < tail.size() && tail[j] > u'9') {
+            bound = stem + tail.left(j) + QString(d - j, u'9');
+        } else {
+            // A shorter ID (or a smaller character after the digits): what is left sorts
+            // below its digits.
+            QString head = tail.left(j);
+            if (!decrement(head))
+                return -1;
+            bound = stem + head + QString(d - j, u'9');
+        }
+    }
+    return greatestByHeads(t, stem, d);
+}
+
+} // namespace
+
 QString nextSystemId(DataModule& dm, const QString& prefix) {
-    dm.SysTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    Table& t = *dm.SysTable;
+    Table::HoldObservers hold(t);
+    dm.SysTableOpenClose(kSysId, QString(), false, true);
     struct Close {
         DataModule& dm;
         ~Close() { dm.SysTableOpenClose(QString(), QString(), false, false); }
     } close{dm};
+    // Each stem (an ID without its trailing digits, a prefix) is visited once, by seeking
+    // past all its IDs; within a stem each length of number is looked up from the top.
+    const int width = t.fieldWidth(kSysId);
     qint64 greatest = 0;
-    Table& t = *dm.SysTable;
-    for (t.first(); !t.eof(); t.next())
-        greatest = std::max(greatest, idNumber(t.fieldText(QStringLiteral("SysID"))));
-    return formatId(prefix, greatest + 1);
+    t.first();
+    bool have = t.recNo() != 0;
+    while (have) {
+        const QString stem = stemOf(t.fieldText(kSysId));
+        for (int d = 1; d <= width - stem.size(); ++d)
+            greatest = std::max(greatest, greatestOfLength(t, stem, d));
+        const QString past = stem + QString(width - stem.size(), u'9');
+        have = atOrAfter(t, past);
+        while (have && t.fieldText(kSysId) == past) {
+            t.next();
+            have = !t.eof();
+        }
+    }
+    // Numbers handed out with gaps can hide a greater one from the search by heads; the ID
+    // given is at least never one that is stored.
+    QString id = formatId(prefix, greatest + 1);
+    for (;;) {
+        if (id.size() > width)
+            break;
+        t.setKey();
+        t.setFieldText(kSysId, id);
+        if (!t.gotoKey())
+            break;
+        id = formatId(prefix, ++greatest + 1);
+    }
+    return id;
 }
 
 bool systemIdTaken(DataModule& dm, const QString& sysId) {
@@ -167,6 +315,7 @@ bool addressRecorded(Table& ipTable, const QString& key, uint32_t except) {
 }
 
 int firstFreeHost(DataModule& dm, const QString& ip1, const QString& ip2, const QString& ip3) {
+    // 255 key lookups at most; withAddressIndex holds the table's observers.
     Table& ip = *dm.IPTable;
     return withAddressIndex(ip, [&] {
         const QString stem = ip1 + ip2 + ip3;

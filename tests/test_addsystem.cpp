@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "program.h"
 #include "table.h"
+#include "tablemodel.h"
 #include "ui_addsystemwindow.h"
 #include "ui_mainwindow.h"
 
@@ -71,6 +72,7 @@ private slots:
     void boxFourRules();
     void freeAddressProbe();
     void duplicateAddress();
+    void probeAndCheckAreKeyLookups();
     void systemIds_data();
     void systemIds();
     void systemIdWithShortPrefixAndTwoSaves();
@@ -223,6 +225,36 @@ void TestAddSystem::duplicateAddress() {
     QCOMPARE(MessageService::takeShown().size(), 1);
 }
 
+// The free-host probe and the duplicate check are key lookups: the grids and boxes other
+// windows bind to the IP table (hidden) read nothing.
+void TestAddSystem::probeAndCheckAreKeyLookups() {
+    Fixture f;
+    for (int n = 1; n <= 255; ++n)
+        f.addIp(QString("ABC%1").arg(n, 4, 10, QChar(u'0')), {"10", "5", "7", QString::number(n)});
+    AddSystemWindow& w = f.open();
+    auto& ui = w.ui();
+    ui.IP1->setFocus();
+    typeAtFocus("10.5.7");
+    ui.IP4->setText("x");
+    const quint64 reloads = TableModel::reloads();
+    Table::Counters before = Table::counters();
+    QTest::keyClick(ui.IP3, Qt::Key_Tab);
+    QCOMPARE(ui.IP4->text(), QString("x")); // all 255 taken
+    QCOMPARE(TableModel::reloads(), reloads);
+    QCOMPARE(Table::counters().keyLookups - before.keyLookups, quint64(255));
+    QVERIFY(Table::counters().rowsRead - before.rowsRead <= 300);
+
+    ui.IP4->clear();
+    ui.IP4->setFocus();
+    typeAtFocus("9");
+    before = Table::counters();
+    QTest::keyClick(ui.IP4, Qt::Key_Tab);
+    QCOMPARE(MessageService::takeShown().size(), 1); // taken
+    QCOMPARE(TableModel::reloads(), reloads);
+    QCOMPARE(Table::counters().keyLookups - before.keyLookups, quint64(1));
+    QVERIFY(Table::counters().rowsRead - before.rowsRead <= 5);
+}
+
 void TestAddSystem::systemIds_data() {
     QTest::addColumn<QStringList>("stored");
     QTest::addColumn<QString>("expected");
@@ -232,6 +264,22 @@ void TestAddSystem::systemIds_data() {
     QTest::newRow("past 9999") << QStringList{"ABC9999"} << "ABC10000";
     QTest::newRow("after 10000") << QStringList{"ABC9999", "ABC10000"} << "ABC10001";
     QTest::newRow("prefix sorting first") << QStringList{"ZZZ0050", "AAA0003"} << "ABC0051";
+    QTest::newRow("prefixes of other lengths")
+        << QStringList{"A0007", "ABCD0040", "AB0002", "ABC"} << "ABC0041";
+    QTest::newRow("a gap below the greatest") << QStringList{"ABC0001", "ABC0009"} << "ABC0010";
+    QTest::newRow("leading zeros beyond four digits")
+        << QStringList{"ABC000000012", "ABC0011"} << "ABC0013";
+    // Every four-digit ID from 9950 sorts between 10000 and the top: passed over by heads.
+    QStringList many;
+    for (int n = 9950; n <= 9999; ++n)
+        many << QString("ABC%1").arg(n);
+    many << "ABC10000"
+         << "ABC10001"
+         << "ABC10005"
+         << "ABC100000";
+    QTest::newRow("longest numbers few, shorter ones many") << many << "ABC100001";
+    many.removeLast();
+    QTest::newRow("many shorter above the five-digit ones") << many << "ABC10006";
 }
 
 void TestAddSystem::systemIds() {

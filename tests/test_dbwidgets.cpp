@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -22,6 +23,9 @@ private slots:
     void editBoxWritesAtPost();
     void editBoxCancelAndLimits();
     void navigator();
+    void hiddenControlsWaitUntilShown();
+    void heldTableNotifiesOnceAtTheEnd();
+    void gridFetchesAsItScrollsAndKeepsItsPlace();
 
 private:
     void fill(int n);
@@ -90,6 +94,7 @@ void TestDbWidgets::gridCurrentRowIsTheTablesRow() {
     fill(4);
     DBGrid grid;
     grid.bind(m_table.get(), {"DESC"});
+    grid.show();
     QAbstractItemModelTester tester(grid.model(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
     m_table->first();
@@ -112,6 +117,7 @@ void TestDbWidgets::editBoxWritesAtPost() {
     fill(2);
     DBEdit edit;
     edit.bind(m_table.get(), "DESC");
+    edit.show();
     m_table->first();
     QCOMPARE(edit.text(), QString("item 0"));
     edit.setFocus();
@@ -136,6 +142,7 @@ void TestDbWidgets::editBoxCancelAndLimits() {
     fill(1);
     DBEdit edit;
     edit.bind(m_table.get(), "SYSID");
+    edit.show();
     QCOMPARE(edit.maxLength(), m_table->fieldWidth("SYSID"));
     m_table->first();
     QTest::keyClicks(&edit, "X");
@@ -144,6 +151,7 @@ void TestDbWidgets::editBoxCancelAndLimits() {
     // A value the field cannot hold is refused at post and the row stays in editing.
     DBEdit desc;
     desc.bind(m_table.get(), "DESC");
+    desc.show();
     desc.selectAll();
     QTest::sendKeyEvent(QTest::Click, &desc, Qt::Key_unknown, QString::fromUtf8("✓"),
                         Qt::NoModifier);
@@ -160,6 +168,8 @@ void TestDbWidgets::navigator() {
     DBText text;
     nav.bind(m_table.get());
     text.bind(m_table.get(), "DESC");
+    nav.show();
+    text.show();
     m_table->first();
     QCOMPARE(text.text(), QString("item 0"));
     QTest::mouseClick(nav.nextButton(), Qt::LeftButton);
@@ -174,6 +184,125 @@ void TestDbWidgets::navigator() {
     m_table->close();
     QVERIFY(!nav.priorButton()->isEnabled());
     QVERIFY(text.text().isEmpty());
+}
+
+// Bound controls of a hidden window read nothing while a handler walks their table; shown,
+// they load once.
+void TestDbWidgets::hiddenControlsWaitUntilShown() {
+    fill(300);
+    QWidget window;
+    auto* edit = new DBEdit(&window);
+    auto* text = new DBText(&window);
+    auto* grid = new DBGrid(&window);
+    edit->bind(m_table.get(), "DESC");
+    text->bind(m_table.get(), "DESC");
+    grid->bind(m_table.get(), {"DESC"});
+    const quint64 reloads = TableModel::reloads();
+    const quint64 rows = Table::counters().rowsRead;
+    int moves = 0;
+    for (m_table->first(); !m_table->eof(); m_table->next())
+        ++moves;
+    m_table->setFilter("SysID = 'S1'");
+    m_table->setFiltered(true);
+    m_table->first();
+    QCOMPARE(TableModel::reloads(), reloads);
+    QVERIFY(edit->text().isEmpty());
+    QVERIFY(text->text().isEmpty());
+    QCOMPARE(grid->model()->rowCount(), 0);
+    // The walk read each row once (and the refiltering a row or two); the controls nothing.
+    QVERIFY2(Table::counters().rowsRead - rows <= quint64(moves) + 4,
+             qPrintable(QString::number(Table::counters().rowsRead - rows)));
+
+    window.show();
+    QCOMPARE(TableModel::reloads(), reloads + 1);
+    QCOMPARE(edit->text(), QString("item 1"));
+    QCOMPARE(text->text(), QString("item 1"));
+    QCOMPARE(grid->currentIndex().row(), 0);
+    // Shown, moving and editing the row reload nothing; a post reloads once.
+    m_table->next();
+    QCOMPARE(grid->currentIndex().row(), 1);
+    m_table->edit();
+    m_table->cancel();
+    QCOMPARE(TableModel::reloads(), reloads + 1);
+    m_table->edit();
+    m_table->setFieldText("Desc", "changed");
+    m_table->post();
+    QCOMPARE(TableModel::reloads(), reloads + 2);
+    QCOMPARE(grid->model()->index(1, 0).data().toString(), QString("changed"));
+    window.hide();
+    m_table->close();
+    m_table->open();
+    QCOMPARE(TableModel::reloads(), reloads + 2);
+}
+
+void TestDbWidgets::heldTableNotifiesOnceAtTheEnd() {
+    fill(20);
+    int rows = 0, data = 0, states = 0;
+    connect(m_table.get(), &Table::rowChanged, this, [&] { ++rows; });
+    connect(m_table.get(), &Table::dataChanged, this, [&] { ++data; });
+    connect(m_table.get(), &Table::stateChanged, this, [&] { ++states; });
+    {
+        Table::HoldObservers hold(*m_table);
+        for (m_table->first(); !m_table->eof(); m_table->next()) {
+        }
+        m_table->setKey();
+        m_table->setFieldText("SysID", "S1");
+        QVERIFY_THROWS_EXCEPTION(Error, m_table->gotoKey()); // no tag: refused, still held
+        QCOMPARE(rows + data + states, 0);
+    }
+    QCOMPARE(rows, 1);
+    QCOMPARE(data + states, 0);
+    {
+        Table::HoldObservers outer(*m_table);
+        {
+            Table::HoldObservers inner(*m_table);
+            m_table->close();
+        }
+        QCOMPARE(rows + data + states, 1);
+    }
+    QCOMPARE(states, 1); // it closed
+    QCOMPARE(data, 1);
+    QCOMPARE(rows, 1); // "rows changed" covers the row
+}
+
+void TestDbWidgets::gridFetchesAsItScrollsAndKeepsItsPlace() {
+    fill(1000);
+    m_table->first();
+    DBGrid grid;
+    grid.resize(300, 200);
+    grid.bind(m_table.get(), {"DESC"});
+    grid.show();
+    QAbstractItemModelTester tester(grid.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCoreApplication::processEvents();
+    QAbstractItemModel* model = grid.model();
+    const int first = model->rowCount();
+    QVERIFY2(first > 0 && first < 200, qPrintable(QString::number(first)));
+    // Scrolled to the end of what is fetched, the grid fetches more.
+    grid.scrollToBottom();
+    QCoreApplication::processEvents();
+    QVERIFY(model->rowCount() > first);
+    while (model->canFetchMore({}))
+        model->fetchMore({});
+    QCOMPARE(model->rowCount(), 1000);
+    QCoreApplication::processEvents();
+    grid.scrollTo(model->index(600, 0), QAbstractItemView::PositionAtTop);
+    QVERIFY(grid.verticalScrollBar()->value() > 500);
+    // A post reloads the rows, not the place.
+    grid.selectRow(650);
+    const int scroll = grid.verticalScrollBar()->value();
+    QCOMPARE(m_table->fieldText("Desc"), QString("item 650"));
+    m_table->edit();
+    m_table->setFieldText("Desc", "edited");
+    m_table->post();
+    QCOMPARE(grid.verticalScrollBar()->value(), scroll);
+    QCOMPARE(model->index(650, 0).data().toString(), QString("edited"));
+    QCOMPARE(grid.currentIndex().row(), 650);
+    // Jumping to the last row fetches up to it.
+    m_table->close();
+    m_table->open();
+    m_table->last();
+    QCOMPARE(grid.currentIndex().row(), 999);
 }
 
 QTEST_MAIN(TestDbWidgets)

@@ -101,6 +101,7 @@ private slots:
     void init() { MessageService::takeShown(); }
     void emptyTableGivesTheHeader();
     void createWritesGroupsByType();
+    void createAndExportReadEachRowOnce();
     void exportFromTheView();
     void replacesAndNeverHalfWrites();
     void nameServerAnswersEveryAlias();
@@ -128,6 +129,24 @@ void TestHosts::createWritesGroupsByType() {
     f.create();
     QCOMPARE(f.hostsFile(), first); // nothing doubled
     QCOMPARE(MessageService::takeShown().size(), 2);
+}
+
+// The writer reads each address once in type order; the view's hidden grid and System Info's
+// hidden boxes read nothing meanwhile.
+void TestHosts::createAndExportReadEachRowOnce() {
+    Fixture f;
+    f.sample();
+    const quint64 reloads = TableModel::reloads();
+    const quint64 rows = Table::counters().rowsRead;
+    f.create();
+    QCOMPARE(Table::counters().rowsRead - rows, quint64(1 + 5)); // opening reads the first
+    QCOMPARE(TableModel::reloads(), reloads);
+    IPViewWindow& v = f.view();
+    QCOMPARE(TableModel::reloads(), reloads + 1); // shown: one reload
+    QTest::mouseClick(v.ui().ExportButton, Qt::LeftButton);
+    QCOMPARE(TableModel::reloads(), reloads + 1);
+    QCOMPARE(v.ui().DBGrid->currentIndex().row(), 4); // ends on the last row
+    QCOMPARE(f.hostsFile(), header("Brindle") + kSampleBody);
 }
 
 void TestHosts::exportFromTheView() {

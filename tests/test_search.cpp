@@ -6,6 +6,7 @@
 #include "searchwindow.h"
 #include "systeminfowindow.h"
 #include "table.h"
+#include "tablemodel.h"
 #include "ui_mainwindow.h"
 #include "ui_searchwindow.h"
 #include "ui_systeminfowindow.h"
@@ -92,6 +93,7 @@ private slots:
     void userNames();
     void aliases();
     void cancelClosesEverything();
+    void findReadsWhatItShows();
 };
 
 void TestSearch::windowAndLists() {
@@ -232,6 +234,24 @@ void TestSearch::cancelClosesEverything() {
         QVERIFY(!t->isActive());
     f.open();
     QVERIFY(!w.ui().SearchList->isVisible());
+}
+
+// Finding one system among hundreds reads a handful of rows; only the grids System Info shows
+// load, once each.
+void TestSearch::findReadsWhatItShows() {
+    Fixture f;
+    for (int i = 10; i < 400; ++i)
+        f.system(QString("QN%1").arg(i, 4, 10, QChar(u'0')), "Lee", "Bo", "");
+    f.open();
+    f.choose(5);
+    f.search().ui().SearchList->setEditText("QN0300");
+    const quint64 rows = Table::counters().rowsRead;
+    const quint64 reloads = TableModel::reloads();
+    QTest::mouseClick(f.search().ui().FindButton, Qt::LeftButton);
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0300"));
+    QVERIFY2(Table::counters().rowsRead - rows <= 20,
+             qPrintable(QString::number(Table::counters().rowsRead - rows)));
+    QCOMPARE(TableModel::reloads() - reloads, quint64(2));
 }
 
 QN_GUI_TEST_MAIN(TestSearch)

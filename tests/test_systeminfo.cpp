@@ -1,5 +1,7 @@
 // Viewing and editing one system over the tables a search leaves prepared, and its items.
 #include "datamodule.h"
+#include "engine.h"
+#include "filelock.h"
 #include "guiutil.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
@@ -10,8 +12,11 @@
 #include "ui_itementrywindow.h"
 #include "ui_systeminfowindow.h"
 
+#include <QLabel>
 #include <QTest>
 #include <QToolButton>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace qn;
 using test::Workspace;
@@ -127,6 +132,7 @@ private slots:
     void deleteItemsIntoThePool();
     void navigatorPostsPendingEdits();
     void entryForms();
+    void systemEditedElsewhereIsReadOnly();
 };
 
 void TestSystemInfo::showsThePreparedSystem() {
@@ -323,6 +329,79 @@ void TestSystemInfo::entryForms() {
     QCOMPARE(ui.DBGrid1->model()->rowCount(), 1);
     QCOMPARE(ui.DBGrid1->model()->index(0, 4).data().toString(), QString("LIC-7"));
     QCOMPARE(f.stored("SOFTWARE.DBF", "QN0003", "Desc"), QString("Compiler"));
+}
+
+namespace {
+
+// Another administrator editing a systems row: the row's lock held by another open file.
+struct OtherEditor {
+    OtherEditor(const QString& folder, uint32_t recno) {
+        const QString path = findFileIgnoringCase(folder, "Systems.dbf");
+        fd = ::open(path.toLocal8Bit().constData(), O_RDWR);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = lockpos::record(recno);
+        fl.l_len = 1;
+        locked = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+    }
+    ~OtherEditor() { done(); }
+    void done() {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    int fd = -1;
+    bool locked = false;
+};
+
+} // namespace
+
+void TestSystemInfo::systemEditedElsewhereIsReadOnly() {
+    Fixture f;
+    auto& ui = f.info().ui();
+    auto readOnlySaying = [&](const QString& id) {
+        return f.info().readOnly() && f.info().busyLabel()->isVisible() &&
+               f.info().busyLabel()->text().contains(id) &&
+               f.info().busyLabel()->text().contains("another administrator") &&
+               !ui.UpdateButton->isEnabled() && ui.RoomEdit->isReadOnly();
+    };
+    {
+        OtherEditor other(f.ws.path("db"), 2);
+        QVERIFY(other.locked);
+        f.handOver(DataModule::oneSystemFilter("QN0002"));
+        QVERIFY(readOnlySaying("QN0002"));
+        // Typing reaches nothing: no wait for the lock, the row untouched.
+        ui.RoomEdit->setFocus();
+        QTest::keyClicks(ui.RoomEdit, "99");
+        QCOMPARE(ui.RoomEdit->text(), QString("202"));
+        QCOMPARE(f.dm().SysTable->state(), Table::State::Browse);
+        QTest::mouseClick(f.info().tryAgainButton(), Qt::LeftButton);
+        QVERIFY(f.info().readOnly());
+    }
+    QTest::mouseClick(f.info().tryAgainButton(), Qt::LeftButton);
+    QVERIFY(!f.info().readOnly());
+    QVERIFY(!f.info().busyLabel()->isVisible());
+    QVERIFY(ui.UpdateButton->isEnabled());
+    type(ui.RoomEdit, "909");
+    QTest::mouseClick(ui.UpdateButton, Qt::LeftButton);
+    QCOMPARE(f.stored("Systems.dbf", "QN0002", "Room"), QString("909"));
+    MessageService::takeShown();
+
+    // Taken while shown: the first key is refused at once and the window says why; it
+    // becomes editable by itself once the other administrator is done.
+    OtherEditor other(f.ws.path("db"), 2);
+    QVERIFY(other.locked);
+    ui.RoomEdit->setFocus();
+    QTest::keyClick(ui.RoomEdit, Qt::Key_1);
+    QVERIFY(readOnlySaying("QN0002"));
+    QCOMPARE(ui.RoomEdit->text(), QString("909"));
+    QCOMPARE(f.dm().SysTable->state(), Table::State::Browse);
+    QVERIFY(MessageService::takeShown().isEmpty());
+    other.done();
+    QTRY_VERIFY(!f.info().readOnly());
+    QTest::keyClick(ui.RoomEdit, Qt::Key_1);
+    QCOMPARE(f.dm().SysTable->state(), Table::State::Edit);
 }
 
 QN_GUI_TEST_MAIN(TestSystemInfo)

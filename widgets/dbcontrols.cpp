@@ -38,8 +38,18 @@ void DBEdit::bind(Table* table, const QString& field) {
     load();
 }
 
+void DBEdit::showEvent(QShowEvent* event) {
+    QLineEdit::showEvent(event);
+    if (m_stale)
+        load();
+}
+
 void DBEdit::load() {
     if (m_busy || !m_table)
+        return;
+    // Laying out text nobody sees is most of what a walk over a shared table costs.
+    m_stale = !isVisible();
+    if (m_stale)
         return;
     if (m_dirty && m_table->state() == Table::State::Edit)
         return; // keep what the user is typing
@@ -91,7 +101,16 @@ void DBText::bind(Table* table, const QString& field) {
     load();
 }
 
+void DBText::showEvent(QShowEvent* event) {
+    QLabel::showEvent(event);
+    if (m_stale)
+        load();
+}
+
 void DBText::load() {
+    m_stale = !isVisible();
+    if (m_stale)
+        return;
     const bool hasRow =
         m_table && m_table->isActive() && !m_table->isEmpty() && m_table->recNo() != 0;
     setText(hasRow ? m_table->fieldText(m_field) : QString());
@@ -135,7 +154,16 @@ void DBNavigator::bind(Table* table) {
     update();
 }
 
+void DBNavigator::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_stale)
+        update();
+}
+
 void DBNavigator::update() {
+    m_stale = !isVisible();
+    if (m_stale)
+        return;
     const bool active = m_table && m_table->isActive() && !m_table->isEmpty();
     m_prior->setEnabled(active && !m_table->bof());
     m_next->setEnabled(active && !m_table->eof());

@@ -4,18 +4,46 @@
 #include "table.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
+#include <algorithm>
 
 namespace qn {
+namespace {
 
-TableModel::TableModel(Table* table, QStringList columns, QObject* parent)
-    : QAbstractTableModel(parent), m_table(table), m_columns(std::move(columns)) {
-    connect(table, &Table::dataChanged, this, &TableModel::reload);
+// Moving the table would post a row being edited or inserted; the model catches up when the
+// table is back to browsing.
+bool editing(const Table* t) {
+    return t && (t->state() == Table::State::Edit || t->state() == Table::State::Insert ||
+                 t->state() == Table::State::SetKey);
+}
+
+struct Flag {
+    bool& flag;
+    explicit Flag(bool& f) : flag(f) { flag = true; }
+    ~Flag() { flag = false; }
+};
+
+// Values cached for shown rows; dropped wholesale past this, the view asks again.
+constexpr int kMaxCachedRows = 4096;
+
+} // namespace
+
+TableModel::TableModel(Table* table, QStringList columns, QObject* parent, bool deferred)
+    : QAbstractTableModel(parent), m_table(table), m_columns(std::move(columns)),
+      m_deferred(deferred), m_stale(deferred) {
+    connect(table, &Table::dataChanged, this, &TableModel::tableChanged);
     connect(table, &Table::stateChanged, this, [this](Table::State s) {
-        if (s == Table::State::Inactive || s == Table::State::Browse)
-            reload();
+        if (s == Table::State::Inactive || (s == Table::State::Browse && m_pending))
+            tableChanged();
     });
     connect(table, &Table::rowChanged, this, &TableModel::followRow);
-    reload();
+    if (!deferred)
+        reload();
+}
+
+quint64& TableModel::reloads() {
+    static quint64 n = 0;
+    return n;
 }
 
 int TableModel::rowCount(const QModelIndex& parent) const {
@@ -26,12 +54,32 @@ int TableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_shownColumns.size());
 }
 
+QStringList TableModel::values(int row) const {
+    const uint32_t recno = m_rows[size_t(row)].recno;
+    auto it = m_values.constFind(recno);
+    if (it != m_values.constEnd())
+        return *it;
+    if (!m_table || !m_table->isActive())
+        return {};
+    QStringList v;
+    try {
+        v = m_table->storedTexts(recno, m_fields);
+    } catch (const std::exception&) {
+        // Asked while painting, inside Qt: the cell stays blank; the next change reloads.
+        return {};
+    }
+    if (m_values.size() >= kMaxCachedRows)
+        m_values.clear();
+    m_values.insert(recno, v);
+    return v;
+}
+
 QVariant TableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= int(m_rows.size()) ||
         index.column() >= m_shownColumns.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_rows[size_t(index.row())].values.value(index.column());
+        return values(index.row()).value(index.column());
     return {};
 }
 
@@ -59,7 +107,7 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
         !m_table->isActive() || index.row() >= int(m_rows.size()))
         return false;
     const QString text = value.toString();
-    if (text == m_rows[size_t(index.row())].values.value(index.column()))
+    if (text == values(index.row()).value(index.column()))
         return false;
     // Called by the view's editor, inside Qt: a refusal is shown here and the cell stays.
     bool stored = false;
@@ -79,75 +127,135 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
     return stored;
 }
 
+bool TableModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && !m_complete && !m_deferred && !m_fetching && m_table &&
+           m_table->isActive();
+}
+
+void TableModel::fetchMore(const QModelIndex& parent) {
+    if (!parent.isValid())
+        runHandler([this] { fetch(kBatch); });
+}
+
+void TableModel::setDeferred(bool on) {
+    m_deferred = on;
+    if (on)
+        return;
+    if (m_stale) {
+        m_stale = false;
+        reload();
+    } else {
+        followRow(); // the table may have moved meanwhile
+    }
+}
+
 int TableModel::currentRow() const {
     if (!m_table || !m_table->isActive() || m_table->recNo() == 0)
         return -1;
-    const uint32_t r = m_table->recNo();
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        if (m_rows[i].recno == r)
-            return int(i);
-    return -1;
+    return m_rowOf.value(m_table->recNo(), -1);
 }
 
-// Walking the rows would post a row being edited or inserted; the model catches up when the
-// table is back to browsing.
-static bool editing(const Table* t) {
-    return t && (t->state() == Table::State::Edit || t->state() == Table::State::Insert ||
-                 t->state() == Table::State::SetKey);
-}
-
-void TableModel::reload() {
-    if (m_busy || editing(m_table))
+void TableModel::tableChanged() {
+    if (m_busy)
         return;
-    m_busy = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_busy};
+    if (m_deferred) {
+        m_stale = true;
+        clear(); // reads nothing; the rows come back when the grid is shown
+        return;
+    }
+    if (editing(m_table)) {
+        m_pending = true;
+        return;
+    }
+    reload();
+}
+
+void TableModel::clear() {
+    if (m_rows.empty() && m_shownColumns.isEmpty())
+        return;
     beginResetModel();
     m_rows.clear();
+    m_rowOf.clear();
+    m_values.clear();
     m_shownColumns.clear();
-    if (m_table && m_table->isActive()) {
-        m_shownColumns = m_columns.isEmpty() ? m_table->fieldNames() : m_columns;
-        // Walk the rows in order, then come back to the row the table was on.
-        const uint32_t current = m_table->recNo();
-        const bool wasEof = m_table->eof();
-        int back = -1;
-        for (m_table->first(); !m_table->eof(); m_table->next()) {
-            Row row{m_table->recNo(), {}};
-            for (const QString& f : m_shownColumns)
-                row.values << m_table->fieldText(f);
-            if (row.recno == current)
-                back = int(m_rows.size());
-            m_rows.push_back(std::move(row));
-        }
-        if (back >= 0 && !wasEof) {
-            m_table->first();
-            for (int i = 0; i < back; ++i)
-                m_table->next();
-        } else if (!m_rows.empty()) {
-            m_table->first();
-        }
-    }
+    m_fields.clear();
+    m_complete = true;
     endResetModel();
 }
 
-void TableModel::followRow() {
-    if (m_busy || !m_table || editing(m_table))
+// Fetches the rows that follow the last one held; false when there were none.
+bool TableModel::fetch(int count) {
+    // A view may ask for more while it hears of the rows being inserted.
+    if (m_fetching || m_complete || !m_table || !m_table->isActive())
+        return false;
+    Flag fetching(m_fetching);
+    std::vector<Table::Bookmark> more =
+        m_table->rowsAfter(m_rows.empty() ? nullptr : &m_rows.back(), count);
+    if (int(more.size()) < count)
+        m_complete = true;
+    if (more.empty())
+        return false;
+    const int first = int(m_rows.size());
+    if (!m_busy)
+        beginInsertRows({}, first, first + int(more.size()) - 1);
+    for (Table::Bookmark& b : more) {
+        m_rowOf.insert(b.recno, int(m_rows.size()));
+        m_rows.push_back(std::move(b));
+    }
+    if (!m_busy)
+        endInsertRows();
+    return true;
+}
+
+void TableModel::reload() {
+    if (m_busy)
         return;
-    int row = currentRow();
-    if (row < 0 && m_table->isActive() && m_table->recNo() != 0) {
-        reload(); // a row this model has not seen: the master moved, or another list
-        row = currentRow();
-    } else if (row >= 0) {
+    Flag busy(m_busy);
+    m_pending = false;
+    // As many rows as were held, so that the view keeps its place.
+    const int keep = std::max(kBatch, int(m_rows.size()));
+    beginResetModel();
+    m_rows.clear();
+    m_rowOf.clear();
+    m_values.clear();
+    m_shownColumns.clear();
+    m_fields.clear();
+    m_complete = true;
+    struct End {
+        TableModel* m;
+        ~End() { m->endResetModel(); }
+    } end{this};
+    if (!m_table || !m_table->isActive())
+        return;
+    ++reloads();
+    m_shownColumns = m_columns.isEmpty() ? m_table->fieldNames() : m_columns;
+    for (const QString& c : m_shownColumns)
+        m_fields.push_back(m_table->fieldIndex(c));
+    m_complete = false;
+    fetch(keep);
+    const uint32_t current = m_table->recNo();
+    while (current != 0 && !m_complete && !m_rowOf.contains(current))
+        fetch(int(m_rows.size()));
+}
+
+void TableModel::followRow() {
+    if (m_busy || m_deferred || !m_table || editing(m_table))
+        return;
+    const uint32_t current = m_table->isActive() ? m_table->recNo() : 0;
+    if (current != 0 && !m_rowOf.contains(current)) {
+        // Further down than fetched so far, or a row this model has not seen (a master
+        // that moved, another list).
+        while (!m_complete && !m_rowOf.contains(current))
+            fetch(std::max(kBatch, int(m_rows.size())));
+        if (!m_rowOf.contains(current))
+            reload();
+    }
+    const int row = currentRow();
+    if (row >= 0 && m_values.contains(current)) {
         // The values of the current row may have changed.
-        QStringList values;
-        for (const QString& f : m_shownColumns)
-            values << m_table->fieldText(f);
-        if (values != m_rows[size_t(row)].values) {
-            m_rows[size_t(row)].values = values;
+        const QStringList before = m_values.take(current);
+        if (values(row) != before)
             emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-        }
     }
     emit currentRowChanged(row);
 }
@@ -156,14 +264,13 @@ void TableModel::moveTableTo(int row) {
     if (!m_table || !m_table->isActive() || row < 0 || row >= int(m_rows.size()) ||
         m_table->recNo() == m_rows[size_t(row)].recno)
         return;
-    m_busy = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{m_busy};
-    const uint32_t target = m_rows[size_t(row)].recno;
-    for (m_table->first(); !m_table->eof() && m_table->recNo() != target; m_table->next()) {
+    bool moved;
+    {
+        Flag busy(m_busy);
+        moved = m_table->gotoBookmark(m_rows[size_t(row)]);
     }
+    if (!moved)
+        reload(); // the row has gone or moved: show the table as it is now
 }
 
 DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
@@ -175,10 +282,16 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
 
 void DBGrid::bind(Table* table, const QStringList& columns) {
     delete m_model;
-    m_model = new TableModel(table, columns, this);
+    m_model = new TableModel(table, columns, this, !isVisible());
     setModel(m_model);
     connect(m_model, &TableModel::currentRowChanged, this, &DBGrid::selectCurrent);
-    connect(m_model, &QAbstractItemModel::modelReset, this, &DBGrid::selectCurrent);
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { m_scroll = verticalScrollBar()->value(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        updateGeometries();
+        verticalScrollBar()->setValue(m_scroll);
+        selectCurrent();
+    });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_syncing && current.isValid())
@@ -193,6 +306,18 @@ void DBGrid::setEditable(bool on) {
     setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::AnyKeyPressed
                        : QAbstractItemView::NoEditTriggers);
+}
+
+void DBGrid::showEvent(QShowEvent* event) {
+    QTableView::showEvent(event);
+    if (m_model)
+        runHandler([this] { m_model->setDeferred(false); });
+}
+
+void DBGrid::hideEvent(QHideEvent* event) {
+    QTableView::hideEvent(event);
+    if (m_model)
+        m_model->setDeferred(true);
 }
 
 void DBGrid::selectCurrent() {

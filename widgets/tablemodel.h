@@ -3,6 +3,7 @@
 #include "table.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QTableView>
@@ -12,11 +13,14 @@ namespace qn {
 
 /// The visible rows of a table in its current order, with the given fields as columns. It
 /// follows the table: opened, closed, refiltered, posted, deleted, or a master that moved.
+/// Rows are fetched a batch at a time as the view scrolls (the view asks through
+/// canFetchMore), and a row's values are read when it is shown. While deferred (its grid is
+/// hidden) a change only marks the model stale; it loads once when no longer deferred.
 class TableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     /// An empty column list shows every field of the table.
-    TableModel(Table* table, QStringList columns, QObject* parent = nullptr);
+    TableModel(Table* table, QStringList columns, QObject* parent = nullptr, bool deferred = false);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -27,10 +31,14 @@ public:
     /// Stores an edited cell into its row at once; a value the field refuses raises Error and
     /// leaves the row as it was.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
 
     void setEditable(bool on) { m_editable = on; }
     /// Column titles in place of the field names (empty entries keep the field name).
     void setTitles(const QStringList& titles) { m_titles = titles; }
+    void setDeferred(bool on);
+    bool deferred() const { return m_deferred; }
 
     Table* table() const { return m_table; }
     QStringList columns() const { return m_shownColumns; }
@@ -40,27 +48,41 @@ public:
     void moveTableTo(int row);
     uint32_t recNoAt(int row) const { return m_rows[size_t(row)].recno; }
 
+    /// Rows fetched in one go: a screenful and a margin.
+    static constexpr int kBatch = 64;
+    /// Times any model rebuilt its rows from the table (benchmarks and counting tests).
+    static quint64& reloads();
+
 signals:
     void currentRowChanged(int row);
 
 private:
-    struct Row {
-        uint32_t recno;
-        QStringList values;
-    };
     void reload();
+    void clear();
+    void tableChanged();
+    bool fetch(int count);
     void followRow();
+    QStringList values(int row) const;
 
     QPointer<Table> m_table;
     QStringList m_columns;
     QStringList m_shownColumns;
-    std::vector<Row> m_rows;
+    std::vector<int> m_fields;
+    std::vector<Table::Bookmark> m_rows;
+    QHash<uint32_t, int> m_rowOf; // recno -> row
+    mutable QHash<uint32_t, QStringList> m_values;
     QStringList m_titles;
+    bool m_complete = true; // every row is fetched
     bool m_busy = false;
+    bool m_fetching = false;
     bool m_editable = false;
+    bool m_deferred = false;
+    bool m_stale = false;   // changed while deferred
+    bool m_pending = false; // changed while the table was editing
 };
 
-/// A grid over a table: its current row is the table's current row.
+/// A grid over a table: its current row is the table's current row. It reads nothing while
+/// hidden, and keeps its scroll position when the rows change.
 class DBGrid : public QTableView {
     Q_OBJECT
 public:
@@ -70,10 +92,15 @@ public:
     /// Lets cells be changed in place (the model stores them).
     void setEditable(bool on);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void selectCurrent();
     TableModel* m_model = nullptr;
     bool m_syncing = false;
+    int m_scroll = 0;
 };
 
 } // namespace qn
