@@ -507,7 +507,10 @@ bool DbfFile::headerChanged() {
 bool DbfFile::refresh(bool force) {
     if (force)
         return refreshLocked();
-    if (m_fd < 0 || !headerChanged())
+    if (m_fd < 0)
+        return false;
+    // Through the mapping the check costs no call; without one, the read below is the check.
+    if ((m_map || m_mapAllowed) && !headerChanged())
         return false;
     unsigned char h[32];
     if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
