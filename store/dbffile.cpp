@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -79,10 +80,18 @@ bool validFieldName(const std::string& name) {
 }
 
 void stampDate(unsigned char* p) {
-    QDate today = QDate::currentDate();
-    p[0] = static_cast<unsigned char>(today.year() - 1900);
-    p[1] = static_cast<unsigned char>(today.month());
-    p[2] = static_cast<unsigned char>(today.day());
+    // Asking for the local date reads the time zone; once a minute is often enough.
+    static time_t asked = 0;
+    static unsigned char ymd[3];
+    const time_t now = ::time(nullptr);
+    if (now - asked >= 60 || now < asked) {
+        const QDate today = QDate::currentDate();
+        ymd[0] = static_cast<unsigned char>(today.year() - 1900);
+        ymd[1] = static_cast<unsigned char>(today.month());
+        ymd[2] = static_cast<unsigned char>(today.day());
+        asked = now;
+    }
+    std::memcpy(p, ymd, sizeof ymd);
 }
 
 } // namespace
@@ -498,7 +507,10 @@ bool DbfFile::headerChanged() {
 bool DbfFile::refresh(bool force) {
     if (force)
         return refreshLocked();
-    if (m_fd < 0 || !headerChanged())
+    if (m_fd < 0)
+        return false;
+    // Through the mapping the check costs no call; without one, the read below is the check.
+    if ((m_map || m_mapAllowed) && !headerChanged())
         return false;
     unsigned char h[32];
     if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -36,10 +37,18 @@ void put32(unsigned char* p, uint32_t v) {
 }
 
 void stampDate(unsigned char* p) {
-    QDate today = QDate::currentDate();
-    p[0] = static_cast<unsigned char>(today.year() - 1900);
-    p[1] = static_cast<unsigned char>(today.month());
-    p[2] = static_cast<unsigned char>(today.day());
+    // Asking for the local date reads the time zone; once a minute is often enough.
+    static time_t asked = 0;
+    static unsigned char ymd[3];
+    const time_t now = ::time(nullptr);
+    if (now - asked >= 60 || now < asked) {
+        const QDate today = QDate::currentDate();
+        ymd[0] = static_cast<unsigned char>(today.year() - 1900);
+        ymd[1] = static_cast<unsigned char>(today.month());
+        ymd[2] = static_cast<unsigned char>(today.day());
+        asked = now;
+    }
+    std::memcpy(p, ymd, sizeof ymd);
 }
 
 QString sysError() {

@@ -157,10 +157,12 @@ void TestLocking::cleanup() {
     g_shimEnv.clear();
 }
 
-// Latency cases run twice each: a race shows in some runs only.
+// Latency cases run twice each (once in the sanitizer build): a race shows in some runs only.
 void addLatencyRows(const std::function<void(const char*, const QString&)>& row) {
     row("no delay", {});
     for (const char* run : {"run 1", "run 2"}) {
+        if (kScale > 1 && run[4] == '2')
+            break;
         row(qPrintable(QStringLiteral("0.5 ms, %1").arg(QLatin1String(run))),
             QStringLiteral("500"));
         row(qPrintable(QStringLiteral("0-2 ms, %1").arg(QLatin1String(run))),
