@@ -187,6 +187,7 @@ void DbfFile::close() {
     m_chunks.clear();
     m_chunkFill.clear();
     m_count = m_headerCount = 0;
+    m_restructured = false;
 }
 
 void DbfFile::readHeader() {
@@ -218,6 +219,7 @@ void DbfFile::readHeader() {
     std::string desc(static_cast<size_t>(m_headerLength - 32), '\0');
     if (::pread(m_fd, desc.data(), desc.size(), 32) != ssize_t(desc.size()))
         throw fail(QStringLiteral("the field list cannot be read."));
+    m_layout = desc;
     m_fields.clear();
     int offset = 1;
     for (size_t pos = 0; pos + 32 <= desc.size() && desc[pos] != '\x0D'; pos += 32) {
@@ -254,6 +256,8 @@ void DbfFile::readHeader() {
     int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
     m_count = static_cast<uint32_t>(std::min<int64_t>(m_headerCount, physical));
     m_chunkRecords = std::max(1, kChunkBytes / m_recordLength);
+    QN_CHECK(m_count <= m_headerCount &&
+             m_headerLength + int64_t(m_count) * m_recordLength <= m_fileSize);
     m_chunks.clear();
     m_chunkFill.clear();
 }
@@ -280,6 +284,7 @@ char* DbfFile::chunkFor(uint32_t recno) {
     }
     uint32_t first = static_cast<uint32_t>(c * m_chunkRecords) + 1;
     uint32_t need = recno - first + 1;
+    QN_CHECK(recno >= first && need <= m_chunkRecords);
     if (!m_chunks[c])
         m_chunks[c] = std::make_unique<char[]>(size_t(m_chunkRecords) * m_recordLength);
     if (m_chunkFill[c] < need) {
@@ -348,6 +353,7 @@ uint32_t DbfFile::appendRecord(const char* data) {
     m_fileSize = at + int64_t(buf.size());
     writeHeaderStamp(recno);
     m_count = recno;
+    QN_CHECK(m_fileSize == m_headerLength + int64_t(m_count) * m_recordLength + 1);
     size_t c = (recno - 1) / m_chunkRecords;
     if (c < m_chunks.size() && m_chunks[c] && m_chunkFill[c] == recno - 1 - c * m_chunkRecords) {
         std::memcpy(m_chunks[c].get() + size_t(m_chunkFill[c]) * m_recordLength, data,
@@ -355,6 +361,27 @@ uint32_t DbfFile::appendRecord(const char* data) {
         ++m_chunkFill[c];
     }
     return recno;
+}
+
+std::string DbfFile::tail() {
+    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    std::string bytes(size_t(std::max<int64_t>(m_fileSize - end, 0)), '\0');
+    if (!bytes.empty() && ::pread(m_fd, bytes.data(), bytes.size(), end) != ssize_t(bytes.size()))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (bytes.size() == 1 && bytes[0] == dbf::kEndOfFile)
+        bytes.clear();
+    return bytes;
+}
+
+void DbfFile::endAfterCompleteRecords() {
+    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    const char eof = dbf::kEndOfFile;
+    pwriteAll(&eof, 1, end);
+    if (::ftruncate(m_fd, end + 1) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    m_fileSize = end + 1;
+    writeHeaderStamp(m_count);
+    QN_CHECK(!cutShort());
 }
 
 // Date, count and change stamp in one write; the bytes between keep what was read.
@@ -375,6 +402,13 @@ void DbfFile::setIncomplete(bool on) {
         return;
     pwriteAll(&v, 1, 14);
     m_header[14] = v;
+}
+
+void DbfFile::setProductionIndexFlag() {
+    const unsigned char on = 1;
+    pwriteAll(&on, 1, dbf::kProductionIndexAt);
+    m_header[dbf::kProductionIndexAt] = on;
+    m_productionIndex = true;
 }
 
 uint32_t DbfFile::changeStamp() const {
@@ -404,23 +438,30 @@ bool DbfFile::headerChanged() {
 }
 
 bool DbfFile::refresh(bool force) {
-    if (m_fd < 0 || (!force && !headerChanged()))
+    if (m_fd < 0)
+        return false;
+    if (m_restructured)
+        restructured();
+    if (!force && !headerChanged())
         return false;
     if (force)
         checkStillThere();
-    unsigned char h[32];
-    if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
+    // The field list comes in the same read: another program may have changed it.
+    m_scratch.resize(size_t(m_headerLength));
+    const ssize_t got = ::pread(m_fd, m_scratch.data(), m_scratch.size(), 0);
+    if (got < ssize_t(sizeof m_header))
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    if (std::memcmp(h, m_header, sizeof h) == 0)
+    const auto* h = reinterpret_cast<const unsigned char*>(m_scratch.data());
+    if (std::memcmp(h, m_header, sizeof m_header) == 0)
         return false;
+    if (got != ssize_t(m_scratch.size()) || h[0] != m_header[0] ||
+        std::memcmp(h + 8, m_header + 8, 4) != 0 ||
+        m_scratch.compare(sizeof m_header, std::string::npos, m_layout) != 0)
+        restructured();
     struct stat st {};
     if (::fstat(m_fd, &st) != 0)
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    if (std::memcmp(h + 8, m_header + 8, 4) != 0 || h[0] != m_header[0]) {
-        readHeader(); // the layout itself changed
-        return true;
-    }
-    std::memcpy(m_header, h, sizeof h);
+    std::memcpy(m_header, h, sizeof m_header);
     m_fileSize = st.st_size;
     m_headerCount = get32(h + 4);
     int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
@@ -446,6 +487,15 @@ void DbfFile::checkStillThere() const {
                                         "folder was removed, moved or disconnected. Nothing "
                                         "was written.")
                              .arg(m_path));
+}
+
+// Fields, offsets and compiled expressions all assume the layout read at open; a table whose
+// layout changed under it stays refused until it is opened again.
+void DbfFile::restructured() {
+    m_restructured = true;
+    throw StoreError(QStringLiteral("The table %1 was restructured by another program while it "
+                                    "was open (its field list changed); it must be opened again.")
+                         .arg(m_path));
 }
 
 void DbfFile::reloadRecord(uint32_t recno) {

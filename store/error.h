@@ -4,6 +4,15 @@
 
 #include <stdexcept>
 
+// Invariants of the engine's own state, asserted in the sanitizer build. Facts read from a file
+// are never asserted: they are checked and refused with a StoreError.
+#ifdef QUILLNET_CHECKED
+#include <cassert>
+#define QN_CHECK(cond) assert(cond)
+#else
+#define QN_CHECK(cond) ((void)0)
+#endif
+
 namespace qn {
 
 /// An error whose text is meant for the user. Handlers let it escape; the application shows

@@ -78,7 +78,7 @@ bool FileLocks::lock(int64_t offset, Mode mode, std::chrono::milliseconds timeou
         auto deadline = std::chrono::steady_clock::now() + timeout;
         // Polling with a short, jittered back-off: a blocking wait cannot be bounded in time
         // without signals, and the jitter keeps two waiters from retrying in step.
-        thread_local std::minstd_rand jitter(unsigned(::getpid()));
+        thread_local std::minstd_rand jitter{unsigned(::getpid())};
         int delayUs = 50;
         while (osLock(offset, type) != 0) {
             if (std::chrono::steady_clock::now() >= deadline) {

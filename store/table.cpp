@@ -289,6 +289,16 @@ void Table::moveTo(const Position& p) {
     m_key = p.key;
 }
 
+template <class F> auto Table::readChecked(F&& step, bool continuing) {
+    const auto kind = continuing ? TableFile::Step::Continuing : TableFile::Step::Fresh;
+    try {
+        return m_file->read(step, kind);
+    } catch (const IndexMismatch& found) {
+        m_file->mend(found);
+    }
+    return m_file->read(step, kind);
+}
+
 // Finds the nearest visible row from a position, in the current order.
 bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     DbfFile& dbf = m_file->dbf();
@@ -316,7 +326,7 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     while (have) {
         if (m_rangeOnTag && e.key != m_rangeKey)
             return false;
-        if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno))) {
+        if (visible(m_file->follow(m_file->tag(m_tag), e))) {
             found = {e.recno, e.key};
             return true;
         }
@@ -330,7 +340,7 @@ void Table::first() {
     checkActive("move");
     postIfEditing();
     Position found;
-    bool ok = m_file->read([&] {
+    bool ok = readChecked([&] {
         if (m_tag >= 0 && !m_rangeOnTag) {
             MdxTag::Entry e;
             return m_file->tag(m_tag).index->first(e) &&
@@ -354,7 +364,7 @@ void Table::last() {
     checkActive("move");
     postIfEditing();
     Position found;
-    bool ok = m_file->read([&] {
+    bool ok = readChecked([&] {
         if (m_tag >= 0 && !m_rangeOnTag) {
             MdxTag::Entry e;
             return m_file->tag(m_tag).index->last(e) &&
@@ -378,7 +388,7 @@ void Table::next() {
     postIfEditing();
     Position found;
     const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Forward, false, found); };
-    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
+    if (m_recno != 0 && readChecked(step, true)) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();
@@ -392,7 +402,7 @@ void Table::prior() {
     postIfEditing();
     Position found;
     const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Backward, false, found); };
-    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
+    if (m_recno != 0 && readChecked(step, true)) {
         moveTo(found);
         m_bof = m_eof = false;
         emit rowChanged();
@@ -407,7 +417,7 @@ bool Table::isEmpty() const {
 
 int Table::recordCount() {
     checkActive("count rows");
-    return m_file->read([&] { return countRows(); });
+    return readChecked([&] { return countRows(); });
 }
 
 int Table::countRows() {
@@ -750,10 +760,10 @@ void Table::remove() {
     Position at{m_recno, m_key};
     m_file->remove(m_recno);
     Position found;
-    if (m_file->read([&] { return scanFrom(at, Dir::Forward, false, found); })) {
+    if (readChecked([&] { return scanFrom(at, Dir::Forward, false, found); })) {
         moveTo(found);
         m_eof = false;
-    } else if (m_file->read([&] { return scanFrom(at, Dir::Backward, false, found); })) {
+    } else if (readChecked([&] { return scanFrom(at, Dir::Backward, false, found); })) {
         moveTo(found);
         m_eof = true;
     } else {
@@ -787,11 +797,10 @@ bool Table::gotoKey() {
     if (m_rangeOnTag && key != m_rangeKey)
         return false;
     MdxTag::Entry e;
-    DbfFile& dbf = m_file->dbf();
-    bool found = m_file->read([&] {
+    bool found = readChecked([&] {
         bool have = tag.index->seek(key, 0, e);
         while (have && e.key == key) {
-            if (e.recno >= 1 && e.recno <= dbf.recordCount() && visible(dbf.record(e.recno)))
+            if (visible(m_file->follow(tag, e)))
                 return true;
             std::string k = e.key;
             have = tag.index->next(k, e.recno, e);
@@ -830,7 +839,7 @@ bool Table::locate(const QString& field, const QString& value) {
     };
     DbfFile& dbf = m_file->dbf();
     Position found;
-    bool hit = m_file->read([&] {
+    bool hit = readChecked([&] {
         Position p;
         bool ok;
         if (m_tag >= 0 && !m_rangeOnTag) {

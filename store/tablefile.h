@@ -33,6 +33,23 @@ private:
     QStringList m_pending;
 };
 
+/// Raised by a read step that found the index or the table damaged: an index entry that leads
+/// to a row the table does not have or to a row of another key, or a header that promises
+/// more rows than the file holds. TableFile::mend() puts it right.
+class IndexMismatch : public StoreError {
+public:
+    IndexMismatch(const QString& message, int tag = -1, std::string key = {}, uint32_t recno = 0)
+        : StoreError(message), m_tag(tag), m_key(std::move(key)), m_recno(recno) {}
+    int tag() const { return m_tag; }
+    const std::string& key() const { return m_key; }
+    uint32_t recno() const { return m_recno; }
+
+private:
+    int m_tag;
+    std::string m_key;
+    uint32_t m_recno;
+};
+
 /// One table file and its production index as this process has them open, shared by every
 /// Table object on that file. Writes go through here so that every tag stays in step with the
 /// rows: deleted rows leave every tag; a unique tag holds the lowest live record of each key.
@@ -70,6 +87,14 @@ public:
     std::string keyFor(const Tag& tag, const char* record) const;
     /// Whether a record belongs in the tag (its FOR condition).
     bool inTag(const Tag& tag, const char* record) const;
+    /// The record an index entry leads to. Throws IndexMismatch when the table has no such
+    /// record or the record is live but does not hold the entry's key: a key never leads to
+    /// another row. Deleted rows are returned as they are (other writers index them).
+    const char* follow(const Tag& tag, const MdxTag::Entry& entry);
+    /// Under the write lock, puts right what a read step found: a table cut short ends after its
+    /// last complete row, the bytes of an incomplete one kept beside it; an index that leads
+    /// keys astray is rebuilt. The user is told. Throws StoreError on a read-only table.
+    void mend(const IndexMismatch& found);
 
     /// Appends under the header lock: header re-read, the new slot locked, keys inserted under
     /// the index lock, the record written, then the count published. Throws StoreError ("table
@@ -136,6 +161,10 @@ private:
     void checkOnOpen();
     void repairIndexes();
     void rebuildTags();
+    void endShortTable();
+    void settleOnOpen();
+    bool provideIndex();
+    bool entryAstray(const Tag& tag, const std::string& key, uint32_t recno);
 
     DbfFile m_dbf;
     MdxFile m_mdx;

@@ -19,6 +19,6 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-# Fuzz targets for the .dbf and .mdx readers and the expression parser (clang, libFuzzer,
-# ASan/UBSan), each for a bounded time; a crash fails the run.
-tools/run-fuzz.sh 50
+# Fuzz targets for the .dbf and .mdx readers, the expression parser and damage between store
+# operations (clang, libFuzzer, ASan/UBSan), each for a bounded time; a crash fails the run.
+tools/run-fuzz.sh 37
