@@ -11,13 +11,16 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 namespace qn {
 namespace {
 
-constexpr int kChunkBytes = 64 * 1024;
+constexpr int kPageBytes = 4096;
+constexpr int kReadAhead = 16;            // pages read at once by a sequential walk
+constexpr size_t kMaxCachedPages = 16384; // 64 MB of rows; beyond that the cache starts over
 
 uint16_t get16(const unsigned char* p) {
     return uint16_t(p[0] | (p[1] << 8));
@@ -159,8 +162,8 @@ void DbfFile::open(const QString& path, bool writable) {
     m_writable = writable;
     try {
         readHeader();
-        m_mapAllowed =
-            !qEnvironmentVariableIsSet("QUILLNET_NO_HEADER_MAP") && !networkFileSystem(m_fd);
+        m_network = networkFileSystem(m_fd);
+        m_mapAllowed = !qEnvironmentVariableIsSet("QUILLNET_NO_HEADER_MAP") && !m_network;
     } catch (...) {
         close();
         throw;
@@ -184,22 +187,69 @@ void DbfFile::close() {
         ::close(m_fd);
     m_fd = -1;
     m_fields.clear();
-    m_chunks.clear();
-    m_chunkFill.clear();
+    dropCache();
     m_count = m_headerCount = 0;
     m_restructured = false;
+    m_unpublished = 0;
+    m_cutTail = false;
+    m_writtenValid = false;
+}
+
+void DbfFile::dropCache() {
+    m_pages.clear();
+    m_cachedPages = 0;
+    m_lastMiss = -2;
+}
+
+// Keeps cached pages in step with bytes just written or read, where they continue what the
+// page holds.
+void DbfFile::storeCached(int64_t offset, const char* data, int length) {
+    for (int64_t p = offset / kPageBytes; p <= (offset + length - 1) / kPageBytes; ++p) {
+        if (size_t(p) >= m_pages.size() || !m_pages[size_t(p)].data)
+            continue;
+        Page& pg = m_pages[size_t(p)];
+        const int64_t from = std::max(offset, p * kPageBytes) - p * kPageBytes;
+        const int64_t to = std::min(offset + length, (p + 1) * kPageBytes) - p * kPageBytes;
+        if (pg.valid < from)
+            continue;
+        std::memcpy(pg.data.get() + from, data + (p * kPageBytes + from - offset),
+                    size_t(to - from));
+        pg.valid = int(std::max<int64_t>(pg.valid, to));
+    }
+}
+
+void DbfFile::dropRecords(const std::vector<uint32_t>& recnos) {
+    for (uint32_t r : recnos) {
+        if (r == 0)
+            continue;
+        const int64_t at = m_headerLength + int64_t(r - 1) * m_recordLength;
+        for (int64_t p = at / kPageBytes; p <= (at + m_recordLength - 1) / kPageBytes; ++p)
+            if (size_t(p) < m_pages.size() && m_pages[size_t(p)].data) {
+                m_pages[size_t(p)].data.reset();
+                m_pages[size_t(p)].valid = 0;
+                --m_cachedPages;
+            }
+    }
 }
 
 void DbfFile::readHeader() {
     auto fail = [this](const QString& why) {
         return StoreError(QStringLiteral("%1 is not a usable dBASE table: %2").arg(m_path, why));
     };
+    // The header (with the field list, in one read) comes before the size: a row appended
+    // meanwhile then only makes the file longer than the count read, never shorter.
+    std::string head(4096, '\0');
+    const ssize_t got = ::pread(m_fd, head.data(), head.size(), 0);
+    if (got < 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
     struct stat st {};
     if (::fstat(m_fd, &st) != 0)
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    m_fileSize = st.st_size;
-    unsigned char h[32];
-    if (m_fileSize < 32 || ::pread(m_fd, h, 32, 0) != 32)
+    m_fileSize = std::max<int64_t>(st.st_size, got);
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    const auto* h = reinterpret_cast<const unsigned char*>(head.data());
+    if (got < 32)
         throw fail(QStringLiteral("the file is too short to hold a header."));
     if (h[0] != kVersion)
         throw fail(
@@ -216,9 +266,13 @@ void DbfFile::readHeader() {
     if (m_headerLength < 33 || m_headerLength > m_fileSize)
         throw fail(
             QStringLiteral("the header length %1 does not fit the file.").arg(m_headerLength));
-    std::string desc(static_cast<size_t>(m_headerLength - 32), '\0');
-    if (::pread(m_fd, desc.data(), desc.size(), 32) != ssize_t(desc.size()))
-        throw fail(QStringLiteral("the field list cannot be read."));
+    std::string desc = head.substr(32, size_t(std::max<ssize_t>(got - 32, 0)));
+    if (desc.size() < size_t(m_headerLength - 32)) {
+        desc.resize(size_t(m_headerLength - 32));
+        if (::pread(m_fd, desc.data(), desc.size(), 32) != ssize_t(desc.size()))
+            throw fail(QStringLiteral("the field list cannot be read."));
+    }
+    desc.resize(size_t(m_headerLength - 32));
     m_layout = desc;
     m_fields.clear();
     int offset = 1;
@@ -255,11 +309,11 @@ void DbfFile::readHeader() {
                        .arg(offset));
     int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
     m_count = static_cast<uint32_t>(std::min<int64_t>(m_headerCount, physical));
-    m_chunkRecords = std::max(1, kChunkBytes / m_recordLength);
     QN_CHECK(m_count <= m_headerCount &&
              m_headerLength + int64_t(m_count) * m_recordLength <= m_fileSize);
-    m_chunks.clear();
-    m_chunkFill.clear();
+    m_unpublished = 0;
+    m_writtenValid = false;
+    dropCache();
 }
 
 int DbfFile::fieldIndex(std::string_view name) const {
@@ -276,41 +330,68 @@ int DbfFile::fieldIndex(std::string_view name) const {
     return -1;
 }
 
-char* DbfFile::chunkFor(uint32_t recno) {
-    size_t c = (recno - 1) / m_chunkRecords;
-    if (c >= m_chunks.size()) {
-        m_chunks.resize(c + 1);
-        m_chunkFill.resize(c + 1, 0);
-    }
-    uint32_t first = static_cast<uint32_t>(c * m_chunkRecords) + 1;
-    uint32_t need = recno - first + 1;
-    QN_CHECK(recno >= first && need <= m_chunkRecords);
-    if (!m_chunks[c])
-        m_chunks[c] = std::make_unique<char[]>(size_t(m_chunkRecords) * m_recordLength);
-    if (m_chunkFill[c] < need) {
-        uint32_t upto = std::min<uint32_t>(m_chunkRecords, m_count - first + 1);
-        size_t from = size_t(m_chunkFill[c]) * m_recordLength;
-        size_t bytes = size_t(upto) * m_recordLength - from;
-        int64_t at = m_headerLength + int64_t(first - 1) * m_recordLength + int64_t(from);
-        ssize_t got = ::pread(m_fd, m_chunks[c].get() + from, bytes, at);
+// The bytes [offset, offset + length) of the rows area, from cached pages; a miss reads the
+// page (or, continuing a walk, the next few) but never past the last row.
+const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
+    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    const int64_t first = offset / kPageBytes, last = (offset + length - 1) / kPageBytes;
+    for (int64_t p = first; p <= last; ++p) {
+        const int need =
+            int(std::min<int64_t>(offset + length, (p + 1) * kPageBytes) - p * kPageBytes);
+        if (size_t(p) < m_pages.size() && m_pages[size_t(p)].valid >= need)
+            continue;
+        if (m_cachedPages >= kMaxCachedPages)
+            dropCache();
+        if (size_t(p) >= m_pages.size())
+            m_pages.resize(size_t(p) + 1);
+        // A walk reads ahead; a lookup reads its page alone.
+        int64_t upto = p == m_lastMiss + 1 ? p + kReadAhead : std::max(p, last);
+        upto = std::min(upto, (end - 1) / kPageBytes);
+        std::vector<iovec> iov;
+        for (int64_t q = p; q <= upto; ++q) {
+            if (size_t(q) >= m_pages.size())
+                m_pages.resize(size_t(q) + 1);
+            Page& pg = m_pages[size_t(q)];
+            if (!pg.data) {
+                pg.data = std::make_unique<char[]>(kPageBytes);
+                ++m_cachedPages;
+            }
+            pg.valid = 0;
+            iov.push_back({pg.data.get(), size_t(kPageBytes)});
+        }
+        ssize_t got = ::preadv(m_fd, iov.data(), int(iov.size()), p * kPageBytes);
         if (got < 0)
             throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-        uint32_t whole = static_cast<uint32_t>((from + size_t(got)) / m_recordLength);
-        if (whole < need)
-            throw StoreError(
+        for (int64_t q = p; q <= upto; ++q) {
+            const int64_t from = (q - p) * kPageBytes;
+            m_pages[size_t(q)].valid = int(std::clamp<int64_t>(
+                std::min<int64_t>(got, end - p * kPageBytes) - from, 0, kPageBytes));
+        }
+        m_lastMiss = upto;
+        if (m_pages[size_t(p)].valid < need) // cut by another program: mended under the lock
+            throw IndexMismatch(
                 QStringLiteral(
                     "Cannot read record %1 of %2: the file is shorter than its header says.")
                     .arg(recno)
                     .arg(m_path));
-        m_chunkFill[c] = whole;
     }
-    return m_chunks[c].get() + size_t(recno - first) * m_recordLength;
+    if (first == last)
+        return m_pages[size_t(first)].data.get() + (offset - first * kPageBytes);
+    m_scratch.resize(size_t(length));
+    for (int64_t p = first, done = 0; p <= last; ++p) {
+        const int64_t from = std::max(offset, p * kPageBytes);
+        const int64_t to = std::min(offset + length, (p + 1) * kPageBytes);
+        std::memcpy(m_scratch.data() + done,
+                    m_pages[size_t(p)].data.get() + (from - p * kPageBytes), size_t(to - from));
+        done += to - from;
+    }
+    return m_scratch.data();
 }
 
 const char* DbfFile::record(uint32_t recno) {
     if (recno == 0 || recno > m_count)
         throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
-    return chunkFor(recno);
+    return bytesAt(m_headerLength + int64_t(recno - 1) * m_recordLength, m_recordLength, recno);
 }
 
 void DbfFile::pwriteAll(const void* data, size_t size, int64_t offset) {
@@ -330,37 +411,43 @@ void DbfFile::pwriteAll(const void* data, size_t size, int64_t offset) {
     }
 }
 
-void DbfFile::writeRecord(uint32_t recno, const char* data) {
+void DbfFile::writeRecord(uint32_t recno, const char* data, bool publishNow) {
     if (recno == 0 || recno > m_count)
         throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
-    pwriteAll(data, size_t(m_recordLength), m_headerLength + int64_t(recno - 1) * m_recordLength);
-    std::memcpy(chunkFor(recno), data, size_t(m_recordLength));
-    writeHeaderStamp(m_count);
+    const int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
+    pwriteAll(data, size_t(m_recordLength), at);
+    storeCached(at, data, m_recordLength);
+    if (publishNow)
+        publish();
 }
 
-uint32_t DbfFile::appendRecord(const char* data) {
+uint32_t DbfFile::appendRecord(const char* data, bool publishNow) {
     uint32_t recno = m_count + 1;
     // The record and its end marker go down before the count that publishes them.
     std::string buf(data, size_t(m_recordLength));
     buf.push_back('\x1A');
     int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
     pwriteAll(buf.data(), buf.size(), at);
-    if (m_count + 1 < m_headerCount || int64_t(at + int64_t(buf.size())) < m_fileSize) {
+    if (m_cutTail || m_count + 1 < m_headerCount) {
         // A longer file or header than our count (a damaged or cut table) ends here now.
         if (::ftruncate(m_fd, at + int64_t(buf.size())) != 0)
             throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+        m_cutTail = false;
     }
     m_fileSize = at + int64_t(buf.size());
-    writeHeaderStamp(recno);
     m_count = recno;
+    m_unpublished = 0;
     QN_CHECK(m_fileSize == m_headerLength + int64_t(m_count) * m_recordLength + 1);
-    size_t c = (recno - 1) / m_chunkRecords;
-    if (c < m_chunks.size() && m_chunks[c] && m_chunkFill[c] == recno - 1 - c * m_chunkRecords) {
-        std::memcpy(m_chunks[c].get() + size_t(m_chunkFill[c]) * m_recordLength, data,
-                    size_t(m_recordLength));
-        ++m_chunkFill[c];
-    }
+    storeCached(at, data, m_recordLength);
+    if (publishNow)
+        publish();
     return recno;
+}
+
+void DbfFile::publish() {
+    if (m_network && ::fdatasync(m_fd) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    writeHeaderStamp(m_count);
 }
 
 std::string DbfFile::tail() {
@@ -380,6 +467,7 @@ void DbfFile::endAfterCompleteRecords() {
     if (::ftruncate(m_fd, end + 1) != 0)
         throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
     m_fileSize = end + 1;
+    m_cutTail = false;
     writeHeaderStamp(m_count);
     QN_CHECK(!cutShort());
 }
@@ -391,8 +479,11 @@ void DbfFile::writeHeaderStamp(uint32_t count) {
     stampDate(h + 1);
     put32(h + 4, count);
     put32(h + kStampOffset, get32(h + kStampOffset) + 1);
+    h[14] = 0; // the change is complete once this lands
     pwriteAll(h + 1, kStampOffset + 4 - 1, 1);
     std::memcpy(m_header, h, sizeof h);
+    std::memcpy(m_written, h, sizeof h);
+    m_writtenValid = true;
     m_headerCount = count;
 }
 
@@ -402,6 +493,7 @@ void DbfFile::setIncomplete(bool on) {
         return;
     pwriteAll(&v, 1, 14);
     m_header[14] = v;
+    m_writtenValid = false;
 }
 
 void DbfFile::setProductionIndexFlag() {
@@ -438,51 +530,109 @@ bool DbfFile::headerChanged() {
 }
 
 bool DbfFile::refresh(bool force) {
-    if (m_fd < 0)
-        return false;
-    if (m_restructured)
+    if (m_fd >= 0 && m_restructured)
         restructured();
-    if (!force && !headerChanged())
-        return false;
     if (force)
-        checkStillThere();
-    // The field list comes in the same read: another program may have changed it.
-    m_scratch.resize(size_t(m_headerLength));
-    const ssize_t got = ::pread(m_fd, m_scratch.data(), m_scratch.size(), 0);
-    if (got < ssize_t(sizeof m_header))
-        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    const auto* h = reinterpret_cast<const unsigned char*>(m_scratch.data());
+        return refreshLocked();
+    if (m_fd < 0 || !headerChanged())
+        return false;
+    const unsigned char* h = readHeaderAndLayout();
     if (std::memcmp(h, m_header, sizeof m_header) == 0)
         return false;
-    if (got != ssize_t(m_scratch.size()) || h[0] != m_header[0] ||
-        std::memcmp(h + 8, m_header + 8, 4) != 0 ||
-        m_scratch.compare(sizeof m_header, std::string::npos, m_layout) != 0)
+    checkLayout(h);
+    std::memcpy(m_header, h, sizeof m_header);
+    m_headerCount = get32(h + 4);
+    m_count = m_headerCount;
+    m_writtenValid = false;
+    return true;
+}
+
+// The header and the field list in one read: another program may have changed the list.
+const unsigned char* DbfFile::readHeaderAndLayout() {
+    m_headerBuf.resize(size_t(m_headerLength));
+    const ssize_t got = ::pread(m_fd, m_headerBuf.data(), m_headerBuf.size(), 0);
+    if (got < ssize_t(sizeof m_header))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    m_headerBuf.resize(size_t(got));
+    return reinterpret_cast<const unsigned char*>(m_headerBuf.data());
+}
+
+void DbfFile::checkLayout(const unsigned char* h) {
+    if (m_headerBuf.size() != size_t(m_headerLength) || h[0] != m_header[0] ||
+        std::memcmp(h + dbf::kHeaderLengthAt, m_header + dbf::kHeaderLengthAt, 4) != 0 ||
+        m_headerBuf.compare(sizeof m_header, std::string::npos, m_layout) != 0)
         restructured();
+}
+
+bool DbfFile::refreshLocked() {
+    if (m_fd < 0)
+        return false;
+    checkStillThere();
+    const unsigned char* h = readHeaderAndLayout();
+    if (m_writtenValid && std::memcmp(h, m_written, sizeof m_written) == 0) {
+        // Nobody wrote since this object did (a writer sets the unfinished-change mark in
+        // the header before anything else): its count, and what it knew past it, stand.
+        return false;
+    }
+    m_cutTail = false;
+    m_unpublished = 0;
+    const bool changed = std::memcmp(h, m_header, sizeof m_header) != 0;
+    if (changed)
+        checkLayout(h);
+    std::memcpy(m_header, h, sizeof m_header);
+    m_headerCount = get32(h + 4);
+    m_writtenValid = false;
+    const uint32_t before = m_count;
+    confirmCount();
+    return changed || m_count != before;
+}
+
+// Reads the last row the header promises and what follows it, instead of trusting a size:
+// the count is the header's when that row is whole; a file cut short ends the count at its
+// last whole row; whole rows past the count are unpublished ones, never to be overwritten.
+void DbfFile::confirmCount() {
+    const uint32_t promised = m_headerCount;
+    const uint32_t from = std::max<uint32_t>(promised, 1);
+    const int64_t at = m_headerLength + int64_t(from - 1) * m_recordLength;
+    std::string buf(size_t(2 * m_recordLength + 1), '\0');
+    const ssize_t got = ::pread(m_fd, buf.data(), buf.size(), at);
+    if (got < 0)
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    const int64_t whole = promised == 0 ? 0 : (got >= m_recordLength ? 1 : 0);
+    const int64_t after = promised == 0 ? got : got - m_recordLength;
+    if (whole == (promised == 0 ? 0 : 1) && after <= 1) {
+        // The common case: the promised row is there, then at most the end marker.
+        m_count = promised;
+        m_fileSize = at + got;
+        if (promised > 0)
+            storeCached(at, buf.data(), m_recordLength);
+        return;
+    }
+    // Rare: a cut file, or rows past the count. Only now is the size asked for.
     struct stat st {};
     if (::fstat(m_fd, &st) != 0)
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    std::memcpy(m_header, h, sizeof m_header);
-    m_fileSize = st.st_size;
-    m_headerCount = get32(h + 4);
-    int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
-    m_count =
-        static_cast<uint32_t>(std::min<int64_t>(m_headerCount, std::max<int64_t>(physical, 0)));
-    // Any cached record may have been rewritten; the stamp does not say which.
-    m_chunks.clear();
-    m_chunkFill.clear();
-    return true;
+    m_fileSize = got > 0 ? std::max<int64_t>(st.st_size, at + got) : int64_t(st.st_size);
+    const int64_t physical = std::max<int64_t>((m_fileSize - m_headerLength) / m_recordLength, 0);
+    m_count = uint32_t(std::min<int64_t>(promised, physical));
+    if (physical > promised)
+        m_unpublished = uint32_t(physical - promised);
+    m_cutTail = m_fileSize > m_headerLength + physical * m_recordLength + 1;
+    dropCache();
+}
+
+void DbfFile::adoptUnpublished() {
+    m_count += m_unpublished;
+    m_unpublished = 0;
 }
 
 // Writes to a file whose folder was removed or moved away would succeed and be lost; a forced
 // refresh starts every write, so refuse it there before anything changes.
 void DbfFile::checkStillThere() const {
-    struct stat open {
-    }, named{};
-    if (::fstat(m_fd, &open) != 0)
-        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    struct stat named {};
     const QByteArray native = QFile::encodeName(m_path);
-    if (open.st_nlink == 0 || ::stat(native.constData(), &named) != 0 ||
-        named.st_dev != open.st_dev || named.st_ino != open.st_ino)
+    if (::stat(native.constData(), &named) != 0 || uint64_t(named.st_dev) != m_dev ||
+        uint64_t(named.st_ino) != m_ino)
         throw StoreError(QStringLiteral("The table %1 is no longer where it was opened: its "
                                         "folder was removed, moved or disconnected. Nothing "
                                         "was written.")
@@ -501,15 +651,7 @@ void DbfFile::restructured() {
 void DbfFile::reloadRecord(uint32_t recno) {
     if (recno == 0 || recno > m_count)
         return;
-    size_t c = (recno - 1) / m_chunkRecords;
-    uint32_t first = static_cast<uint32_t>(c * m_chunkRecords) + 1;
-    if (c >= m_chunks.size() || !m_chunks[c] || m_chunkFill[c] < recno - first + 1)
-        return; // not cached: the next read goes to the file anyway
-    char* slot = m_chunks[c].get() + size_t(recno - first) * m_recordLength;
-    int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
-    if (::pread(m_fd, slot, size_t(m_recordLength), at) != m_recordLength)
-        throw StoreError(
-            QStringLiteral("Cannot read record %1 of %2: %3").arg(recno).arg(m_path, sysError()));
+    dropRecords({recno}); // the next read goes to the file
 }
 
 } // namespace qn

@@ -95,8 +95,9 @@ struct DbfField : FieldDef {
     bool hasIndexTag = false;
 };
 
-/// One dBASE III/IV table file. Reads and writes records by number (1-based) through a block
-/// cache; every write goes straight to the file. Not thread-safe; one object per open table.
+/// One dBASE III/IV table file. Reads and writes records by number (1-based) through a cache of
+/// aligned 4 KB pages (a random read fetches the row's page, a sequential walk reads ahead);
+/// every write goes straight to the file. Not thread-safe; one object per open table.
 class DbfFile {
 public:
     static constexpr unsigned char kVersion = dbf::kVersion;
@@ -137,9 +138,15 @@ public:
     /// True for a live record, false for a deleted slot or one that holds no committed record.
     static bool isLive(const char* rec) { return rec[0] == dbf::kLive; }
 
-    void writeRecord(uint32_t recno, const char* data);
-    /// Writes the record after the last one, then the end marker, then the new count.
-    uint32_t appendRecord(const char* data);
+    /// Rewrites a record; with publishNow the header's stamp is bumped at once, otherwise by
+    /// the next publish().
+    void writeRecord(uint32_t recno, const char* data, bool publishNow = true);
+    /// Writes the record after the last one, then the end marker, then (with publishNow) the
+    /// new count.
+    uint32_t appendRecord(const char* data, bool publishNow = true);
+    /// One header write: count, date, change stamp plus one, and the unfinished-change mark
+    /// cleared. On a network file system the rows written before reach the server first.
+    void publish();
 
     /// A record of blanks (live flag, every field spaces).
     std::string blankRecord() const;
@@ -149,25 +156,41 @@ public:
     /// place. Cheap: on a local disk it reads a shared mapping of the header, elsewhere one pread.
     bool headerChanged();
     /// Re-reads the header (always when forced, else only if headerChanged()) and drops the
-    /// cached records when it changed. Returns whether it changed. Throws StoreError, now and
-    /// from then on, when another program changed the field list (restructured()).
+    /// cached records when it changed. Returns whether it changed. Forced means the caller
+    /// holds the table's write lock: see refreshLocked(). Throws StoreError, now and from then
+    /// on, when another program changed the field list (restructured()).
     bool refresh(bool force = false);
-    /// Whether the header promises more records than the file holds complete.
+    /// For the holder of the write lock: the folder is still there, the count is the one in
+    /// the header read now (nothing read before the lock counts), and unless that header is
+    /// the one this object wrote last, the last promised row is read to confirm it and rows
+    /// a writer left unpublished after it are found. Returns whether anything changed.
+    bool refreshLocked();
+    /// Complete rows the file holds past the header's count (a writer stopped between its row
+    /// and its count), as found by the last refreshLocked().
+    uint32_t unpublishedRows() const { return m_unpublished; }
+    /// Makes those rows part of the table (published by the next publish()); an append never
+    /// writes over them.
+    void adoptUnpublished();
+    /// Drops the cached copies of these rows (changed elsewhere).
+    void dropRecords(const std::vector<uint32_t>& recnos);
+    /// Whether writes are forced to the server before the count that publishes them
+    /// (fdatasync on network file systems, FUSE counted as one).
+    bool syncWrites() const { return m_network; }
+    void setSyncWrites(bool on) { m_network = on; }
+    /// Whether the header promises more records than the file holds complete (known after a
+    /// refreshLocked()).
     bool cutShort() const { return m_headerCount > m_count; }
     /// The bytes after the last complete record, a lone end marker left out.
     std::string tail();
     /// Ends the file after its last complete record (the end marker follows) and sets the
-    /// header's count to match. Call under the header lock, after a forced refresh().
+    /// header's count to match. Call under the header lock, after refreshLocked().
     void endAfterCompleteRecords();
     /// Sets header byte 28: a production index now belongs to the table.
     void setProductionIndexFlag();
     /// Bumps the change stamp (and date) without other changes: for writes to the index alone.
     void touch() { writeHeaderStamp(m_count); }
     /// Forgets the cached records.
-    void dropCache() {
-        m_chunks.clear();
-        m_chunkFill.clear();
-    }
+    void dropCache();
     /// Reads one record again from the file, bypassing the cache.
     void reloadRecord(uint32_t recno);
     /// Counts this engine's writes to the table, in header bytes 16-19 (reserved there for
@@ -187,11 +210,15 @@ public:
 private:
     void readHeader();
     [[noreturn]] void restructured();
+    const unsigned char* readHeaderAndLayout();
+    void checkLayout(const unsigned char* header);
     void mapHeader();
     void checkStillThere() const;
     void writeHeaderStamp(uint32_t count);
     void pwriteAll(const void* data, size_t size, int64_t offset);
-    char* chunkFor(uint32_t recno);
+    const char* bytesAt(int64_t offset, int length, uint32_t recno);
+    void storeCached(int64_t offset, const char* data, int length);
+    void confirmCount();
 
     QString m_path;
     int m_fd = -1;
@@ -206,15 +233,27 @@ private:
     int64_t m_fileSize = 0;
     unsigned char m_header[32] = {}; // the header as last read or written here
     std::string m_layout;            // field descriptors as read at open (header bytes 32..)
-    std::string m_scratch;           // header read buffer of refresh()
+    std::string m_headerBuf;         // header and field list as refresh() reads them
     bool m_restructured = false;
     const unsigned char* m_map = nullptr;
     bool m_mapAllowed = false;
     int m_checks = 0;
 
-    uint32_t m_chunkRecords = 1;
-    std::vector<std::unique_ptr<char[]>> m_chunks;
-    std::vector<uint32_t> m_chunkFill; // records loaded into each chunk
+    bool m_network = false;
+    uint32_t m_unpublished = 0;
+    bool m_cutTail = false;           // bytes past the last slot to cut at the next append
+    unsigned char m_written[32] = {}; // the header as this object last wrote it, under the lock
+    bool m_writtenValid = false;
+    uint64_t m_dev = 0, m_ino = 0;
+
+    struct Page {
+        std::unique_ptr<char[]> data;
+        int valid = 0; // bytes read into it
+    };
+    std::vector<Page> m_pages; // by file offset / kPageBytes
+    size_t m_cachedPages = 0;
+    int64_t m_lastMiss = -2; // page of the last read from the file, to spot a sequential walk
+    std::string m_scratch;   // a row that straddles two pages
 };
 
 } // namespace qn

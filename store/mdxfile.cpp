@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace qn {
@@ -43,6 +44,20 @@ void stampDate(unsigned char* p) {
 
 QString sysError() {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// The change journal in header bytes 48-511 (see MdxFile).
+constexpr int kJournalAt = 48;
+constexpr unsigned char kJournalMagic[4] = {'Q', 'N', 'J', '1'};
+constexpr int kJournalEntriesAt = 76;
+constexpr size_t kJournalCapacity = (kPage - kJournalEntriesAt) / 8;
+constexpr uint32_t kRowEntry = 0x80000000u;
+
+uint32_t checksum(const unsigned char* p, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 16777619u;
+    return h;
 }
 
 double decodeBcd(const unsigned char* k) {
@@ -654,9 +669,12 @@ void MdxFile::readHeader() {
     if (::fstat(m_fd, &st) != 0)
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
     m_fileSize = st.st_size;
-    unsigned char h[mdx::kHeaderBytes];
-    if (m_fileSize < mdx::kHeaderBytes || ::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
+    // Header, tag table and, in a file this engine wrote, every tag header: one read.
+    std::vector<unsigned char> head(size_t(std::clamp<int64_t>(m_fileSize, 0, 32 * 1024)));
+    if (m_fileSize < mdx::kHeaderBytes ||
+        ::pread(m_fd, head.data(), head.size(), 0) != ssize_t(head.size()))
         corrupt(QStringLiteral("the file is too short"));
+    const unsigned char* h = head.data();
     m_pagesPerBlock = get16(h + mdx::kPagesPerBlockAt);
     m_blockSize = get16(h + mdx::kBlockSizeAt);
     if (m_pagesPerBlock < 1 || m_pagesPerBlock > 32 || m_blockSize != m_pagesPerBlock * kPage)
@@ -672,7 +690,9 @@ void MdxFile::readHeader() {
         corrupt(QStringLiteral("the free-page list leads outside the file"));
     m_tags.clear();
     m_blocks.clear();
-    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
+    std::memcpy(m_head, h + 32, sizeof m_head);
+    m_journalValid = readJournal(h, m_seq, m_floor, m_journal);
+    m_journalSeen = false; // no table state to hold it against yet
     for (int i = 0; i < used; ++i) {
         const unsigned char* e = h + mdx::kTagTableAt + mdx::kTagEntrySize * i;
         auto tag = std::unique_ptr<MdxTag>(new MdxTag(this));
@@ -688,6 +708,12 @@ void MdxFile::readHeader() {
         if (tag->m_headerPage < mdx::kFirstTagPage ||
             int64_t(tag->m_headerPage) * kPage + m_blockSize > m_fileSize)
             corrupt(QStringLiteral("tag %1 has its header outside the file").arg(i + 1));
+        const int64_t at = int64_t(tag->m_headerPage) * kPage;
+        if (at + m_blockSize <= int64_t(head.size())) {
+            Block& b = slot(tag->m_headerPage);
+            b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+            std::memcpy(b.data.get(), h + at, size_t(m_blockSize));
+        }
         const unsigned char* th = block(tag->m_headerPage).data.get();
         tag->m_root = get32(th + mdx::kRootAt);
         tag->m_keyType = static_cast<char>(th[mdx::kKeyTypeAt]);
@@ -785,6 +811,7 @@ uint32_t MdxFile::allocate() {
     m_pageCount += uint32_t(m_pagesPerBlock);
     QN_CHECK(page >= mdx::kFirstTagPage && m_pageCount > page);
     m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
+    m_headerDirty = true;
     Block& b = slot(page);
     b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
     std::memset(b.data.get(), 0, size_t(m_blockSize));
@@ -793,39 +820,115 @@ uint32_t MdxFile::allocate() {
     return page;
 }
 
-void MdxFile::flush() {
+// Reads the journal of a header page; false when there is none or it does not add up.
+bool MdxFile::readJournal(const unsigned char* page0, uint32_t& seq, uint32_t& floor,
+                          std::vector<std::pair<uint32_t, uint32_t>>& entries) {
+    const unsigned char* j = page0 + kJournalAt;
+    entries.clear();
+    const uint32_t n = get32(page0 + 72);
+    if (std::memcmp(j, kJournalMagic, 4) != 0 || n > kJournalCapacity ||
+        get32(page0 + 52) != checksum(page0 + 56, size_t(kJournalEntriesAt - 56 + 8 * n)))
+        return false;
+    seq = get32(page0 + 56);
+    m_journalStamp = get32(page0 + 60);
+    m_journalCount = get32(page0 + 64);
+    floor = get32(page0 + 68);
+    for (uint32_t i = 0; i < n; ++i)
+        entries.emplace_back(get32(page0 + kJournalEntriesAt + 8 * i),
+                             get32(page0 + kJournalEntriesAt + 8 * i + 4));
+    return true;
+}
+
+void MdxFile::flush(uint32_t tableStamp, uint32_t tableCount, const std::vector<uint32_t>& rows) {
     if (m_fd < 0)
         return;
-    bool any = m_headerDirty;
+    if (!m_writable)
+        throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
     // Only the blocks changed since the last flush; the cache may hold thousands.
-    for (uint32_t page : m_dirtyPages) {
-        Block& b = slot(page);
-        if (!b.dirty)
-            continue;
-        if (!m_writable)
-            throw StoreError(
-                QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
-        ssize_t n = ::pwrite(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage);
-        if (n != m_blockSize)
+    std::vector<uint32_t> pages;
+    for (uint32_t page : m_dirtyPages)
+        if (slot(page).dirty)
+            pages.push_back(page);
+    m_dirtyPages.clear();
+    std::sort(pages.begin(), pages.end());
+
+    // The journal first: this write's blocks and rows, then older entries while they fit.
+    const uint32_t seq = m_seq + 1;
+    std::vector<std::pair<uint32_t, uint32_t>> journal;
+    uint32_t floor = m_journalSeen ? m_floor : seq;
+    for (uint32_t page : pages)
+        journal.emplace_back(page, seq);
+    for (uint32_t r : rows)
+        journal.emplace_back(r | kRowEntry, seq);
+    if (journal.size() > kJournalCapacity) {
+        journal.clear();
+        floor = seq;
+    } else if (m_journalSeen) {
+        for (const auto& e : m_journal) {
+            if (journal.size() == kJournalCapacity) {
+                floor = std::max(floor, e.second);
+                continue;
+            }
+            journal.push_back(e);
+        }
+    }
+    unsigned char h[kPage - 32] = {};
+    std::memcpy(h, m_head, sizeof m_head);
+    // New blocks are counted only once they are written (below): a write cut short by a full
+    // disk never leaves a count past the end of the file.
+    const uint32_t counted = get32(m_head);
+    stampDate(h + 12);
+    unsigned char* j = h + (kJournalAt - 32);
+    std::memcpy(j, kJournalMagic, 4);
+    put32(j + 8, seq);
+    put32(j + 12, tableStamp);
+    put32(j + 16, tableCount);
+    put32(j + 20, floor);
+    put32(j + 24, uint32_t(journal.size()));
+    for (size_t i = 0; i < journal.size(); ++i) {
+        put32(j + 28 + 8 * i, journal[i].first);
+        put32(j + 28 + 8 * i + 4, journal[i].second);
+    }
+    const size_t used = size_t(kJournalEntriesAt - 32) + 8 * journal.size();
+    put32(j + 4, checksum(j + 8, used - (kJournalAt - 32) - 8));
+    if (::pwrite(m_fd, h, used, 32) != ssize_t(used))
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    std::memcpy(m_head, h, sizeof m_head);
+    m_journal = std::move(journal);
+    m_seq = seq;
+    m_floor = floor;
+    m_journalStamp = tableStamp;
+    m_journalCount = tableCount;
+    m_journalSeen = m_journalValid = true;
+
+    // Then the blocks, a run of adjacent ones in one call.
+    for (size_t i = 0; i < pages.size();) {
+        size_t k = i + 1;
+        while (k < pages.size() && k - i < 64 &&
+               pages[k] == pages[k - 1] + uint32_t(m_pagesPerBlock))
+            ++k;
+        std::vector<iovec> iov;
+        for (size_t m = i; m < k; ++m)
+            iov.push_back({slot(pages[m]).data.get(), size_t(m_blockSize)});
+        const ssize_t want = ssize_t(k - i) * m_blockSize;
+        ssize_t n = ::pwritev(m_fd, iov.data(), int(iov.size()), int64_t(pages[i]) * kPage);
+        if (n != want)
             throw StoreError(QStringLiteral("Cannot write %1: %2")
                                  .arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
-        b.dirty = false;
-        any = true;
+        for (size_t m = i; m < k; ++m)
+            slot(pages[m]).dirty = false;
+        i = k;
     }
-    m_dirtyPages.clear();
-    if (!any)
-        return;
-    // The page count and the date of change sit in the header; rewrite them only when they
-    // differ from what this file last wrote, which spares two writes on most posts.
-    unsigned char h[16];
-    put32(h, m_pageCount);
-    stampDate(h + 4);
-    if (m_headerDirty || std::memcmp(h, m_writtenHeader, 7) != 0) {
-        if (::pwrite(m_fd, h, 4, 32) != 4 || ::pwrite(m_fd, h + 4, 3, 44) != 3)
+    if (m_pageCount != counted) {
+        unsigned char n[4];
+        put32(n, m_pageCount);
+        if (::pwrite(m_fd, n, 4, 32) != 4)
             throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
-        std::memcpy(m_writtenHeader, h, 7);
+        put32(m_head, m_pageCount);
     }
     m_headerDirty = false;
+    if (m_sync && ::fdatasync(m_fd) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
 }
 
 void MdxFile::markDirty(uint32_t page, Block& b) {
@@ -840,32 +943,67 @@ void MdxFile::dropCache() {
             for (size_t i = 0; i < kChunkPages; ++i)
                 if (!chunk[i].dirty)
                     chunk[i].data.reset();
-    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
 }
 
-void MdxFile::refresh() {
+MdxFile::Changes MdxFile::refresh(uint32_t tableStamp, uint32_t tableCount) {
+    Changes out;
     if (m_fd < 0)
-        return;
-    m_blocks.clear();
+        return out;
+    for (uint32_t page : m_dirtyPages) { // changed here but never written: not the file's
+        slot(page).dirty = false;
+        slot(page).data.reset();
+    }
     m_dirtyPages.clear();
     m_headerDirty = false;
-    std::memset(m_writtenHeader, 0, sizeof m_writtenHeader);
-    struct stat st {};
-    unsigned char h[48];
-    if (::fstat(m_fd, &st) != 0 || ::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
+    unsigned char h[kPage];
+    if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
         throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    m_fileSize = st.st_size;
+    // Blocks counted in the header were written before it; no size is asked for.
     m_pageCount = get32(h + 32);
-    if (int64_t(m_pageCount) * kPage > m_fileSize + m_blockSize || m_pageCount < 4)
+    m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
+    if (m_pageCount < 4)
         corrupt(QStringLiteral("the page count does not fit the file"));
     if (get16(h + 28) != m_tags.size())
         corrupt(QStringLiteral("its tags were changed while it was open"));
+    std::memcpy(m_head, h + 32, sizeof m_head);
+    const uint32_t lastSeq = m_seq;
+    const bool knew = m_journalSeen;
+    uint32_t seq = 0, floor = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> entries;
+    m_journalValid = readJournal(h, seq, floor, entries);
+    // The journal describes the table state just read only when it carries its stamp and
+    // count; only then is its sequence a base for the next look.
+    const bool consistent =
+        m_journalValid && m_journalStamp == tableStamp && m_journalCount == tableCount;
+    const bool vouches = knew && consistent && floor <= lastSeq && seq >= lastSeq;
+    if (m_journalValid)
+        m_seq = seq;
+    m_floor = floor;
+    m_journal = entries;
+    m_journalSeen = consistent;
+    if (vouches) {
+        out.everything = false;
+        for (const auto& [what, when] : entries) {
+            if (when <= lastSeq)
+                break; // newest first: the rest were seen before
+            if (what & kRowEntry) {
+                out.rows.push_back(what & ~kRowEntry);
+                continue;
+            }
+            const size_t chunk = what / kChunkPages;
+            if (chunk < m_blocks.size() && m_blocks[chunk])
+                m_blocks[chunk][what % kChunkPages].data.reset();
+        }
+    } else {
+        m_blocks.clear();
+    }
     for (auto& tag : m_tags) {
         tag->m_root = get32(block(tag->m_headerPage).data.get());
         if (tag->m_root < 4 || tag->m_root >= m_pageCount)
             corrupt(QStringLiteral("tag %1 has its root outside the file")
                         .arg(QString::fromStdString(tag->m_name)));
     }
+    return out;
 }
 
 void MdxFile::startFetchLog() {

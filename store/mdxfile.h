@@ -237,6 +237,14 @@ private:
 /// A dBASE IV production index file: header, tag table, tag headers and B-tree blocks. Blocks
 /// are cached; changes are written by flush(). Emptied blocks are not reused (as dBASE does),
 /// so a rebuild compacts the file.
+///
+/// Change journal: header bytes 48-511 (unused by dBASE) hold this engine's list of the blocks
+/// (and table rows) the last few writes changed, with a sequence number, the table's change
+/// stamp and count that the write publishes, and a checksum. Another process that sees the
+/// table's stamp move re-reads that one page and drops only the blocks listed since its last
+/// look; anything it cannot vouch for (no journal, a gap, a stamp that is not the table's)
+/// drops every block. The journal is written before the blocks, so a write stopped half-way
+/// leaves a journal ahead of the table's stamp: the unfinished-change mark.
 class MdxFile {
 public:
     MdxFile();
@@ -261,13 +269,35 @@ public:
     /// The tag with this name in any letter case, or nullptr.
     MdxTag* findTag(std::string_view name);
 
-    /// Writes every changed block and the header.
-    void flush();
+    /// Writes the journal (naming the changed blocks and these changed table rows, and the
+    /// table stamp and count the caller publishes next), then every changed block, adjacent
+    /// ones in one call; on a network file system they reach the server before it returns.
+    void flush(uint32_t tableStamp, uint32_t tableCount, const std::vector<uint32_t>& rows = {});
+    void flush() { flush(0, 0); }
     /// Drops cached blocks that are not waiting to be written.
     void dropCache();
-    /// Forgets every cached block (pending writes too) and re-reads the page count and each
-    /// tag's root: what another process changed since. Throws StoreError if the tags changed.
-    void refresh();
+    /// What another process changed since this file last looked.
+    struct Changes {
+        bool everything = true;     // no journal to go by: every cached row is suspect too
+        std::vector<uint32_t> rows; // else the table rows rewritten in place
+    };
+    /// Re-reads the header page and drops what changed since the last look: the blocks the
+    /// journal lists when it vouches for the table state (stamp, count) just read, else every
+    /// block; pending writes are forgotten. Throws StoreError if the tags changed.
+    Changes refresh(uint32_t tableStamp, uint32_t tableCount);
+    void refresh() { refresh(0, 0); }
+    /// Whether the journal shows a write that did not reach the table (its stamp and count
+    /// are not the table's).
+    bool unfinished(uint32_t tableStamp, uint32_t tableCount) const {
+        return m_journalValid && (m_journalStamp != tableStamp || m_journalCount != tableCount);
+    }
+    bool hasJournal() const { return m_journalValid; }
+    void setSyncWrites(bool on) { m_sync = on; }
+    /// Takes the journal read at open as the base for the next refresh() when it describes
+    /// the table state the caller read (its stamp and count).
+    void baseline(uint32_t tableStamp, uint32_t tableCount) {
+        m_journalSeen = m_journalValid && !unfinished(tableStamp, tableCount);
+    }
     int fd() const { return m_fd; }
 
     /// Records which blocks are read from the file from now on, so that a reader that did not
@@ -289,6 +319,8 @@ private:
     void markDirty(uint32_t page, Block& b);
     uint32_t allocate();
     void readHeader();
+    bool readJournal(const unsigned char* page0, uint32_t& seq, uint32_t& floor,
+                     std::vector<std::pair<uint32_t, uint32_t>>& entries);
     [[noreturn]] void corrupt(const QString& why) const;
 
     QString m_path;
@@ -299,12 +331,20 @@ private:
     uint32_t m_pageCount = 0;
     int64_t m_fileSize = 0;
     bool m_headerDirty = false;
+    bool m_sync = false;
+    unsigned char m_head[16] = {}; // header bytes 32-47 as last read or written
+    bool m_journalValid = false;   // the file has a journal; m_seq is its sequence
+    bool m_journalSeen = false;    // and it described the table state this file last saw
+    uint32_t m_seq = 0;
+    uint32_t m_floor = 0;
+    uint32_t m_journalStamp = 0;
+    uint32_t m_journalCount = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> m_journal; // (block page or row | top bit, seq)
     std::vector<std::unique_ptr<MdxTag>> m_tags;
     // Cached blocks by page number, in chunks so that opening a large file allocates little.
     static constexpr size_t kChunkPages = 256;
     std::vector<std::unique_ptr<Block[]>> m_blocks;
-    unsigned char m_writtenHeader[7] = {}; // page count and date as this file last wrote them
-    std::vector<uint32_t> m_dirtyPages;    // in the order they were first changed
+    std::vector<uint32_t> m_dirtyPages; // in the order they were first changed
     bool m_logFetches = false;
     std::vector<uint32_t> m_fetched;
 };

@@ -2,6 +2,7 @@
 
 #include "engine.h"
 #include "error.h"
+#include "mounts.h"
 #include "schema.h"
 
 #include <QDate>
@@ -75,36 +76,20 @@ std::string dateKey(const std::string& yyyymmdd) {
 
 } // namespace
 
-// Holds the header lock (and the index lock) for one write and keeps this view current.
+// Holds the table's write lock for one write and keeps this view current. Nested inside
+// lockTable() it takes nothing new: the view was brought up to date when that lock was taken
+// and every write since was this object's.
 class TableFile::WriteScope {
 public:
     explicit WriteScope(TableFile& f) : m_f(f), m_exceptions(std::uncaught_exceptions()) {
-        if (!f.m_dbf.isWritable())
-            throw StoreError(
-                QStringLiteral("Cannot write %1: the table is read-only.").arg(f.path()));
+        f.checkWritable();
+        const bool outer = !f.m_dbfLocks.holdsExclusive(lockpos::header());
         if (!f.m_dbfLocks.lock(lockpos::header(), FileLocks::Mode::Exclusive, lockTimeout()))
             f.busy();
         ++f.m_depth;
         try {
-            if (f.m_mdx.isOpen()) {
-                if (!f.m_mdxLocks.lock(lockpos::index(), FileLocks::Mode::Exclusive, lockTimeout()))
-                    f.busy();
-                m_index = true;
-            }
-            // Never trust the count or the index roots from before the lock.
-            bool changed = f.m_dbf.refresh(true) || f.m_suspect;
-            if (changed) {
-                if (f.m_suspect)
-                    f.m_dbf.dropCache();
-                f.m_mdx.refresh();
-                f.m_suspect = false;
-                ++f.m_version;
-            }
-            if (f.m_dbf.cutShort())
-                f.endShortTable();
-            // Set while nobody else can hold the lock: a writer died half-way.
-            if (f.m_dbf.incomplete())
-                f.repairIndexes();
+            if (outer || f.m_suspect)
+                f.refreshUnderLock();
         } catch (...) {
             release();
             throw;
@@ -120,21 +105,19 @@ public:
 
 private:
     void release() {
-        if (m_index)
-            m_f.m_mdxLocks.unlock(lockpos::index(), FileLocks::Mode::Exclusive);
-        m_index = false;
         m_f.m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Exclusive);
         --m_f.m_depth;
     }
 
     TableFile& m_f;
     int m_exceptions;
-    bool m_index = false;
 };
 
 TableFile::TableFile(const QString& dbfPath) {
     m_dbf.open(dbfPath, true);
     m_dbfLocks.attach(m_dbf.fd(), dbfPath);
+    if (m_dbf.isWritable() && m_dbf.syncWrites())
+        m_unsafeMount = mounts::refusal(QFileInfo(dbfPath).absolutePath());
     if (provideIndex()) {
         settleOnOpen();
         return;
@@ -175,7 +158,8 @@ QString TableFile::displayName() const {
 
 void TableFile::openIndex(const QString& mdxPath) {
     m_mdx.open(mdxPath, m_dbf.isWritable());
-    m_mdxLocks.attach(m_mdx.fd(), mdxPath);
+    m_mdx.setSyncWrites(m_dbf.syncWrites());
+    m_mdx.baseline(m_dbf.changeStamp(), m_dbf.headerCount());
     for (int i = 0; i < m_mdx.tagCount(); ++i) {
         MdxTag& t = m_mdx.tag(i);
         Tag tag;
@@ -242,6 +226,17 @@ void TableFile::addKey(Tag& tag, const char* record, uint32_t recno) {
     tag.index->insert(key, recno);
 }
 
+// For a row that may be in the tag already (a writer stopped after its index changes).
+void TableFile::addKeyOnce(Tag& tag, const char* record, uint32_t recno) {
+    if (!inTag(tag, record))
+        return;
+    MdxTag::Entry e;
+    const std::string key = keyFor(tag, record);
+    if (tag.index->seek(key, recno, e) && e.key == key && e.recno == recno)
+        return;
+    addKey(tag, record, recno);
+}
+
 void TableFile::dropKey(Tag& tag, const std::string& key, uint32_t recno) {
     if (!tag.index->remove(key, recno) || !tag.index->unique())
         return;
@@ -257,9 +252,57 @@ void TableFile::dropKey(Tag& tag, const std::string& key, uint32_t recno) {
     }
 }
 
-void TableFile::flushIndex() {
+// The journal names the table stamp and count that the publish() right after writes.
+void TableFile::flushIndex(const std::vector<uint32_t>& rows) {
     if (m_mdx.isOpen())
-        m_mdx.flush();
+        m_mdx.flush(m_dbf.changeStamp() + 1, m_dbf.recordCount(), rows);
+}
+
+void TableFile::checkWritable() const {
+    if (!m_dbf.isWritable())
+        throw StoreError(QStringLiteral("Cannot write %1: the table is read-only.").arg(path()));
+    if (!m_unsafeMount.isEmpty())
+        throw StoreError(m_unsafeMount);
+}
+
+// The other side of a change made elsewhere: the index blocks (and rows) the index's journal
+// names, or everything when it cannot vouch for the state just read.
+void TableFile::syncCaches() {
+    if (!m_mdx.isOpen()) {
+        m_dbf.dropCache();
+        return;
+    }
+    const MdxFile::Changes c = m_mdx.refresh(m_dbf.changeStamp(), m_dbf.headerCount());
+    if (c.everything)
+        m_dbf.dropCache();
+    else
+        m_dbf.dropRecords(c.rows);
+}
+
+bool TableFile::indexUnfinished() const {
+    return m_dbf.incomplete() ||
+           (m_mdx.isOpen() && m_mdx.unfinished(m_dbf.changeStamp(), m_dbf.headerCount()));
+}
+
+// Under the write lock: nothing read before it is trusted (see the protocol in tablefile.h).
+void TableFile::refreshUnderLock() {
+    const bool changed = m_dbf.refreshLocked();
+    if (changed || m_suspect) {
+        if (m_suspect) {
+            m_dbf.dropCache();
+            if (m_mdx.isOpen())
+                m_mdx.refresh(0, 0); // stamp 0: the journal cannot vouch, every block goes
+        } else {
+            syncCaches();
+        }
+        m_suspect = false;
+        ++m_version;
+    }
+    if (m_dbf.cutShort())
+        endShortTable();
+    // Set while nobody else can hold the lock: a writer died half-way.
+    if (indexUnfinished())
+        repairIndexes();
 }
 
 void TableFile::busy() const {
@@ -279,18 +322,15 @@ void TableFile::validate(Step kind) {
     }
     bool changed = m_dbf.refresh();
     if (m_suspect) {
-        m_dbf.refresh(true);
+        m_dbf.refreshLocked();
         m_dbf.dropCache();
+        if (m_mdx.isOpen())
+            m_mdx.refresh(0, 0);
+        m_suspect = false;
         changed = true;
-    }
-    if (!changed)
-        return;
-    ++m_version;
-    if (m_dbf.cutShort()) // another program cut the table; mended under the write lock
-        throw IndexMismatch(QStringLiteral("The table %1 was cut short.").arg(displayName()));
-    if (m_mdx.isOpen()) {
+    } else if (changed) {
         try {
-            m_mdx.refresh();
+            syncCaches();
         } catch (const StoreError&) {
             // Without a lock the index header may be caught half-way through another
             // process's write; with a shared lock it is whole.
@@ -299,7 +339,8 @@ void TableFile::validate(Step kind) {
             lockShared();
             try {
                 m_dbf.refresh();
-                m_mdx.refresh();
+                m_dbf.dropCache();
+                m_mdx.refresh(0, 0);
             } catch (...) {
                 unlockShared();
                 throw;
@@ -307,7 +348,8 @@ void TableFile::validate(Step kind) {
             unlockShared();
         }
     }
-    m_suspect = false;
+    if (changed)
+        ++m_version;
 }
 
 // After a lock-free step that read blocks from the file: they are consistent with the cached
@@ -351,18 +393,14 @@ void TableFile::lockTable() {
     if (!m_dbf.isWritable())
         throw StoreError(
             QStringLiteral("Cannot lock %1: the table is read-only.").arg(displayName()));
+    checkWritable();
+    const bool outer = !m_dbfLocks.holdsExclusive(lockpos::header());
     if (!m_dbfLocks.lock(lockpos::header(), FileLocks::Mode::Exclusive, lockTimeout()))
         busy();
     try {
         Busy b(*this);
-        if (m_dbf.refresh(true) || m_suspect) {
-            if (m_suspect)
-                m_dbf.dropCache();
-            if (m_mdx.isOpen())
-                m_mdx.refresh();
-            m_suspect = false;
-            ++m_version;
-        }
+        if (outer || m_suspect)
+            refreshUnderLock();
     } catch (...) {
         unlockTable();
         throw;
@@ -377,22 +415,26 @@ uint32_t TableFile::append(const char* record) {
     uint32_t recno;
     {
         WriteScope scope(*this);
-        recno = m_dbf.recordCount() + 1;
-        // The new slot is locked like any record while it is being filled.
-        if (!m_dbfLocks.lock(lockpos::record(recno), FileLocks::Mode::Exclusive, lockTimeout()))
-            busy();
-        try {
-            m_dbf.setIncomplete(!m_tags.empty());
-            for (Tag& t : m_tags)
-                addKey(t, record, recno);
-            flushIndex();
-            m_dbf.appendRecord(record);
-            m_dbf.setIncomplete(false);
-        } catch (...) {
-            unlockRecord(recno);
-            throw;
+        if (m_dbf.unpublishedRows() > 0) {
+            // Rows a writer stopped short of publishing: they stay (nothing is written over
+            // a slot the file holds) and are indexed like new ones.
+            const uint32_t from = m_dbf.recordCount() + 1;
+            m_dbf.adoptUnpublished();
+            for (uint32_t r = from; r <= m_dbf.recordCount(); ++r) {
+                const std::string rec(m_dbf.record(r), size_t(m_dbf.recordLength()));
+                if (DbfFile::isLive(rec.data()))
+                    for (Tag& t : m_tags)
+                        addKeyOnce(t, rec.data(), r);
+            }
         }
-        unlockRecord(recno);
+        recno = m_dbf.recordCount() + 1;
+        m_dbf.setIncomplete(true);
+        for (Tag& t : m_tags)
+            addKey(t, record, recno);
+        if (m_mdx.isOpen())
+            m_mdx.flush(m_dbf.changeStamp() + 1, recno);
+        m_dbf.appendRecord(record, false);
+        m_dbf.publish();
         ++m_version;
     }
     emit changed();
@@ -403,8 +445,7 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
     std::string old(m_dbf.record(recno), size_t(m_dbf.recordLength()));
     if (std::memcmp(old.data(), record, old.size()) == 0)
         return false;
-    m_dbf.setIncomplete(!m_tags.empty());
-    m_dbf.writeRecord(recno, record);
+    m_dbf.setIncomplete(true);
     for (Tag& t : m_tags) {
         bool wasIn = DbfFile::isLive(old.data()) && inTag(t, old.data());
         bool isIn = DbfFile::isLive(record) && inTag(t, record);
@@ -417,8 +458,9 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
         if (isIn)
             addKey(t, record, recno);
     }
-    flushIndex();
-    m_dbf.setIncomplete(false);
+    flushIndex({recno});
+    m_dbf.writeRecord(recno, record, false);
+    m_dbf.publish();
     ++m_version;
     return true;
 }
@@ -521,7 +563,7 @@ void TableFile::checkIndexes() {
 }
 
 void TableFile::rebuildTags() {
-    m_dbf.setIncomplete(true); // a rebuild cut short is done again by the next writer
+    m_dbf.setIncomplete(true);
     for (Tag& t : m_tags) {
         t.index->clear();
         for (uint32_t r = 1; r <= m_dbf.recordCount(); ++r) {
@@ -530,9 +572,8 @@ void TableFile::rebuildTags() {
                 addKey(t, rec, r);
         }
     }
-    flushIndex();
-    m_dbf.setIncomplete(false);
-    m_dbf.touch(); // tells other processes their cached blocks are stale
+    flushIndex(); // journal first: a rebuild cut short is done again by the next writer
+    m_dbf.publish();
     ++m_version;
 }
 
@@ -577,9 +618,11 @@ bool TableFile::newestRowIndexed() {
 }
 
 void TableFile::checkOnOpen() {
-    if (!m_dbf.incomplete() && (m_dbf.cutShort() || newestRowIndexed()))
+    // A journal that carries the table's stamp and count was written with this very state of
+    // the table; an older copy of either file, or a change by another program, breaks that.
+    if (!indexUnfinished() && (m_dbf.cutShort() || m_mdx.hasJournal() || newestRowIndexed()))
         return; // a table cut short is settled next, the index with it
-    if (!m_dbf.isWritable()) {
+    if (!m_dbf.isWritable() || !m_unsafeMount.isEmpty()) {
         // Cannot be mended here; refuse rather than answer from a wrong index.
         try {
             checkIndexes();
@@ -599,7 +642,7 @@ void TableFile::checkOnOpen() {
 // says so; clears the mark either way. Throws StoreError for a damaged tree left unmarked.
 void TableFile::repairIndexes() {
     // A broken tree without the mark is no interrupted change of ours: refuse it, naming it.
-    if (!m_dbf.incomplete())
+    if (!indexUnfinished())
         for (Tag& t : m_tags)
             t.index->check();
     QString why;
@@ -609,7 +652,8 @@ void TableFile::repairIndexes() {
         why = e.message();
     }
     if (why.isEmpty()) {
-        m_dbf.setIncomplete(false);
+        flushIndex(); // the journal and the table agree again
+        m_dbf.publish();
         return;
     }
     rebuildTags();

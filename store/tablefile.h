@@ -33,31 +33,54 @@ private:
     QStringList m_pending;
 };
 
-/// Raised by a read step that found the index or the table damaged: an index entry that leads
-/// to a row the table does not have or to a row of another key, or a header that promises
-/// more rows than the file holds. TableFile::mend() puts it right.
-class IndexMismatch : public StoreError {
-public:
-    IndexMismatch(const QString& message, int tag = -1, std::string key = {}, uint32_t recno = 0)
-        : StoreError(message), m_tag(tag), m_key(std::move(key)), m_recno(recno) {}
-    int tag() const { return m_tag; }
-    const std::string& key() const { return m_key; }
-    uint32_t recno() const { return m_recno; }
-
-private:
-    int m_tag;
-    std::string m_key;
-    uint32_t m_recno;
-};
+// The multi-process protocol. Several processes, on several computers when the folder is on a
+// network drive, share a table; file calls may take milliseconds and a size or attribute may
+// be seconds old. So nothing read outside the write lock (count, size, header, cached rows or
+// blocks) is trusted inside it, and no size (fstat) is ever trusted for the count.
+//
+// Locks (dBASE convention, single bytes beyond any data so that SMB's mandatory locks never
+// cover data): the table's write lock is the .dbf byte 0xEFFFFFFE; a row being edited holds
+// 0xEFFFFFFE - recno from edit to post. Every change to the .mdx is made under the .dbf write
+// lock, so the .mdx byte is not taken as well (two calls saved per write).
+//
+// Open (no lock): read the header and field list in one read, then the size: a row appended
+// between the two only makes the file longer than the count read. The count is the smaller of
+// the header's count and the rows the size covers. Read the .mdx header, tag table and tag
+// headers in one read; its journal becomes the base for the next refresh when it carries the
+// table's stamp and count. The mount of a network folder is checked once (mounts.h).
+//
+// Append, under the write lock:
+//   1. stat the path: the folder is still the one opened (else nothing is written);
+//   2. read the .dbf header: its count is the count. Unless it is byte for byte the header
+//      this process wrote last (every writer marks the header first, so an untouched header
+//      proves nobody wrote since), read the last promised row and what follows it in one
+//      read: the row confirms the count; whole rows after it were written by a writer that
+//      stopped before publishing them, and they are kept and indexed, never overwritten;
+//   3. if the header changed, read the .mdx header page: its journal names the blocks (and
+//      rows rewritten in place) changed since this process last looked; drop those, or every
+//      cached block and row when the journal cannot vouch for the header just read;
+//   4. if a change was left unfinished (the mark in header byte 14, or a journal ahead of the
+//      table), check the index against the rows and rebuild it if they differ;
+//   5. set the unfinished-change mark (header byte 14), insert the keys in memory, write the
+//      .mdx journal (the stamp and count about to be published, the changed blocks), then
+//      each changed block, adjacent ones in one call; on a network file system fdatasync;
+//   6. write the row and the end marker into slot count + 1;
+//   7. on a network file system fdatasync the .dbf: the row and its keys reach the server
+//      before the count that publishes them;
+//   8. write the header (count, date, change stamp + 1, mark cleared) in one call; unlock.
+// Post (rewrite of a row; deletion sets its flag to '*'): the row lock is held from edit; then
+// steps 1-5 with the row named in the journal, the row rewritten in place, then 7 and 8.
+// Readers never see a row before the count or stamp that publishes it moves.
+//
+// Read (no lock): each step compares the header with the one last seen (through a shared
+// mapping on a local disk, one read elsewhere); when it moved, steps 2-3 as above without the
+// confirmation. A step that had to fetch blocks from the file checks afterwards that no writer
+// held the lock or moved the stamp meanwhile, else runs again under a shared lock.
 
 /// One table file and its production index as this process has them open, shared by every
 /// Table object on that file. Writes go through here so that every tag stays in step with the
 /// rows: deleted rows leave every tag; a unique tag holds the lowest live record of each key.
-///
-/// Other processes may change the files at any time. Each write holds the table's header lock
-/// (and the index lock while it changes the index), re-reads the header first and bumps the
-/// header's change stamp last; each read step starts with validate(), so nothing cached here
-/// (record count, index page total, tag roots, blocks) outlives a change made elsewhere.
+/// Other processes may change the files at any time; see the protocol above.
 class TableFile : public QObject {
     Q_OBJECT
 public:
@@ -96,9 +119,9 @@ public:
     /// keys astray is rebuilt. The user is told. Throws StoreError on a read-only table.
     void mend(const IndexMismatch& found);
 
-    /// Appends under the header lock: header re-read, the new slot locked, keys inserted under
-    /// the index lock, the record written, then the count published. Throws StoreError ("table
-    /// busy") when another process keeps the table locked past lockTimeout().
+    /// Appends under the write lock as the protocol above says. Throws StoreError ("table
+    /// busy") when another process keeps the table locked past lockTimeout(), and the mount's
+    /// refusal on an unsafe network mount.
     uint32_t append(const char* record);
     /// Rewrites a row; takes its record lock for the write unless this process holds it.
     void update(uint32_t recno, const char* record);
@@ -155,7 +178,12 @@ private:
     void openIndex(const QString& mdxPath);
     void addKey(Tag& tag, const char* record, uint32_t recno);
     void dropKey(Tag& tag, const std::string& key, uint32_t recno);
-    void flushIndex();
+    void flushIndex(const std::vector<uint32_t>& rows = {});
+    void addKeyOnce(Tag& tag, const char* record, uint32_t recno);
+    void checkWritable() const;
+    void syncCaches();
+    bool indexUnfinished() const;
+    void refreshUnderLock();
     void checkIndexes();
     bool newestRowIndexed();
     void checkOnOpen();
@@ -174,7 +202,7 @@ private:
     uint32_t m_liveCount = 0;
     int64_t m_checkedAt = 0; // coarse monotonic ms of the last header check
     FileLocks m_dbfLocks;
-    FileLocks m_mdxLocks;
+    QString m_unsafeMount;  // why this folder's mount is not safe to write, or empty
     int m_depth = 0;        // read steps and writes in progress (they nest)
     bool m_suspect = false; // a write failed half-way: the caches may be ahead of the files
     int m_repairs = 0;

@@ -1,8 +1,10 @@
 // Several processes on one table: appends, edits and ID allocation under the dBASE locks,
 // caches that follow changes made elsewhere, locks that die with their process, and tables
-// that survive a writer killed at any instant.
+// that survive a writer killed at any instant; the same again with the workers' file calls
+// slowed as on a network drive (tests/qnslow.cpp), and which network mounts are refused.
 #include "engine.h"
 #include "error.h"
+#include "mounts.h"
 #include "table.h"
 #include "tablefile.h"
 #include "tablelock.h"
@@ -30,7 +32,9 @@ private slots:
 
     void concurrentAppendsLoseNothing_data();
     void concurrentAppendsLoseNothing();
+    void appendDuringAnotherOpenLosesNothing();
     void tableLockMakesFindAndAppendAtomic();
+    void editedRowIsLockedAgainstOtherProcesses_data();
     void editedRowIsLockedAgainstOtherProcesses();
     void rowChangedElsewhereIsReadBeforeEdit();
     void locksDieWithTheirProcess();
@@ -39,8 +43,12 @@ private slots:
     void cachesFollowChangesMadeElsewhere();
     void nestedLocksKeepTheOuterOne();
 
+    void twoProcessesRecordDistinctSystemIds_data();
     void twoProcessesRecordDistinctSystemIds();
+    void killedAppenderLosesNoCommittedRow_data();
     void killedAppenderLosesNoCommittedRow();
+    void unsafeMountsAreRefused_data();
+    void unsafeMountsAreRefused();
     void disagreeingIndexIsRebuiltWithNotice_data();
     void disagreeingIndexIsRebuiltWithNotice();
 };
@@ -61,11 +69,33 @@ QString workerPath() {
     return test::buildDir() + QStringLiteral("/tools/store_worker");
 }
 
+// The sanitizer build runs every latency case, with fewer rows.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kScale = 4;
+#else
+constexpr int kScale = 1;
+#endif
+
+// Workers started while this is set get their table file calls slowed: "500" µs each, or a
+// random "0-2000". Reads answer late (the answer is old when seen), locks are taken late.
+QString g_latency;
+QStringList g_shimEnv; // more QNSLOW_ settings for the next worker
+
 // A worker process; its environment carries the lock timeout under test.
 std::unique_ptr<QProcess> startWorker(const QStringList& args, int lockTimeoutMs = 10000) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QUILLNET_LOCK_TIMEOUT_MS"), QString::number(lockTimeoutMs));
+    if (!g_latency.isEmpty() || !g_shimEnv.isEmpty()) {
+        env.insert(QStringLiteral("LD_PRELOAD"),
+                   test::buildDir() + QStringLiteral("/tests/qnslow.so"));
+        env.insert(QStringLiteral("QNSLOW_CALLS"), QStringLiteral("fstat,stat,pread,fcntl"));
+        env.insert(QStringLiteral("QNSLOW_US"), g_latency);
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) +
+                                                       QStringLiteral(":verify_asan_link_order=0"));
+        for (const QString& kv : g_shimEnv)
+            env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
+    }
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::SeparateChannels);
     p->start(workerPath(), args);
@@ -123,13 +153,32 @@ void TestLocking::init() {
 }
 void TestLocking::cleanup() {
     qunsetenv("QUILLNET_NO_HEADER_MAP");
+    g_latency.clear();
+    g_shimEnv.clear();
+}
+
+// Latency cases run twice each: a race shows in some runs only.
+void addLatencyRows(const std::function<void(const char*, const QString&)>& row) {
+    row("no delay", {});
+    for (const char* run : {"run 1", "run 2"}) {
+        row(qPrintable(QStringLiteral("0.5 ms, %1").arg(QLatin1String(run))),
+            QStringLiteral("500"));
+        row(qPrintable(QStringLiteral("0-2 ms, %1").arg(QLatin1String(run))),
+            QStringLiteral("0-2000"));
+    }
 }
 
 void TestLocking::concurrentAppendsLoseNothing_data() {
     QTest::addColumn<int>("workers");
     QTest::addColumn<int>("rows");
-    QTest::newRow("2 x 5000") << 2 << 5000;
-    QTest::newRow("4 x 1500") << 4 << 1500;
+    QTest::addColumn<QString>("latency");
+    QTest::newRow("2 x 5000") << 2 << 5000 << QString();
+    QTest::newRow("4 x 1500") << 4 << 1500 << QString();
+    addLatencyRows([](const char* name, const QString& latency) {
+        if (!latency.isEmpty())
+            QTest::newRow(qPrintable(QStringLiteral("2 x 300, ") + QLatin1String(name)))
+                << 2 << 300 / kScale << latency;
+    });
 }
 
 // Every row of every appender once, the header count equal to the rows, and every tag a
@@ -138,6 +187,8 @@ void TestLocking::concurrentAppendsLoseNothing_data() {
 void TestLocking::concurrentAppendsLoseNothing() {
     QFETCH(int, workers);
     QFETCH(int, rows);
+    QFETCH(QString, latency);
+    g_latency = latency;
     test::Sandbox box;
     box.createInventory();
     const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
@@ -188,6 +239,34 @@ void TestLocking::concurrentAppendsLoseNothing() {
     file.verifyIndexes();
 }
 
+// A worker opens the table while this process appends a row between the worker's size and
+// header reads (its fstat answers 0.3 s late): the worker's own rows then go after that row,
+// none over it.
+void TestLocking::appendDuringAnotherOpenLosesNothing() {
+    test::Sandbox box;
+    box.createInventory();
+    const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
+    auto mine = openIp(box.engine(), QStringLiteral("SYSID"));
+    appendRow(*mine, QStringLiteral("M1"), QStringLiteral("mine"));
+    g_shimEnv = {QStringLiteral("QNSLOW_CALLS=fstat"), QStringLiteral("QNSLOW_US=300000"),
+                 QStringLiteral("QNSLOW_TELL=1"), QStringLiteral("QNSLOW_MATCH=.dbf")};
+    auto w = startWorker({QStringLiteral("append"), dbf, QStringLiteral("3"), QStringLiteral("W")});
+    w->setReadChannel(QProcess::StandardError);
+    QVERIFY2(waitForLine(*w).startsWith(QStringLiteral("qnslow: fstat")), "no delayed fstat");
+    appendRow(*mine, QStringLiteral("M2"), QStringLiteral("mine"));
+    w->setReadChannel(QProcess::StandardOutput);
+    QCOMPARE(finish(*w), QStringLiteral("done"));
+
+    TableFile file(dbf);
+    QCOMPARE(file.dbf().recordCount(), 5u);
+    std::set<QString> ids;
+    const DbfField& f = file.fields()[size_t(file.dbf().fieldIndex("SYSID"))];
+    for (uint32_t r = 1; r <= 5; ++r)
+        ids.insert(QString::fromLatin1(file.dbf().record(r) + f.offset, f.length).trimmed());
+    QCOMPARE(ids, (std::set<QString>{"M1", "M2", "W-1", "W-2", "W-3"}));
+    file.verifyIndexes();
+}
+
 // Three processes take "the highest ID plus one" under the table lock: no ID twice, none skipped.
 void TestLocking::tableLockMakesFindAndAppendAtomic() {
     test::Sandbox box;
@@ -211,9 +290,17 @@ void TestLocking::tableLockMakesFindAndAppendAtomic() {
     t->file()->verifyIndexes();
 }
 
+void TestLocking::editedRowIsLockedAgainstOtherProcesses_data() {
+    QTest::addColumn<QString>("latency");
+    addLatencyRows(
+        [](const char* name, const QString& latency) { QTest::newRow(name) << latency; });
+}
+
 // One process edits a row; another process (and this one) cannot edit or delete it meanwhile,
 // get the locked error, and the stored row is the first editor's.
 void TestLocking::editedRowIsLockedAgainstOtherProcesses() {
+    QFETCH(QString, latency);
+    g_latency = latency;
     test::Sandbox box;
     box.createInventory();
     const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
@@ -413,13 +500,23 @@ void TestLocking::nestedLocksKeepTheOuterOne() {
     QCOMPARE(mine->recordCount(), 3);
 }
 
-// Two processes record 500 systems each the way Add New System does (ID shown first, checked
-// and taken under the systems table's lock at Save): 1,000 systems, 1,000 distinct IDs, the
-// numbers 1..1000 without a gap.
+void TestLocking::twoProcessesRecordDistinctSystemIds_data() {
+    QTest::addColumn<int>("each");
+    QTest::addColumn<QString>("latency");
+    addLatencyRows([](const char* name, const QString& latency) {
+        QTest::newRow(name) << (latency.isEmpty() ? 500 : 100 / kScale) << latency;
+    });
+}
+
+// Two processes record systems the way Add New System does (ID shown first, checked and taken
+// under the systems table's lock at Save): as many distinct IDs as systems, the numbers from 1
+// without a gap.
 void TestLocking::twoProcessesRecordDistinctSystemIds() {
+    QFETCH(int, each);
+    QFETCH(QString, latency);
+    g_latency = latency;
     test::Sandbox box;
     box.createInventory();
-    const int each = 500;
     std::vector<std::unique_ptr<QProcess>> procs;
     for (int w = 0; w < 2; ++w)
         procs.push_back(startWorker({QStringLiteral("record"), box.dbPath(), QString::number(each),
@@ -446,15 +543,26 @@ void TestLocking::twoProcessesRecordDistinctSystemIds() {
     QCOMPARE(rows, 2 * each);
     QCOMPARE(int(ids.size()), 2 * each);
     QCOMPARE(*ids.begin(), QStringLiteral("ABC0001"));
-    QCOMPARE(*ids.rbegin(), QStringLiteral("ABC1000"));
+    QCOMPARE(*ids.rbegin(), QStringLiteral("ABC%1").arg(2 * each, 4, 10, QChar(u'0')));
     sys.file()->verifyIndexes();
 }
 
-// A child appends to IP.DBF (every tag) until it is killed at a random instant, 50 times
+void TestLocking::killedAppenderLosesNoCommittedRow_data() {
+    QTest::addColumn<int>("rounds");
+    QTest::addColumn<QString>("latency");
+    addLatencyRows([](const char* name, const QString& latency) {
+        QTest::newRow(name) << (latency.isEmpty() ? 50 : 20) << latency;
+    });
+}
+
+// A child appends to IP.DBF (every tag) until it is killed at a random instant, many times
 // over: each time the table opens, every row whose post had returned is there, and every
 // tag holds exactly the table's keys, rebuilt with a notice where the kill left it behind.
 // A table kept open here across the kills must mend the index at its next write too.
 void TestLocking::killedAppenderLosesNoCommittedRow() {
+    QFETCH(int, rounds);
+    QFETCH(QString, latency);
+    g_latency = latency;
     test::Sandbox box;
     box.createInventory();
     const QString dbf = findFileIgnoringCase(box.dbPath(), QStringLiteral("IP.DBF"));
@@ -463,11 +571,12 @@ void TestLocking::killedAppenderLosesNoCommittedRow() {
     QRandomGenerator rng(20240611);
     std::set<QString> committed;
     int repaired = 0;
-    for (int round = 0; round < 50; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         const QString label = QStringLiteral("K%1").arg(round);
         auto child = startWorker({QStringLiteral("forever"), dbf, label});
         QVERIFY2(!waitForLine(*child).isEmpty(), "the child committed no row");
-        QThread::usleep(rng.bounded(1, 20000));
+        // Slowed calls stretch a post; the kill lands anywhere in a few of them.
+        QThread::usleep(rng.bounded(1, latency.isEmpty() ? 20000 : 60000));
         child->kill();
         QVERIFY(child->waitForFinished(10000));
         QCOMPARE(child->exitStatus(), QProcess::CrashExit);
@@ -504,8 +613,8 @@ void TestLocking::killedAppenderLosesNoCommittedRow() {
     for (const QString& n : notices)
         QVERIFY2(n.contains(QStringLiteral("rebuilt")) && n.contains(QStringLiteral("IP.")),
                  qPrintable(n));
-    qInfo("%d committed rows; the index was rebuilt after %d of 50 kills", int(committed.size()),
-          repaired);
+    qInfo("%d committed rows; the index was rebuilt after %d of %d kills", int(committed.size()),
+          repaired, rounds);
     kept->close();
     TableFile last(dbf);
     last.verifyIndexes();
@@ -583,6 +692,60 @@ void TestLocking::disagreeingIndexIsRebuiltWithNotice() {
     // Opened again, nothing more to mend.
     TableFile again(dbf);
     QCOMPARE(again.repairs(), 0);
+}
+
+void TestLocking::unsafeMountsAreRefused_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("option"); // empty: writing allowed
+    QTest::newRow("cifs, default caching") << "/srv/inv/db"
+                                           << "";
+    QTest::newRow("cifs nobrl") << "/mnt/nobrl/db"
+                                << "nobrl";
+    QTest::newRow("cifs cache=loose") << "/mnt/loose"
+                                      << "cache=loose";
+    QTest::newRow("nfs4 with locks") << "/net/inv/db"
+                                     << "";
+    QTest::newRow("nfs nolock") << "/net/old/x"
+                                << "nolock";
+    QTest::newRow("nfs local_lock=all") << "/net/local/db"
+                                        << "local_lock=all";
+    QTest::newRow("nfs local_lock=flock (fcntl locks still shared)") << "/net/flock"
+                                                                     << "";
+    QTest::newRow("local disk under an unsafe mount's path") << "/mnt/nobrl/local/db"
+                                                             << "";
+    QTest::newRow("mount point with a space") << "/mnt/my share/db"
+                                              << "nobrl";
+    QTest::newRow("folder beside a mount, not in it") << "/mnt/nobrl2/db"
+                                                      << "";
+}
+
+// The decision on lines as /proc/self/mountinfo shows them: the mount holding the folder (the
+// longest mount point) decides, and the message names the folder, the option and the remedy.
+void TestLocking::unsafeMountsAreRefused() {
+    QFETCH(QString, folder);
+    QFETCH(QString, option);
+    const QString mountinfo = QStringLiteral(
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "40 22 0:40 / /srv/inv rw,relatime shared:20 - cifs //fs/inv "
+        "rw,vers=3.1.1,cache=strict,username=adm,uid=0,noforceuid,actimeo=1\n"
+        "41 22 0:41 / /mnt/nobrl rw,relatime - cifs //fs/a rw,vers=3.0,cache=strict,nobrl\n"
+        "42 22 0:42 / /mnt/loose rw,relatime - smb3 //fs/b rw,vers=3.0,cache=loose\n"
+        "43 22 0:43 / /net/inv rw,relatime - nfs4 fs:/inv "
+        "rw,vers=4.2,hard,proto=tcp,local_lock=none,addr=10.0.0.5\n"
+        "44 22 0:44 / /net/old rw,relatime - nfs fs:/old rw,vers=3,nolock,proto=tcp\n"
+        "45 22 0:45 / /net/local rw - nfs fs:/l rw,vers=3,local_lock=all\n"
+        "46 22 0:46 / /net/flock rw - nfs fs:/f rw,vers=3,local_lock=flock\n"
+        "47 41 8:2 / /mnt/nobrl/local rw,relatime - ext4 /dev/sda2 rw\n"
+        "48 22 0:48 / /mnt/my\\040share rw - cifs //fs/c rw,nobrl\n"
+        "49 22 0:49 / /mnt/nobrl2 rw - ext4 /dev/sdb1 rw\n");
+    const QString message = mounts::refusal(folder, mountinfo);
+    if (option.isEmpty()) {
+        QVERIFY2(message.isEmpty(), qPrintable(message));
+        return;
+    }
+    QVERIFY2(message.contains(folder) && message.contains(u'"' + option + u'"') &&
+                 message.contains(QStringLiteral("can still be read")),
+             qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestLocking)

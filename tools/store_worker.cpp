@@ -9,6 +9,9 @@
 //   store_worker record   <folder> <count> <prefix>  record systems as Add New System does
 //   store_worker forever  <dbf> <label>              append until killed, printing each
 //                                                    committed row as "<recno> <SYSID>"
+//   store_worker check    <dbf> <field>              print the field of every row, then
+//                                                    "rows N", "repaired N" and "index ok"
+//                                                    or "index: <fault>"
 //
 // Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
 // request of the engine fails.
@@ -17,6 +20,7 @@
 #include "error.h"
 #include "systemrules.h"
 #include "table.h"
+#include "tablefile.h"
 #include "tablelock.h"
 
 #include <QCoreApplication>
@@ -134,14 +138,31 @@ int run(const QStringList& args) {
         t.setFieldText(QStringLiteral("COMPUTER"), args[4]);
         QThread::msleep(args[5].toULong());
         t.post();
+    } else if (cmd == QLatin1String("check") && args.size() == 4) {
+        qn::TableFile file(dbf);
+        const int f = file.dbf().fieldIndex(args[3].toUpper().toStdString());
+        if (f < 0)
+            throw qn::StoreError(QStringLiteral("no field ") + args[3]);
+        const qn::DbfField& field = file.fields()[size_t(f)];
+        for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r)
+            say(QString::fromLatin1(file.dbf().record(r) + field.offset, field.length).trimmed());
+        say(QStringLiteral("rows %1").arg(file.dbf().recordCount()));
+        say(QStringLiteral("repaired %1").arg(file.repairs()));
+        try {
+            file.verifyIndexes();
+            say(QStringLiteral("index ok"));
+        } catch (const qn::StoreError& e) {
+            say(QStringLiteral("index: ") + e.message());
+        }
     } else if (cmd == QLatin1String("lock") && args.size() == 3) {
         openTable(t, dbf);
         qn::TableLock lock(t);
         say(QStringLiteral("ready"));
         waitForKill();
     } else {
-        std::fputs("usage: store_worker append|allocate|edit|hold|lock|record|forever <dbf> ...\n",
-                   stderr);
+        std::fputs(
+            "usage: store_worker append|allocate|edit|hold|lock|record|forever|check <dbf> ...\n",
+            stderr);
         return 2;
     }
     say(QStringLiteral("done"));
