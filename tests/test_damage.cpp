@@ -250,7 +250,7 @@ void TestDamage::rowsLostOrIndexAhead_data() {
     QTest::newRow("cut inside the last row") << "inside"
                                              << "1 incomplete row";
     QTest::newRow("index from a longer copy") << "index"
-                                              << "row 3";
+                                              << "rebuilt";
 }
 
 // Three rows, the third lost one way or another, then a fourth appended: no key may lead to the
