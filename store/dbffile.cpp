@@ -198,6 +198,7 @@ void DbfFile::close() {
     m_fields.clear();
     dropCache();
     m_count = m_headerCount = 0;
+    m_restructured = false;
     m_unpublished = 0;
     m_cutTail = false;
     m_writtenValid = false;
@@ -281,6 +282,7 @@ void DbfFile::readHeader() {
             throw fail(QStringLiteral("the field list cannot be read."));
     }
     desc.resize(size_t(m_headerLength - 32));
+    m_layout = desc;
     m_fields.clear();
     int offset = 1;
     for (size_t pos = 0; pos + 32 <= desc.size() && desc[pos] != '\x0D'; pos += 32) {
@@ -316,6 +318,8 @@ void DbfFile::readHeader() {
                        .arg(offset));
     int64_t physical = (m_fileSize - m_headerLength) / m_recordLength;
     m_count = static_cast<uint32_t>(std::min<int64_t>(m_headerCount, physical));
+    QN_CHECK(m_count <= m_headerCount &&
+             m_headerLength + int64_t(m_count) * m_recordLength <= m_fileSize);
     m_unpublished = 0;
     m_writtenValid = false;
     dropCache();
@@ -373,8 +377,8 @@ const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
                 std::min<int64_t>(got, end - p * kPageBytes) - from, 0, kPageBytes));
         }
         m_lastMiss = upto;
-        if (m_pages[size_t(p)].valid < need)
-            throw StoreError(
+        if (m_pages[size_t(p)].valid < need) // cut by another program: mended under the lock
+            throw IndexMismatch(
                 QStringLiteral(
                     "Cannot read record %1 of %2: the file is shorter than its header says.")
                     .arg(recno)
@@ -442,6 +446,7 @@ uint32_t DbfFile::appendRecord(const char* data, bool publishNow) {
     m_fileSize = at + int64_t(buf.size());
     m_count = recno;
     m_unpublished = 0;
+    QN_CHECK(m_fileSize == m_headerLength + int64_t(m_count) * m_recordLength + 1);
     storeCached(at, data, m_recordLength);
     if (publishNow)
         publish();
@@ -452,6 +457,28 @@ void DbfFile::publish() {
     if (m_network && ::fdatasync(m_fd) != 0)
         throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
     writeHeaderStamp(m_count);
+}
+
+std::string DbfFile::tail() {
+    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    std::string bytes(size_t(std::max<int64_t>(m_fileSize - end, 0)), '\0');
+    if (!bytes.empty() && ::pread(m_fd, bytes.data(), bytes.size(), end) != ssize_t(bytes.size()))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (bytes.size() == 1 && bytes[0] == dbf::kEndOfFile)
+        bytes.clear();
+    return bytes;
+}
+
+void DbfFile::endAfterCompleteRecords() {
+    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    const char eof = dbf::kEndOfFile;
+    pwriteAll(&eof, 1, end);
+    if (::ftruncate(m_fd, end + 1) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    m_fileSize = end + 1;
+    m_cutTail = false;
+    writeHeaderStamp(m_count);
+    QN_CHECK(!cutShort());
 }
 
 // Date, count and change stamp in one write; the bytes between keep what was read.
@@ -476,6 +503,13 @@ void DbfFile::setIncomplete(bool on) {
     pwriteAll(&v, 1, 14);
     m_header[14] = v;
     m_writtenValid = false;
+}
+
+void DbfFile::setProductionIndexFlag() {
+    const unsigned char on = 1;
+    pwriteAll(&on, 1, dbf::kProductionIndexAt);
+    m_header[dbf::kProductionIndexAt] = on;
+    m_productionIndex = true;
 }
 
 uint32_t DbfFile::changeStamp() const {
@@ -505,6 +539,8 @@ bool DbfFile::headerChanged() {
 }
 
 bool DbfFile::refresh(bool force) {
+    if (m_fd >= 0 && m_restructured)
+        restructured();
     if (force)
         return refreshLocked();
     if (m_fd < 0)
@@ -512,46 +548,51 @@ bool DbfFile::refresh(bool force) {
     // Through the mapping the check costs no call; without one, the read below is the check.
     if ((m_map || m_mapAllowed) && !headerChanged())
         return false;
-    unsigned char h[32];
-    if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
-        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    if (std::memcmp(h, m_header, sizeof h) == 0)
+    const unsigned char* h = readHeaderAndLayout();
+    if (std::memcmp(h, m_header, sizeof m_header) == 0)
         return false;
-    if (std::memcmp(h + 8, m_header + 8, 4) != 0 || h[0] != m_header[0]) {
-        readHeader(); // the layout itself changed
-        return true;
-    }
-    // Rows are written before the count that publishes them, so the rows the header promises
-    // are there; no size is asked for (on a network drive it may be seconds old).
-    std::memcpy(m_header, h, sizeof h);
+    checkLayout(h);
+    std::memcpy(m_header, h, sizeof m_header);
     m_headerCount = get32(h + 4);
     m_count = m_headerCount;
     m_writtenValid = false;
     return true;
 }
 
+// The header and the field list in one read: another program may have changed the list.
+const unsigned char* DbfFile::readHeaderAndLayout() {
+    m_headerBuf.resize(size_t(m_headerLength));
+    const ssize_t got = ::pread(m_fd, m_headerBuf.data(), m_headerBuf.size(), 0);
+    if (got < ssize_t(sizeof m_header))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    m_headerBuf.resize(size_t(got));
+    return reinterpret_cast<const unsigned char*>(m_headerBuf.data());
+}
+
+void DbfFile::checkLayout(const unsigned char* h) {
+    if (m_headerBuf.size() != size_t(m_headerLength) || h[0] != m_header[0] ||
+        std::memcmp(h + dbf::kHeaderLengthAt, m_header + dbf::kHeaderLengthAt, 4) != 0 ||
+        m_headerBuf.compare(sizeof m_header, std::string::npos, m_layout) != 0)
+        restructured();
+}
+
 bool DbfFile::refreshLocked() {
     if (m_fd < 0)
         return false;
     checkStillThere();
-    unsigned char h[32];
-    if (::pread(m_fd, h, sizeof h, 0) != ssize_t(sizeof h))
-        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
-    if (m_writtenValid && std::memcmp(h, m_written, sizeof h) == 0) {
+    const unsigned char* h = readHeaderAndLayout();
+    if (m_writtenValid && std::memcmp(h, m_written, sizeof m_written) == 0) {
         // Nobody wrote since this object did (a writer sets the unfinished-change mark in
         // the header before anything else): its count, and what it knew past it, stand.
         return false;
     }
     m_cutTail = false;
     m_unpublished = 0;
-    bool changed = std::memcmp(h, m_header, sizeof h) != 0;
-    if (std::memcmp(h + 8, m_header + 8, 4) != 0 || h[0] != m_header[0]) {
-        readHeader();
-        changed = true;
-    } else {
-        std::memcpy(m_header, h, sizeof h);
-        m_headerCount = get32(h + 4);
-    }
+    const bool changed = std::memcmp(h, m_header, sizeof m_header) != 0;
+    if (changed)
+        checkLayout(h);
+    std::memcpy(m_header, h, sizeof m_header);
+    m_headerCount = get32(h + 4);
     m_writtenValid = false;
     const uint32_t before = m_count;
     confirmCount();
@@ -608,6 +649,15 @@ void DbfFile::checkStillThere() const {
                                         "folder was removed, moved or disconnected. Nothing "
                                         "was written.")
                              .arg(m_path));
+}
+
+// Fields, offsets and compiled expressions all assume the layout read at open; a table whose
+// layout changed under it stays refused until it is opened again.
+void DbfFile::restructured() {
+    m_restructured = true;
+    throw StoreError(QStringLiteral("The table %1 was restructured by another program while it "
+                                    "was open (its field list changed); it must be opened again.")
+                         .arg(m_path));
 }
 
 void DbfFile::reloadRecord(uint32_t recno) {

@@ -1,5 +1,51 @@
 #pragma once
 
+// The .dbf table file as this engine reads and writes it (dBASE III/IV, no memo fields).
+// Integers are little-endian.
+//
+// File header, 32 bytes at offset 0:
+//   OFFSET  SIZE  MEANING
+//   0       1     version byte; 0x03 (dbf::kVersion): dBASE III/IV table without memo fields
+//   1       3     date of the last change: year - 1900, month, day
+//   4       4     record count (deleted records included)
+//   8       2     header length = offset of record 1 (32 + 32 x fields + 1 when we write it)
+//   10      2     record length, the deletion flag byte included
+//   12      2     reserved, 0
+//   14      1     dBASE IV incomplete-transaction flag. Ours: 1 while a write changes a row and
+//                 the index together; found set under the table's write lock, it means a writer
+//                 died half-way and the index is checked and rebuilt if it disagrees
+//   15      1     encryption flag; an encrypted table is refused
+//   16      4     reserved for multi-user dBASE. Ours: the change stamp, bumped by every write of
+//                 this engine (in the same write as date and count), so that a reader sees a row
+//                 rewritten in place; other programs leave it alone
+//   20      8     reserved, 0
+//   28      1     1 when a production index <table>.mdx belongs to the table
+//   29      1     language driver; we write 0x57 (code page 1252)
+//   30      2     reserved, 0
+//
+// Field descriptors, 32 bytes each from offset 32, ended by 0x0D (dbf::kTerminator):
+//   0       11    name, ASCII, NUL-padded (10 characters at most)
+//   11      1     type: C, D, N or L
+//   12      4     reserved (FoxPro keeps the field offset here; never trusted)
+//   16      1     length in bytes
+//   17      1     decimal places (N)
+//   18      13    reserved, 0
+//   31      1     1 when the production index has a tag on this field
+//
+// Records from offset (header length), each (record length) bytes: a flag byte, ' ' live or
+// '*' deleted, then the fields in declaration order, each as fixed-width text. One 0x1A
+// (dbf::kEndOfFile) follows the last record.
+//
+// Locks are single bytes far past the data (filelock.h): the header at 0xEFFFFFFE, record n at
+// 0xEFFFFFFE - n; they never cover bytes of the file.
+//
+// Invariants (asserted where QUILLNET_CHECKED is set, as in the sanitizer build):
+//   - field offsets start at 1 and follow each other; their sum is at most the record length;
+//   - complete records = min(header count, (file size - header length) / record length); after
+//     one of our writes the file holds exactly header length + count x record length + 1 bytes;
+//   - the field list read at open never changes while the table is open: a different one on
+//     disk makes the table refuse every further step (restructured()).
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -8,6 +54,32 @@
 #include <vector>
 
 namespace qn {
+
+/// Byte positions and values of the layout above.
+namespace dbf {
+constexpr unsigned char kVersion = 0x03;
+constexpr unsigned char kLanguageDriver1252 = 0x57;
+constexpr int kHeaderSize = 32;
+constexpr int kDescriptorSize = 32;
+constexpr int kDateAt = 1;
+constexpr int kCountAt = 4;
+constexpr int kHeaderLengthAt = 8;
+constexpr int kRecordLengthAt = 10;
+constexpr int kIncompleteAt = 14;
+constexpr int kEncryptedAt = 15;
+constexpr int kStampAt = 16;
+constexpr int kProductionIndexAt = 28;
+constexpr int kLanguageDriverAt = 29;
+constexpr int kFieldTypeAt = 11;
+constexpr int kFieldLengthAt = 16;
+constexpr int kFieldDecimalsAt = 17;
+constexpr int kFieldTaggedAt = 31;
+constexpr int kFieldNameSize = 11;
+constexpr char kTerminator = 0x0D;
+constexpr char kEndOfFile = 0x1A;
+constexpr char kLive = ' ';
+constexpr char kDeleted = '*';
+} // namespace dbf
 
 /// A field as declared when a table is created.
 struct FieldDef {
@@ -28,8 +100,8 @@ struct DbfField : FieldDef {
 /// every write goes straight to the file. Not thread-safe; one object per open table.
 class DbfFile {
 public:
-    static constexpr unsigned char kVersion = 0x03;
-    static constexpr unsigned char kLanguageDriver1252 = 0x57;
+    static constexpr unsigned char kVersion = dbf::kVersion;
+    static constexpr unsigned char kLanguageDriver1252 = dbf::kLanguageDriver1252;
 
     DbfFile();
     ~DbfFile();
@@ -64,7 +136,7 @@ public:
     /// The bytes of a record, flag byte first; valid until the next call on this object.
     const char* record(uint32_t recno);
     /// True for a live record, false for a deleted slot or one that holds no committed record.
-    static bool isLive(const char* rec) { return rec[0] == ' '; }
+    static bool isLive(const char* rec) { return rec[0] == dbf::kLive; }
 
     /// Rewrites a record; with publishNow the header's stamp is bumped at once, otherwise by
     /// the next publish().
@@ -85,7 +157,8 @@ public:
     bool headerChanged();
     /// Re-reads the header (always when forced, else only if headerChanged()) and drops the
     /// cached records when it changed. Returns whether it changed. Forced means the caller
-    /// holds the table's write lock: see refreshLocked().
+    /// holds the table's write lock: see refreshLocked(). Throws StoreError, now and from then
+    /// on, when another program changed the field list (restructured()).
     bool refresh(bool force = false);
     /// For the holder of the write lock: the folder is still there, the count is the one in
     /// the header read now (nothing read before the lock counts), and unless that header is
@@ -104,6 +177,16 @@ public:
     /// (fdatasync on network file systems, FUSE counted as one).
     bool syncWrites() const { return m_network; }
     void setSyncWrites(bool on) { m_network = on; }
+    /// Whether the header promises more records than the file holds complete (known after a
+    /// refreshLocked()).
+    bool cutShort() const { return m_headerCount > m_count; }
+    /// The bytes after the last complete record, a lone end marker left out.
+    std::string tail();
+    /// Ends the file after its last complete record (the end marker follows) and sets the
+    /// header's count to match. Call under the header lock, after refreshLocked().
+    void endAfterCompleteRecords();
+    /// Sets header byte 28: a production index now belongs to the table.
+    void setProductionIndexFlag();
     /// Bumps the change stamp (and date) without other changes: for writes to the index alone.
     void touch() { writeHeaderStamp(m_count); }
     /// Forgets the cached records.
@@ -117,12 +200,18 @@ public:
     /// a row together with the index, so that a writer killed half-way leaves a mark.
     bool incomplete() const { return m_header[14] != 0; }
     void setIncomplete(bool on);
+    /// Whether the field list on disk was found changed; fields() still holds the one read at
+    /// open, and the table must be opened again.
+    bool isRestructured() const { return m_restructured; }
     /// True when the header is compared through a mapping rather than read per check.
     bool headerMapped() const { return m_map != nullptr; }
     int fd() const { return m_fd; }
 
 private:
     void readHeader();
+    [[noreturn]] void restructured();
+    const unsigned char* readHeaderAndLayout();
+    void checkLayout(const unsigned char* header);
     void mapHeader();
     void checkStillThere() const;
     void writeHeaderStamp(uint32_t count);
@@ -143,6 +232,9 @@ private:
     uint32_t m_headerCount = 0;
     int64_t m_fileSize = 0;
     unsigned char m_header[32] = {}; // the header as last read or written here
+    std::string m_layout;            // field descriptors as read at open (header bytes 32..)
+    std::string m_headerBuf;         // header and field list as refresh() reads them
+    bool m_restructured = false;
     const unsigned char* m_map = nullptr;
     bool m_mapAllowed = false;
     int m_checks = 0;

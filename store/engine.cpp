@@ -109,8 +109,8 @@ std::shared_ptr<TableFile> Engine::openTableFile(const QString& dbfPath) {
     std::string key = QFileInfo(dbfPath).absoluteFilePath().toStdString();
     auto it = m_files.find(key);
     if (it != m_files.end())
-        if (auto existing = it->second.lock())
-            return existing;
+        if (auto existing = it->second.lock(); existing && !existing->dbf().isRestructured())
+            return existing; // a restructured one stays with its users until they close
     auto file = std::make_shared<TableFile>(dbfPath);
     m_files[key] = file;
     for (auto i = m_files.begin(); i != m_files.end();)

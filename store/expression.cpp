@@ -13,9 +13,9 @@ namespace qn {
 struct ExprNode {
     enum class Kind { Literal, Field, Call, Binary, Not, Negate } kind = Kind::Literal;
     enum class Op { Add, Sub, Mul, Div, Eq, Ne, Lt, Le, Gt, Ge, And, Or, Contains } op = Op::Add;
-    ExprValue value;                 // Literal
-    const DbfField* field = nullptr; // Field
-    std::string function;            // Call, upper case
+    ExprValue value;      // Literal
+    DbfField field;       // Field: a copy, so that no node points into a table's field list
+    std::string function; // Call, upper case
     std::vector<std::unique_ptr<ExprNode>> args;
     ExprValue::Type type = ExprValue::Type::Text;
     int width = 0;
@@ -366,7 +366,7 @@ private:
                 continue;
             auto n = std::make_unique<Node>();
             n->kind = Node::Kind::Field;
-            n->field = &f;
+            n->field = f;
             n->width = f.length;
             n->type = f.type == 'C'   ? Type::Text
                       : f.type == 'N' ? Type::Number
@@ -543,15 +543,14 @@ bool evalBool(const Node& n, const char* rec) {
             if (l.kind == Node::Kind::Field && r.kind == Node::Kind::Literal &&
                 l.type != Type::Number && l.type != Type::Logical) {
                 const std::string& t = r.value.text;
-                return compareResult(n.op,
-                                     compareText(rec + l.field->offset, size_t(l.field->length),
-                                                 t.data(), t.size()));
+                return compareResult(n.op, compareText(rec + l.field.offset, size_t(l.field.length),
+                                                       t.data(), t.size()));
             }
             if (r.kind == Node::Kind::Field && l.kind == Node::Kind::Literal &&
                 r.type != Type::Number && r.type != Type::Logical) {
                 const std::string& t = l.value.text;
-                return compareResult(n.op, compareText(t.data(), t.size(), rec + r.field->offset,
-                                                       size_t(r.field->length)));
+                return compareResult(n.op, compareText(t.data(), t.size(), rec + r.field.offset,
+                                                       size_t(r.field.length)));
             }
         }
     } else if (n.kind == Node::Kind::Not) {
@@ -645,7 +644,7 @@ ExprValue eval(const Node& n, const char* rec) {
     case Node::Kind::Literal:
         return n.value;
     case Node::Kind::Field:
-        return fieldValue(*n.field, rec);
+        return fieldValue(n.field, rec);
     case Node::Kind::Call:
         return call(n, rec);
     case Node::Kind::Not:
@@ -687,9 +686,8 @@ ExprValue eval(const Node& n, const char* rec) {
 }
 
 void collectFields(const Node& n, std::vector<std::string>& out) {
-    if (n.kind == Node::Kind::Field &&
-        std::find(out.begin(), out.end(), n.field->name) == out.end())
-        out.push_back(n.field->name);
+    if (n.kind == Node::Kind::Field && std::find(out.begin(), out.end(), n.field.name) == out.end())
+        out.push_back(n.field.name);
     for (const auto& a : n.args)
         collectFields(*a, out);
 }

@@ -18,7 +18,7 @@
 namespace qn {
 namespace {
 
-constexpr int kPage = 512;
+constexpr int kPage = mdx::kPage;
 constexpr int kMaxDepth = 40;
 
 uint16_t get16(const unsigned char* p) {
@@ -346,6 +346,12 @@ void MdxTag::insert(std::string_view key, uint32_t recno) {
     unsigned char* n = writable(leaf.page);
     int c = count(n);
     int pos = leaf.slot;
+    // (key, record) pairs ascend through a leaf; a neighbour out of order is damage.
+    if ((pos > 0 && compareEntry(n, pos - 1, key, recno) >= 0) ||
+        (pos < c && compareEntry(n, pos, key, recno) <= 0))
+        m_file->corrupt(QStringLiteral("tag %1 is out of order at page %2")
+                            .arg(QString::fromStdString(m_name))
+                            .arg(leaf.page));
     if (c < m_maxKeys) {
         unsigned char* at = n + 8 + pos * m_itemLength;
         std::memmove(at + m_itemLength, at, size_t((c - pos) * m_itemLength + 4));
@@ -577,17 +583,18 @@ void MdxFile::create(const QString& path, const std::string& tableName,
     const size_t ntags = tags.size();
     std::vector<unsigned char> file(size_t(4 * kPage) + ntags * 2 * kBlockSize, 0);
     unsigned char* h = file.data();
-    h[0] = 2;
+    h[0] = mdx::kVersion;
     stampDate(h + 1);
-    std::memcpy(h + 4, tableName.data(), std::min<size_t>(tableName.size(), 16));
-    put16(h + 20, kBlockSize / kPage);
-    put16(h + 22, kBlockSize);
-    h[24] = 1;
-    h[25] = 48;
-    h[26] = 32;
-    put16(h + 28, uint16_t(ntags));
-    put32(h + 32, uint32_t(4 + 4 * ntags));
-    stampDate(h + 44);
+    std::memcpy(h + mdx::kTableNameAt, tableName.data(),
+                std::min<size_t>(tableName.size(), mdx::kTableNameSize));
+    put16(h + mdx::kPagesPerBlockAt, kBlockSize / kPage);
+    put16(h + mdx::kBlockSizeAt, kBlockSize);
+    h[mdx::kProductionAt] = 1;
+    h[mdx::kTagSlotsAt] = mdx::kTagSlots;
+    h[mdx::kTagEntryLengthAt] = mdx::kTagEntrySize;
+    put16(h + mdx::kTagsInUseAt, uint16_t(ntags));
+    put32(h + mdx::kPageCountAt, uint32_t(mdx::kFirstTagPage + 4 * ntags));
+    stampDate(h + mdx::kDateAt);
     for (size_t i = 0; i < ntags; ++i) {
         const TagSpec& t = tags[i];
         if (t.name.empty() || t.name.size() > 10 || t.expression.empty() ||
@@ -595,23 +602,23 @@ void MdxFile::create(const QString& path, const std::string& tableName,
             t.keyLength > 100)
             throw StoreError(QStringLiteral("Cannot create %1: tag %2 is not valid.")
                                  .arg(path, QString::fromStdString(t.name)));
-        uint32_t headerPage = uint32_t(4 + 4 * i);
-        unsigned char* e = h + 544 + 32 * i;
+        uint32_t headerPage = uint32_t(mdx::kFirstTagPage + 4 * i);
+        unsigned char* e = h + mdx::kTagTableAt + mdx::kTagEntrySize * i;
         put32(e, headerPage);
-        std::memcpy(e + 4, t.name.data(), t.name.size());
-        e[15] = 0x10;
-        e[19] = 0x02;
-        e[20] = static_cast<unsigned char>(t.keyType);
+        std::memcpy(e + mdx::kEntryNameAt, t.name.data(), t.name.size());
+        e[mdx::kEntryFormatAt] = mdx::kFormatBase;
+        e[mdx::kEntryMarkAt] = 0x02;
+        e[mdx::kEntryKeyTypeAt] = static_cast<unsigned char>(t.keyType);
         // Tag names form a binary search tree through the three thread bytes.
         if (i > 0) {
             size_t at = 0;
             for (;;) {
-                unsigned char* cur = h + 544 + 32 * at;
-                std::string curName(reinterpret_cast<char*>(cur + 4));
-                int side = t.name < curName ? 16 : 17;
+                unsigned char* cur = h + mdx::kTagTableAt + mdx::kTagEntrySize * at;
+                std::string curName(reinterpret_cast<char*>(cur + mdx::kEntryNameAt));
+                int side = t.name < curName ? mdx::kEntryLeftAt : mdx::kEntryRightAt;
                 if (cur[side] == 0) {
                     cur[side] = static_cast<unsigned char>(i + 1);
-                    e[18] = static_cast<unsigned char>(at + 1);
+                    e[mdx::kEntryParentAt] = static_cast<unsigned char>(at + 1);
                     break;
                 }
                 at = cur[side] - 1u;
@@ -619,23 +626,24 @@ void MdxFile::create(const QString& path, const std::string& tableName,
         }
         int itemLength = 4 + (t.keyLength + 3) / 4 * 4;
         unsigned char* th = h + size_t(headerPage) * kPage;
-        uint32_t root = headerPage + 2;
-        put32(th, root);
+        uint32_t root = headerPage + mdx::kPagesPerBlock;
+        put32(th + mdx::kRootAt, root);
         put32(th + 4, 2);
-        th[8] =
-            static_cast<unsigned char>(0x10 | (t.descending ? 0x08 : 0) | (t.unique ? 0x40 : 0));
-        th[9] = static_cast<unsigned char>(t.keyType);
-        put16(th + 12, uint16_t(t.keyLength));
-        put16(th + 14, uint16_t((kBlockSize - 12) / itemLength));
-        put16(th + 16, t.keyType == 'D' ? 1 : 0);
-        put16(th + 18, uint16_t(itemLength));
-        th[23] = t.unique ? 1 : 0;
-        std::memcpy(th + 24, t.expression.data(), t.expression.size());
-        th[245] = t.forExpression.empty() ? 0 : 1;
-        put32(th + 248, root);
-        put32(th + 252, root);
-        stampDate(th + 257);
-        std::memcpy(th + 762, t.forExpression.data(), t.forExpression.size());
+        th[mdx::kFormatAt] = static_cast<unsigned char>(
+            mdx::kFormatBase | (t.descending ? mdx::kFormatDescending : 0) |
+            (t.unique ? mdx::kFormatUnique : 0));
+        th[mdx::kKeyTypeAt] = static_cast<unsigned char>(t.keyType);
+        put16(th + mdx::kKeyLengthAt, uint16_t(t.keyLength));
+        put16(th + mdx::kMaxKeysAt, uint16_t((kBlockSize - 12) / itemLength));
+        put16(th + mdx::kDateKeyAt, t.keyType == 'D' ? 1 : 0);
+        put16(th + mdx::kItemLengthAt, uint16_t(itemLength));
+        th[mdx::kUniqueAt] = t.unique ? 1 : 0;
+        std::memcpy(th + mdx::kExpressionAt, t.expression.data(), t.expression.size());
+        th[mdx::kHasForAt] = t.forExpression.empty() ? 0 : 1;
+        put32(th + mdx::kRootCopyAt, root);
+        put32(th + mdx::kRootCopy2At, root);
+        stampDate(th + mdx::kTagDateAt);
+        std::memcpy(th + mdx::kForAt, t.forExpression.data(), t.forExpression.size());
     }
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -672,38 +680,42 @@ void MdxFile::readHeader() {
     m_fileSize = st.st_size;
     // Header, tag table and, in a file this engine wrote, every tag header: one read.
     std::vector<unsigned char> head(size_t(std::clamp<int64_t>(m_fileSize, 0, 32 * 1024)));
-    if (m_fileSize < 2048 || ::pread(m_fd, head.data(), head.size(), 0) != ssize_t(head.size()))
+    if (m_fileSize < mdx::kHeaderBytes ||
+        ::pread(m_fd, head.data(), head.size(), 0) != ssize_t(head.size()))
         corrupt(QStringLiteral("the file is too short"));
     const unsigned char* h = head.data();
-    m_pagesPerBlock = get16(h + 20);
-    m_blockSize = get16(h + 22);
+    m_pagesPerBlock = get16(h + mdx::kPagesPerBlockAt);
+    m_blockSize = get16(h + mdx::kBlockSizeAt);
     if (m_pagesPerBlock < 1 || m_pagesPerBlock > 32 || m_blockSize != m_pagesPerBlock * kPage)
         corrupt(QStringLiteral("the block size is not valid"));
-    int used = get16(h + 28);
-    int entryLength = h[26];
-    if (used > kMaxTags || (used > 0 && entryLength != 32))
+    int used = get16(h + mdx::kTagsInUseAt);
+    int entryLength = h[mdx::kTagEntryLengthAt];
+    if (used > kMaxTags || (used > 0 && entryLength != mdx::kTagEntrySize))
         corrupt(QStringLiteral("the tag table is not valid"));
-    m_pageCount = get32(h + 32);
-    if (int64_t(m_pageCount) * kPage > m_fileSize + m_blockSize || m_pageCount < 4)
+    m_pageCount = get32(h + mdx::kPageCountAt);
+    if (int64_t(m_pageCount) * kPage > m_fileSize + m_blockSize || m_pageCount < mdx::kFirstTagPage)
         corrupt(QStringLiteral("the page count does not fit the file"));
+    if (get32(h + mdx::kFreeListAt) >= m_pageCount)
+        corrupt(QStringLiteral("the free-page list leads outside the file"));
     m_tags.clear();
     m_blocks.clear();
     std::memcpy(m_head, h + 32, sizeof m_head);
     m_journalValid = readJournal(h, m_seq, m_floor, m_journal);
     m_journalSeen = false; // no table state to hold it against yet
     for (int i = 0; i < used; ++i) {
-        const unsigned char* e = h + 544 + 32 * i;
+        const unsigned char* e = h + mdx::kTagTableAt + mdx::kTagEntrySize * i;
         auto tag = std::unique_ptr<MdxTag>(new MdxTag(this));
         tag->m_headerPage = get32(e);
         size_t len = 0;
-        while (len < 11 && e[4 + len] != 0)
+        while (len < 11 && e[mdx::kEntryNameAt + len] != 0)
             ++len;
-        tag->m_name.assign(reinterpret_cast<const char*>(e + 4), len);
+        tag->m_name.assign(reinterpret_cast<const char*>(e + mdx::kEntryNameAt), len);
         while (!tag->m_name.empty() && tag->m_name.back() == ' ')
             tag->m_name.pop_back();
         for (char& ch : tag->m_name)
             ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (tag->m_headerPage < 4 || int64_t(tag->m_headerPage) * kPage + m_blockSize > m_fileSize)
+        if (tag->m_headerPage < mdx::kFirstTagPage ||
+            int64_t(tag->m_headerPage) * kPage + m_blockSize > m_fileSize)
             corrupt(QStringLiteral("tag %1 has its header outside the file").arg(i + 1));
         const int64_t at = int64_t(tag->m_headerPage) * kPage;
         if (at + m_blockSize <= int64_t(head.size())) {
@@ -712,34 +724,36 @@ void MdxFile::readHeader() {
             std::memcpy(b.data.get(), h + at, size_t(m_blockSize));
         }
         const unsigned char* th = block(tag->m_headerPage).data.get();
-        tag->m_root = get32(th);
-        tag->m_keyType = static_cast<char>(th[9]);
-        tag->m_keyLength = get16(th + 12);
-        tag->m_maxKeys = get16(th + 14);
-        tag->m_itemLength = get16(th + 18);
-        tag->m_unique = (th[8] & 0x40) != 0 || th[23] != 0;
-        tag->m_descending = (th[8] & 0x08) != 0;
+        tag->m_root = get32(th + mdx::kRootAt);
+        tag->m_keyType = static_cast<char>(th[mdx::kKeyTypeAt]);
+        tag->m_keyLength = get16(th + mdx::kKeyLengthAt);
+        tag->m_maxKeys = get16(th + mdx::kMaxKeysAt);
+        tag->m_itemLength = get16(th + mdx::kItemLengthAt);
+        tag->m_unique = (th[mdx::kFormatAt] & mdx::kFormatUnique) != 0 || th[mdx::kUniqueAt] != 0;
+        tag->m_descending = (th[mdx::kFormatAt] & mdx::kFormatDescending) != 0;
         auto text = [&](int off, int max) {
             size_t n = 0;
             while (n < size_t(max) && off + int(n) < m_blockSize && th[off + n] != 0)
                 ++n;
             return std::string(reinterpret_cast<const char*>(th + off), n);
         };
-        tag->m_expression = text(24, 220);
-        if (th[245] != 0 && m_blockSize >= 1024)
-            tag->m_forExpression = text(762, 220);
+        tag->m_expression = text(mdx::kExpressionAt, mdx::kExpressionSize);
+        if (th[mdx::kHasForAt] != 0 && m_blockSize >= kBlockSize)
+            tag->m_forExpression = text(mdx::kForAt, mdx::kExpressionSize);
         QString tagName = QString::fromStdString(tag->m_name);
         if (tag->m_keyType != 'C' && tag->m_keyType != 'N' && tag->m_keyType != 'D')
-            corrupt(QStringLiteral("tag %1 has key type %2").arg(tagName).arg(int(th[9])));
-        int expectLength = tag->m_keyType == 'N'   ? 12
-                           : tag->m_keyType == 'D' ? 8
+            corrupt(QStringLiteral("tag %1 has key type %2")
+                        .arg(tagName)
+                        .arg(int(th[mdx::kKeyTypeAt])));
+        int expectLength = tag->m_keyType == 'N'   ? mdx::kNumberKeyLength
+                           : tag->m_keyType == 'D' ? mdx::kDateKeyLength
                                                    : tag->m_keyLength;
         if (tag->m_keyLength < 1 || tag->m_keyLength > 240 || tag->m_keyLength != expectLength ||
             tag->m_itemLength != 4 + (tag->m_keyLength + 3) / 4 * 4)
             corrupt(QStringLiteral("tag %1 has an invalid key length").arg(tagName));
         if (tag->m_maxKeys < 2 || 12 + tag->m_maxKeys * tag->m_itemLength > m_blockSize)
             corrupt(QStringLiteral("tag %1 has an invalid node capacity").arg(tagName));
-        if (tag->m_root < 4 || tag->m_root >= m_pageCount)
+        if (tag->m_root < mdx::kFirstTagPage || tag->m_root >= m_pageCount)
             corrupt(QStringLiteral("tag %1 has its root outside the file").arg(tagName));
         m_tags.push_back(std::move(tag));
     }
@@ -804,6 +818,7 @@ uint32_t MdxFile::allocate() {
         throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
     uint32_t page = m_pageCount;
     m_pageCount += uint32_t(m_pagesPerBlock);
+    QN_CHECK(page >= mdx::kFirstTagPage && m_pageCount > page);
     m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
     m_headerDirty = true;
     Block& b = slot(page);

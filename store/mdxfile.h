@@ -1,5 +1,78 @@
 #pragma once
 
+// The dBASE IV production index (.mdx) as this engine reads and writes it. Integers are
+// little-endian; the file is made of 512-byte pages (mdx::kPage), a block (tree node, tag
+// header) is mdx::kPagesPerBlock pages, and every pointer in the file is a page number.
+//
+// File header, page 0:
+//   OFFSET  SIZE  MEANING
+//   0       1     version, 2
+//   1       3     creation date: year - 1900, month, day
+//   4       16    name of the table without extension, NUL-padded
+//   20      2     pages per block (2)
+//   22      2     block size in bytes (1024)
+//   24      1     production index flag, 1
+//   25      1     tag table slots (48)
+//   26      1     length of a tag table entry (32)
+//   27      1     reserved
+//   28      2     tags in use (47 at most)
+//   30      2     reserved
+//   32      4     page count = next page to allocate at the end
+//   36      4     first free page; 0 (we never recycle blocks, as dBASE does not)
+//   40      4     free blocks; 0
+//   44      3     date of the last change
+//   47      497   reserved
+//
+// Tag table, 32-byte entries from offset 544 (mdx::kTagTableAt) to 2047:
+//   0       4     page of the tag's header block
+//   4       11    tag name, NUL-padded
+//   15      1     key format, 0x10
+//   16      1     left thread: 1-based entry of the tag whose name sorts before
+//   17      1     right thread
+//   18      1     parent thread (0 for the root of the name tree)
+//   19      1     0x02
+//   20      1     key type C, N or D
+//   21      11    reserved
+//
+// Tag header block, from page 4 on:
+//   0       4     page of the root node
+//   4       4     size of the tag in pages
+//   8       1     key format: 0x10, + 0x08 descending, + 0x40 unique
+//   9       1     key type
+//   12      2     key length (C: expression width; N: 12; D: 8)
+//   14      2     most keys in a node = (block size - 12) / item length
+//   16      2     1 for a date key, else 0
+//   18      2     item length = 4 + key length rounded up to a multiple of 4
+//   23      1     unique flag
+//   24      220   key expression, NUL-terminated
+//   245     1     1 when a FOR expression is present
+//   248     4     root page again (as other writers keep it)
+//   252     4     root page again
+//   257     3     date of the tag
+//   762     220   FOR expression, NUL-terminated
+//
+// Node block:
+//   0       4     number of keys n
+//   4       4     0 (next free page of a freed block in other writers)
+//   8       n x item: 4-byte pointer, then the key padded to the item length. In a leaf the
+//                 pointer is a record number; in an interior node, the page of the child whose
+//                 largest key this is
+//   8+n x item 4  0 in a leaf; in an interior node the child for keys above the last one
+// Keys: C as stored bytes, blank-padded; N as 12-byte BCD (mdx keyBcd); D as a little-endian
+// double holding the Julian day.
+//
+// The index lock is one byte at 0xEFFFFFFE of this file (filelock.h).
+//
+// Invariants (asserted where QUILLNET_CHECKED is set, checked in full by MdxTag::check()):
+//   - in every node 0 <= n <= most keys, and 8 + n x item + 4 <= block size;
+//   - entries ascend by (key, record number) through a leaf and across leaves, so that no
+//     (key, record number) pair occurs twice; an interior key is the largest of its subtree;
+//   - every leaf is at the same depth; every pointer to a page is >= 4 and below the page
+//     count, and the page count x 512 is at most the file size (plus one block being written);
+//   - the free list is empty: blocks are only appended;
+//   - a leaf entry's record number lies in 1..the table's complete records, and that record is
+//     live and has this key (TableFile checks this when it follows an entry).
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -10,6 +83,60 @@
 namespace qn {
 
 class MdxFile;
+
+/// Byte positions and values of the layout above.
+namespace mdx {
+constexpr int kPage = 512;
+constexpr int kPagesPerBlock = 2;
+constexpr int kVersion = 2;
+constexpr int kTableNameAt = 4;
+constexpr int kTableNameSize = 16;
+constexpr int kPagesPerBlockAt = 20;
+constexpr int kBlockSizeAt = 22;
+constexpr int kProductionAt = 24;
+constexpr int kTagSlotsAt = 25;
+constexpr int kTagSlots = 48;
+constexpr int kTagEntryLengthAt = 26;
+constexpr int kTagsInUseAt = 28;
+constexpr int kPageCountAt = 32;
+constexpr int kFreeListAt = 36;
+constexpr int kDateAt = 44;
+constexpr int kTagTableAt = 544;
+constexpr int kTagEntrySize = 32;
+constexpr int kHeaderBytes = 2048; // header and tag table: pages 0 to 3
+constexpr uint32_t kFirstTagPage = 4;
+// Tag table entry
+constexpr int kEntryNameAt = 4;
+constexpr int kEntryFormatAt = 15;
+constexpr int kEntryLeftAt = 16;
+constexpr int kEntryRightAt = 17;
+constexpr int kEntryParentAt = 18;
+constexpr int kEntryMarkAt = 19;
+constexpr int kEntryKeyTypeAt = 20;
+// Tag header block
+constexpr int kRootAt = 0;
+constexpr int kFormatAt = 8;
+constexpr int kKeyTypeAt = 9;
+constexpr int kKeyLengthAt = 12;
+constexpr int kMaxKeysAt = 14;
+constexpr int kDateKeyAt = 16;
+constexpr int kItemLengthAt = 18;
+constexpr int kUniqueAt = 23;
+constexpr int kExpressionAt = 24;
+constexpr int kExpressionSize = 220;
+constexpr int kHasForAt = 245;
+constexpr int kRootCopyAt = 248;
+constexpr int kRootCopy2At = 252;
+constexpr int kTagDateAt = 257;
+constexpr int kForAt = 762;
+constexpr unsigned char kFormatBase = 0x10;
+constexpr unsigned char kFormatDescending = 0x08;
+constexpr unsigned char kFormatUnique = 0x40;
+// Node block
+constexpr int kNodeItemsAt = 8;
+constexpr int kNumberKeyLength = 12;
+constexpr int kDateKeyLength = 8;
+} // namespace mdx
 
 /// How a tag is declared when an index file is created.
 struct TagSpec {
@@ -125,7 +252,7 @@ public:
     MdxFile(const MdxFile&) = delete;
     MdxFile& operator=(const MdxFile&) = delete;
 
-    static constexpr int kBlockSize = 1024;
+    static constexpr int kBlockSize = mdx::kPage * mdx::kPagesPerBlock;
     static constexpr int kMaxTags = 47;
 
     /// Writes an index file with empty tags. Throws StoreError.

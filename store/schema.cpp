@@ -77,20 +77,17 @@ QStringList extensions() {
     return {QStringLiteral(".dbf"), QStringLiteral(".dbk"), QStringLiteral(".mdx"), QStringLiteral(".mbk")};
 }
 
-void createTableFiles(const QString& dbfPath, const std::vector<FieldDef>& fields,
-                      std::vector<TagSpec> tags) {
-    std::vector<DbfField> declared;
-    int offset = 1;
-    for (const FieldDef& f : fields) {
-        DbfField d;
-        static_cast<FieldDef&>(d) = f;
-        d.offset = offset;
-        offset += f.length;
-        declared.push_back(d);
-    }
-    std::vector<std::string> indexed;
+const TableSchema* find(const QString& baseName) {
+    for (const TableSchema& t : tables())
+        if (t.baseName.compare(baseName, Qt::CaseInsensitive) == 0)
+            return &t;
+    return nullptr;
+}
+
+std::vector<TagSpec> resolveTags(const std::vector<DbfField>& fields, std::vector<TagSpec> tags,
+                                 std::vector<std::string>* indexed) {
     for (TagSpec& t : tags) {
-        Expression key(QString::fromStdString(t.expression), declared);
+        Expression key(QString::fromStdString(t.expression), fields);
         switch (key.type()) {
         case ExprValue::Type::Number:
             t.keyType = 'N';
@@ -107,9 +104,26 @@ void createTableFiles(const QString& dbfPath, const std::vector<FieldDef>& field
         default:
             throw StoreError(QStringLiteral("Tag %1 has a logical key.").arg(QString::fromStdString(t.name)));
         }
-        for (const std::string& n : key.fieldNames())
-            indexed.push_back(n);
+        if (indexed)
+            for (const std::string& n : key.fieldNames())
+                indexed->push_back(n);
     }
+    return tags;
+}
+
+void createTableFiles(const QString& dbfPath, const std::vector<FieldDef>& fields,
+                      std::vector<TagSpec> tags) {
+    std::vector<DbfField> declared;
+    int offset = 1;
+    for (const FieldDef& f : fields) {
+        DbfField d;
+        static_cast<FieldDef&>(d) = f;
+        d.offset = offset;
+        offset += f.length;
+        declared.push_back(d);
+    }
+    std::vector<std::string> indexed;
+    tags = resolveTags(declared, std::move(tags), &indexed);
     QFileInfo info(dbfPath);
     DbfFile::create(dbfPath, fields, !tags.empty(), indexed);
     if (!tags.empty())

@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <vector>
 
 namespace qn::schema {
@@ -21,6 +20,14 @@ struct TableSchema {
 /// Software, Hardware.
 const std::vector<TableSchema>& tables();
 const TableSchema& table(const QString& baseName);
+
+/// The inventory table with this base name (any letter case), or nullptr.
+const TableSchema* find(const QString& baseName);
+/// The tags with key type and length taken from their expressions over these fields. Throws
+/// StoreError when an expression does not fit the fields. Names of the fields the keys read go
+/// to indexed when it is given.
+std::vector<TagSpec> resolveTags(const std::vector<DbfField>& fields, std::vector<TagSpec> tags,
+                                 std::vector<std::string>* indexed = nullptr);
 
 /// The four extensions of a table's file set, in copy order.
 QStringList extensions();

@@ -295,6 +295,16 @@ void Table::moveTo(const Position& p) {
     m_key = p.key;
 }
 
+template <class F> auto Table::readChecked(F&& step, bool continuing) {
+    const auto kind = continuing ? TableFile::Step::Continuing : TableFile::Step::Fresh;
+    try {
+        return m_file->read(step, kind);
+    } catch (const IndexMismatch& found) {
+        m_file->mend(found);
+    }
+    return m_file->read(step, kind);
+}
+
 // Finds the nearest visible row from a position, in the current order.
 bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     DbfFile& dbf = m_file->dbf();
@@ -323,12 +333,10 @@ bool Table::scanFrom(Position from, Dir dir, bool inclusive, Position& found) {
     while (have) {
         if (m_rangeOnTag && e.key != m_rangeKey)
             return false;
-        if (e.recno >= 1 && e.recno <= dbf.recordCount()) {
-            ++counters().rowsRead;
-            if (visible(dbf.record(e.recno))) {
-                found = {e.recno, e.key};
-                return true;
-            }
+        ++counters().rowsRead;
+        if (visible(m_file->follow(m_file->tag(m_tag), e))) {
+            found = {e.recno, e.key};
+            return true;
         }
         std::string key = e.key;
         have = dir == Dir::Forward ? tag.next(key, e.recno, e) : tag.prior(key, e.recno, e);
@@ -340,7 +348,7 @@ void Table::first() {
     checkActive("move");
     postIfEditing();
     Position found;
-    bool ok = m_file->read([&] {
+    bool ok = readChecked([&] {
         if (m_tag >= 0 && !m_rangeOnTag) {
             MdxTag::Entry e;
             return m_file->tag(m_tag).index->first(e) &&
@@ -364,7 +372,7 @@ void Table::last() {
     checkActive("move");
     postIfEditing();
     Position found;
-    bool ok = m_file->read([&] {
+    bool ok = readChecked([&] {
         if (m_tag >= 0 && !m_rangeOnTag) {
             MdxTag::Entry e;
             return m_file->tag(m_tag).index->last(e) &&
@@ -388,7 +396,7 @@ void Table::next() {
     postIfEditing();
     Position found;
     const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Forward, false, found); };
-    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
+    if (m_recno != 0 && readChecked(step, true)) {
         moveTo(found);
         m_bof = m_eof = false;
         notifyRow();
@@ -402,7 +410,7 @@ void Table::prior() {
     postIfEditing();
     Position found;
     const auto step = [&] { return scanFrom({m_recno, m_key}, Dir::Backward, false, found); };
-    if (m_recno != 0 && m_file->read(step, TableFile::Step::Continuing)) {
+    if (m_recno != 0 && readChecked(step, true)) {
         moveTo(found);
         m_bof = m_eof = false;
         notifyRow();
@@ -417,7 +425,7 @@ bool Table::isEmpty() const {
 
 int Table::recordCount() {
     checkActive("count rows");
-    return m_file->read([&] { return countRows(); });
+    return readChecked([&] { return countRows(); });
 }
 
 int Table::countRows() {
@@ -774,10 +782,10 @@ void Table::remove() {
     Position at{m_recno, m_key};
     m_file->remove(m_recno);
     Position found;
-    if (m_file->read([&] { return scanFrom(at, Dir::Forward, false, found); })) {
+    if (readChecked([&] { return scanFrom(at, Dir::Forward, false, found); })) {
         moveTo(found);
         m_eof = false;
-    } else if (m_file->read([&] { return scanFrom(at, Dir::Backward, false, found); })) {
+    } else if (readChecked([&] { return scanFrom(at, Dir::Backward, false, found); })) {
         moveTo(found);
         m_eof = true;
     } else {
@@ -824,17 +832,14 @@ bool Table::seekNearest(bool exact) {
         key = std::max(key, m_rangeKey);
     }
     MdxTag::Entry e;
-    DbfFile& dbf = m_file->dbf();
-    bool found = m_file->read([&] {
+    bool found = readChecked([&] {
         bool have = tag.index->seek(key, 0, e);
         while (have && (!exact || e.key == key)) {
             if (m_rangeOnTag && e.key != m_rangeKey)
                 return false;
-            if (e.recno >= 1 && e.recno <= dbf.recordCount()) {
-                ++counters().rowsRead;
-                if (visible(dbf.record(e.recno)))
-                    return true;
-            }
+            ++counters().rowsRead;
+            if (visible(m_file->follow(tag, e)))
+                return true;
             std::string k = e.key;
             have = tag.index->next(k, e.recno, e);
         }
@@ -872,7 +877,7 @@ bool Table::locate(const QString& field, const QString& value) {
     };
     DbfFile& dbf = m_file->dbf();
     Position found;
-    bool hit = m_file->read([&] {
+    bool hit = readChecked([&] {
         Position p;
         bool ok;
         if (m_tag >= 0 && !m_rangeOnTag) {

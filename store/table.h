@@ -187,6 +187,9 @@ private:
     const char* currentRecord() const;
     char* editableRecord(const char* what);
     bool visible(const char* rec) const;
+    /// Runs a read step of the file; when the step finds the index or the table damaged, has
+    /// the file mend it (the user is told) and runs the step again.
+    template <class F> auto readChecked(F&& step, bool continuing = false);
     bool masterActive() const;
     void updateMasterKey();
     bool scanFrom(Position from, Dir dir, bool inclusive, Position& found);

@@ -3,8 +3,11 @@
 #include "engine.h"
 #include "error.h"
 #include "mounts.h"
+#include "schema.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <cmath>
 #include <cstring>
@@ -115,6 +118,10 @@ TableFile::TableFile(const QString& dbfPath) {
     m_dbfLocks.attach(m_dbf.fd(), dbfPath);
     if (m_dbf.isWritable() && m_dbf.syncWrites())
         m_unsafeMount = mounts::refusal(QFileInfo(dbfPath).absolutePath());
+    if (provideIndex()) {
+        settleOnOpen();
+        return;
+    }
     if (m_dbf.productionIndexFlag()) {
         QFileInfo info(dbfPath);
         QString mdx = findFileIgnoringCase(info.absolutePath(), info.completeBaseName() + ".mdx");
@@ -140,6 +147,7 @@ TableFile::TableFile(const QString& dbfPath) {
         }
         checkOnOpen();
     }
+    settleOnOpen();
 }
 
 TableFile::~TableFile() = default;
@@ -290,6 +298,8 @@ void TableFile::refreshUnderLock() {
         m_suspect = false;
         ++m_version;
     }
+    if (m_dbf.cutShort())
+        endShortTable();
     // Set while nobody else can hold the lock: a writer died half-way.
     if (indexUnfinished())
         repairIndexes();
@@ -610,8 +620,8 @@ bool TableFile::newestRowIndexed() {
 void TableFile::checkOnOpen() {
     // A journal that carries the table's stamp and count was written with this very state of
     // the table; an older copy of either file, or a change by another program, breaks that.
-    if (!indexUnfinished() && (m_mdx.hasJournal() || newestRowIndexed()))
-        return;
+    if (!indexUnfinished() && (m_dbf.cutShort() || m_mdx.hasJournal() || newestRowIndexed()))
+        return; // a table cut short is settled next, the index with it
     if (!m_dbf.isWritable() || !m_unsafeMount.isEmpty()) {
         // Cannot be mended here; refuse rather than answer from a wrong index.
         try {
@@ -653,6 +663,166 @@ void TableFile::repairIndexes() {
                        "interrupted, or the index is an older copy) and has been rebuilt from "
                        "the table. Details: %2")
             .arg(displayName(), why));
+}
+
+namespace {
+
+QString rows(uint32_t n) {
+    return n == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(n);
+}
+
+} // namespace
+
+const char* TableFile::follow(const Tag& tag, const MdxTag::Entry& entry) {
+    const QString tagName = QString::fromStdString(tag.index->name());
+    if (entry.recno == 0 || entry.recno > m_dbf.recordCount())
+        throw IndexMismatch(QStringLiteral("The index tag %1 of table %2 leads to row %3, which "
+                                           "the table does not have (it holds %4).")
+                                .arg(tagName, displayName())
+                                .arg(entry.recno)
+                                .arg(rows(m_dbf.recordCount())),
+                            int(&tag - m_tags.data()), entry.key, entry.recno);
+    const char* rec = m_dbf.record(entry.recno);
+    if (DbfFile::isLive(rec) && (!inTag(tag, rec) || tag.index->compareKeys(keyFor(tag, rec).data(),
+                                                                            entry.key.data()) != 0))
+        throw IndexMismatch(QStringLiteral("The index tag %1 of table %2 leads a key to row %3, "
+                                           "which holds another one.")
+                                .arg(tagName, displayName())
+                                .arg(entry.recno),
+                            int(&tag - m_tags.data()), entry.key, entry.recno);
+    return rec;
+}
+
+// Whether the entry is still in the tag and still leads astray, seen under the write lock.
+bool TableFile::entryAstray(const Tag& tag, const std::string& key, uint32_t recno) {
+    MdxTag::Entry e;
+    if (!tag.index->seek(key, recno, e) || e.recno != recno || e.key != key)
+        return false;
+    try {
+        follow(tag, e);
+        return false;
+    } catch (const IndexMismatch&) {
+        return true;
+    }
+}
+
+void TableFile::mend(const IndexMismatch& found) {
+    if (!m_dbf.isWritable())
+        throw StoreError(found.message() +
+                         QStringLiteral(" The table is read-only, so this cannot be put right "
+                                        "here; open it where it can be written."));
+    {
+        WriteScope scope(*this); // a table cut short is settled by the scope itself
+        const int t = found.tag();
+        if (t >= 0 && t < tagCount() &&
+            entryAstray(m_tags[size_t(t)], found.key(), found.recno())) {
+            rebuildTags();
+            ++m_repairs;
+            StoreNotices::instance().post(
+                found.message() +
+                QStringLiteral(" Its index has been rebuilt from the table; every key now leads "
+                               "to its own row."));
+        }
+    }
+    emit changed();
+}
+
+// Under the write lock: the header promises rows the file does not hold (a copy or a write cut
+// off). The bytes of an incomplete last row are kept beside the table before the table is
+// ended after its last complete row; entries for the lost rows go with an index rebuild.
+void TableFile::endShortTable() {
+    const uint32_t promised = m_dbf.headerCount();
+    const uint32_t complete = m_dbf.recordCount();
+    const std::string tail = m_dbf.tail();
+    QString kept;
+    if (!tail.empty()) {
+        const QString base =
+            path() + QStringLiteral(".partial-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        kept = base;
+        for (int i = 2; QFileInfo::exists(kept); ++i)
+            kept = base + QStringLiteral("-%1").arg(i);
+        QFile side(kept);
+        if (!side.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+            side.write(tail.data(), qint64(tail.size())) != qint64(tail.size()) || !side.flush())
+            throw StoreError(QStringLiteral("The table %1 was cut short inside its last row, and "
+                                            "the bytes of that row cannot be kept in %2: %3. "
+                                            "Nothing was changed.")
+                                 .arg(displayName(), kept, side.errorString()));
+    }
+    m_dbf.endAfterCompleteRecords();
+    ++m_version;
+    bool rebuilt = false;
+    if (!m_tags.empty()) {
+        try {
+            checkIndexes();
+        } catch (const StoreError&) {
+            rebuildTags();
+            ++m_repairs;
+            rebuilt = true;
+        }
+    }
+    QString text =
+        QStringLiteral("The table %1 was cut short: its header promises %2, but the "
+                       "file holds %3")
+            .arg(displayName(), rows(promised), rows(complete).replace("row", "complete row"));
+    if (!tail.empty())
+        text += QStringLiteral(" and 1 incomplete row. The %1 bytes of the incomplete row were "
+                               "kept in %2")
+                    .arg(tail.size())
+                    .arg(kept);
+    text += QStringLiteral(". The table now ends after row %1").arg(complete);
+    text += rebuilt ? QStringLiteral(", and its index was rebuilt from the table.")
+                    : QStringLiteral(".");
+    StoreNotices::instance().post(text);
+}
+
+// A table cut short is settled as soon as it is opened; one that cannot be written is read up
+// to its last complete row, and the user hears so.
+void TableFile::settleOnOpen() {
+    if (!m_dbf.cutShort())
+        return;
+    if (m_dbf.isWritable()) {
+        WriteScope scope(*this);
+        return;
+    }
+    StoreNotices::instance().post(
+        QStringLiteral("The table %1 was cut short: its header promises %2, but the file holds "
+                       "%3. It is read-only, so it is read up to its last complete row and left "
+                       "as it is.")
+            .arg(displayName(), rows(m_dbf.headerCount()), rows(m_dbf.recordCount())));
+}
+
+// A table of the inventory that comes without its index (copied without it, or written by a
+// program that keeps none) gets one built from its known tags, and the user is told.
+bool TableFile::provideIndex() {
+    const QFileInfo info(path());
+    if (!m_dbf.isWritable() ||
+        !findFileIgnoringCase(info.absolutePath(), info.completeBaseName() + QStringLiteral(".mdx"))
+             .isEmpty())
+        return false;
+    const schema::TableSchema* known = schema::find(info.completeBaseName());
+    if (!known)
+        return false;
+    std::vector<TagSpec> tags;
+    try {
+        tags = schema::resolveTags(fields(), known->tags);
+    } catch (const StoreError&) {
+        return false; // another table under a known name: left as it is
+    }
+    const QString mdx =
+        info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".mdx");
+    MdxFile::create(mdx, info.completeBaseName().toUpper().toStdString(), tags);
+    openIndex(mdx);
+    {
+        WriteScope scope(*this);
+        m_dbf.setProductionIndexFlag();
+        rebuildTags();
+    }
+    StoreNotices::instance().post(
+        QStringLiteral("The table %1 had no index file. %2 has been built from the table.")
+            .arg(displayName(), QFileInfo(mdx).fileName()));
+    return true;
 }
 
 } // namespace qn

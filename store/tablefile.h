@@ -110,6 +110,14 @@ public:
     std::string keyFor(const Tag& tag, const char* record) const;
     /// Whether a record belongs in the tag (its FOR condition).
     bool inTag(const Tag& tag, const char* record) const;
+    /// The record an index entry leads to. Throws IndexMismatch when the table has no such
+    /// record or the record is live but does not hold the entry's key: a key never leads to
+    /// another row. Deleted rows are returned as they are (other writers index them).
+    const char* follow(const Tag& tag, const MdxTag::Entry& entry);
+    /// Under the write lock, puts right what a read step found: a table cut short ends after its
+    /// last complete row, the bytes of an incomplete one kept beside it; an index that leads
+    /// keys astray is rebuilt. The user is told. Throws StoreError on a read-only table.
+    void mend(const IndexMismatch& found);
 
     /// Appends under the write lock as the protocol above says. Throws StoreError ("table
     /// busy") when another process keeps the table locked past lockTimeout(), and the mount's
@@ -185,6 +193,10 @@ private:
     void checkOnOpen();
     void repairIndexes();
     void rebuildTags();
+    void endShortTable();
+    void settleOnOpen();
+    bool provideIndex();
+    bool entryAstray(const Tag& tag, const std::string& key, uint32_t recno);
 
     DbfFile m_dbf;
     MdxFile m_mdx;

@@ -1,17 +1,17 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (ASan/UBSan) into build-fuzz/ and runs each on its
 # corpus for a bounded time. Any crash, leak or sanitizer report makes the script fail.
-# Usage: tools/run-fuzz.sh [seconds per target, default 50]
+# Usage: tools/run-fuzz.sh [seconds per target, default 37]
 set -eu
 cd "$(dirname "$0")/.."
-seconds=${1:-50}
+seconds=${1:-37}
 build=${QUILLNET_FUZZ_BUILD:-build-fuzz}
 
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)"
 
 status=0
-for target in dbf mdx expression; do
+for target in dbf mdx expression damage; do
     # New inputs go to a scratch folder; the repository corpus stays as committed.
     work="$build/corpus-$target"
     mkdir -p "$work" "$build/artifacts-$target"

@@ -27,6 +27,6 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=
 cmake --build build-release -j "$jobs"
 tools/check-package.sh build-release
 
-# Fuzz targets for the .dbf and .mdx readers and the expression parser (clang, libFuzzer,
-# ASan/UBSan), each for a bounded time; a crash fails the run.
-tools/run-fuzz.sh 50
+# Fuzz targets for the .dbf and .mdx readers, the expression parser and damage between store
+# operations (clang, libFuzzer, ASan/UBSan), each for a bounded time; a crash fails the run.
+tools/run-fuzz.sh 37

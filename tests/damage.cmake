@@ -1,0 +1,1 @@
+quillnet_add_test(test_damage test_damage.cpp LIBS quillnet_program)
