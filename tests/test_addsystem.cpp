@@ -21,10 +21,11 @@ struct Fixture {
     explicit Fixture(const QByteArray& prefix = "ABC") {
         ws.writeSettings(test::settingsFile(ws.path("db"), "", prefix));
         program = std::make_unique<Program>(ws.engine());
+        program->start();
         MessageService::takeShown();
     }
     AddSystemWindow& open() {
-        program->TForm6().ui().Create2->trigger();
+        user::menu(program->TForm6().ui().MainMenu1, {"Systems", "New", "Create"});
         AddSystemWindow& w = program->TForm18();
         QApplication::setActiveWindow(&w);
         return w;
@@ -368,7 +369,7 @@ void TestAddSystem::systemIdWithShortPrefixAndTwoSaves() {
              (QStringList{"Q-0041", "Q-0042"}));
     f.dm().SysTableOpenClose("", "", false, false);
     // Shown again, the window offers the next number.
-    w.hide();
+    user::click(w.ui().CancelButton);
     f.open();
     QCOMPARE(w.systemId(), QString("Q-0043"));
 }
@@ -443,7 +444,7 @@ void TestAddSystem::companyList() {
         return l;
     };
     QCOMPARE(items(), (QStringList{"Acme", "Zeta"}));
-    w.hide();
+    user::click(w.ui().CancelButton);
     f.open();
     QCOMPARE(items(), (QStringList{"Acme", "Zeta"}));
 
@@ -453,7 +454,7 @@ void TestAddSystem::companyList() {
         user::tab();
     user::type("New Co");
     user::enter();
-    w.hide();
+    user::click(w.ui().CancelButton);
     f.open();
     QCOMPARE(items(), (QStringList{"Acme", "New Co", "Zeta"}));
 }
@@ -510,7 +511,7 @@ void TestAddSystem::saveStoresEveryBox() {
     dm.SysTableOpenClose("", "", false, false);
 
     // No type chosen: both type fields empty. A value too long for its field stores nothing.
-    w.hide();
+    user::click(w.ui().CancelButton);
     f.open();
     ui.ComputerType->setCurrentIndex(0);
     user::click(ui.IP4);

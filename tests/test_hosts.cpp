@@ -76,7 +76,7 @@ struct Fixture {
         QFile f(ws.path("db/hosts"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
     }
-    void create() { program->TForm6().ui().Create1->trigger(); }
+    void create() { test::user::menu(program->TForm6().ui().MainMenu1, {"Hosts File", "Create"}); }
     IPViewWindow& view() {
         test::user::menu(program->TForm6().ui().MainMenu1, {"Hosts File", "View"});
         QApplication::setActiveWindow(&program->TForm5());
