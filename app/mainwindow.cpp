@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 
 namespace qn {
 
@@ -195,8 +196,12 @@ void MainWindow::Admin1Click() {
     if (m_state.AdminUnlocked && !m_state.settings.Password.isEmpty() &&
         m_state.SetupStatus == QLatin1String("New"))
         return;
-    if (m_password)
-        m_password->showWindow();
+    // The password window takes the drop-down's place once it is open: one action, one window.
+    QTimer::singleShot(0, this, [this] {
+        m_ui->Admin1->close();
+        if (m_password)
+            m_password->showWindow();
+    });
 }
 
 void MainWindow::openAdminPage(int page) {

@@ -28,8 +28,11 @@ PasswordWindow::PasswordWindow(AppState& state, QWidget* mainWindow, AdminPanel&
 PasswordWindow::~PasswordWindow() = default;
 
 void PasswordWindow::showWindow() {
-    if (QScreen* screen = QGuiApplication::primaryScreen(); screen && !isVisible())
-        move(screen->availableGeometry().center() - rect().center());
+    if (!isVisible()) {
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+        m_ui->PasswordBox->setFocus(); // what is typed goes to the password
+    }
     show();
     raise();
     activateWindow();

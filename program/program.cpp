@@ -8,6 +8,7 @@
 #include "autodiscoverywindow.h"
 #include "crafform.h"
 #include "datamodule.h"
+#include "formscale.h"
 #include "ipviewwindow.h"
 #include "itementrywindow.h"
 #include "mainwindow.h"
@@ -63,6 +64,13 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_resources = std::make_unique<ResourcesWindow>(dm, m_main.get());
     m_about = std::make_unique<AboutBox>();
     m_main->setWindows(m_admin.get(), m_password.get(), m_about.get());
+    const double scale = formScale();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_main.get(), m_search.get(), m_ipView.get(), m_hardwareForm.get(),
+             m_softwareForm.get(), m_systemInfo.get(), m_admin.get(), m_password.get(),
+             m_addSystem.get(), m_autoDiscovery.get(), m_newComputers.get(), m_resources.get(),
+             m_about.get()})
+        scaleForm(w, scale);
 
     MainWindow::Tasks tasks;
     tasks.createSystem = [this] {

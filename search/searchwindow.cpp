@@ -7,6 +7,8 @@
 #include "ui_searchwindow.h"
 
 #include <QButtonGroup>
+#include <QCompleter>
+#include <QLineEdit>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStringListModel>
@@ -40,7 +42,7 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
       m_systemInfo(systemInfo), m_items(new QButtonGroup(this)) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(204, 215);
+    setFixedSize(size()); // as the form lays it out
     QRadioButton* const radios[] = {m_ui->SearchItem0, m_ui->SearchItem1, m_ui->SearchItem2,
                                     m_ui->SearchItem3, m_ui->SearchItem4, m_ui->SearchItem5};
     for (int i = 0; i < 6; ++i)
@@ -49,6 +51,9 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
     // A list of every stored value is filled and emptied whole: a string list does both in
     // one step, where an item per entry costs an allocation each.
     m_ui->SearchList->setModel(new QStringListModel(m_ui->SearchList));
+    // Completion is offered in a list; the box holds only what was typed or picked, so Find
+    // never looks up a value the user did not enter.
+    m_ui->SearchList->completer()->setCompletionMode(QCompleter::PopupCompletion);
     connect(m_items, &QButtonGroup::idClicked, this,
             handler(this, &SearchWindow::SearchGroupClick));
     connect(m_ui->FindButton, &QPushButton::clicked, this,
@@ -163,7 +168,7 @@ void SearchWindow::SearchGroupClick() {
 }
 
 bool SearchWindow::seek(const QString& file, const QString& tag, const QStringList& fields,
-                        const QStringList& values) {
+                        const QStringList& values, const QStringList& octets) {
     Table& t = *m_dm.DummyTable;
     t.setTableName(file);
     m_dm.DummyTableOpenClose(tag, QString(), false, true);
@@ -174,13 +179,32 @@ bool SearchWindow::seek(const QString& file, const QString& tag, const QStringLi
     t.setKey();
     for (int i = 0; i < fields.size(); ++i)
         t.setFieldText(fields[i], values[i]);
-    return t.gotoKey();
+    if (!t.gotoKey())
+        return false;
+    if (octets.size() != 4)
+        return true;
+    // Addresses sharing a key (1.11.1.1 and 11.1.1.1) are told apart by their octets.
+    auto same = [&t, &octets] {
+        for (int i = 0; i < 4; ++i)
+            if (t.fieldText(QStringLiteral("IP%1").arg(i + 1)) != octets[i])
+                return false;
+        return true;
+    };
+    for (; !t.eof() && t.fieldText(fields[0]) == values[0]; t.next())
+        if (same())
+            return true;
+    return false;
 }
 
 void SearchWindow::FindButtonClick() {
+    // Emptied once the search is done; kept, with the typed value, when it found nothing.
     struct EmptyList {
         QComboBox* list;
-        ~EmptyList() { list->clear(); }
+        bool keep = false;
+        ~EmptyList() {
+            if (!keep)
+                list->clear();
+        }
     } emptyList{m_ui->SearchList};
 
     m_dm.IPTable->setDatabaseName(QStringLiteral("IP"));
@@ -202,15 +226,17 @@ void SearchWindow::FindButtonClick() {
             m_dm.DummyTableOpenClose(QString(), QString(), false, false);
         }
         MessageService::information(this, QStringLiteral("Cannot that Alias!"));
-        chooseNone();
+        emptyList.keep = true;
+        retry();
         return;
     }
 
-    QStringList fields, values;
+    QStringList fields, values, octets;
     switch (m_criterion) {
     case IPAddress:
         fields = {QStringLiteral("IPString")};
         values = {addressKey(value)};
+        octets = value.split(u'.');
         break;
     case OfficeNumber:
         fields = {QStringLiteral("Room")};
@@ -232,10 +258,11 @@ void SearchWindow::FindButtonClick() {
         break;
     }
     if (!seek(QLatin1String(kCriteria[m_criterion].file), QLatin1String(kFindTag[m_criterion]),
-              fields, values)) {
-        MessageService::information(this, QStringLiteral("System Not Found!"));
-        chooseNone();
+              fields, values, octets)) {
         m_dm.DummyTableOpenClose(QString(), QString(), false, false);
+        MessageService::information(this, QStringLiteral("System Not Found!"));
+        emptyList.keep = true;
+        retry();
         return;
     }
     const QString filter =
@@ -244,6 +271,12 @@ void SearchWindow::FindButtonClick() {
                                          t.fieldText(QStringLiteral("UserLast")))
             : DataModule::oneSystemFilter(t.fieldText(QStringLiteral("SysID")));
     handOver(filter);
+}
+
+// Nothing found: the criterion and the typed value stay, selected, for the user to correct.
+void SearchWindow::retry() {
+    m_ui->SearchList->setFocus(Qt::TabFocusReason);
+    m_ui->SearchList->lineEdit()->selectAll();
 }
 
 void SearchWindow::handOver(const QString& systemsFilter) {

@@ -46,9 +46,12 @@ protected:
 
 private:
     void chooseNone();
+    /// Opens DummyTable on the tag and goes to the key; with four octets, to the row of that
+    /// key holding them.
     bool seek(const QString& file, const QString& tag, const QStringList& fields,
-              const QStringList& values);
+              const QStringList& values, const QStringList& octets = {});
     void handOver(const QString& systemsFilter);
+    void retry();
 
     std::unique_ptr<Ui::SearchWindow> m_ui;
     DataModule& m_dm;

@@ -2,20 +2,32 @@
 
 #include "appstate.h"
 #include "datamodule.h"
+#include "error.h"
 #include "guard.h"
 #include "messageservice.h"
 #include "systemrules.h"
 #include "table.h"
 #include "ui_addsystemwindow.h"
 
+#include <QClipboard>
 #include <QDateTime>
 #include <QFocusEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QRegularExpression>
 #include <QShowEvent>
+#include <QStandardItemModel>
 
 namespace qn {
 namespace {
 
 const QString kAddressTaken = QStringLiteral("IP Address already exists! Please choose another");
+
+// The fields an item is entered with, in the order of the group's four boxes.
+const QStringList kHwFields = {QStringLiteral("Desc"), QStringLiteral("Manuf"),
+                               QStringLiteral("Model"), QStringLiteral("SerialNum")};
+const QStringList kSwFields = {QStringLiteral("Desc"), QStringLiteral("Manuf"),
+                               QStringLiteral("LicenseKey"), QStringLiteral("SerialNum")};
 
 } // namespace
 
@@ -38,8 +50,10 @@ AddSystemWindow::AddSystemWindow(AppState& state, DataModule& dm, QWidget* mainW
     m_ui->IP4->setMaxLength(3);
     m_ui->DBGrid2->bind(dm.HWTable);
     m_ui->DBGrid1->bind(dm.SWTable);
-    m_ui->IP3->installEventFilter(this);
-    m_ui->IP4->installEventFilter(this);
+    m_heldHw.model = new QStandardItemModel(this);
+    m_heldSw.model = new QStandardItemModel(this);
+    for (QLineEdit* box : {m_ui->IP1, m_ui->IP2, m_ui->IP3, m_ui->IP4})
+        box->installEventFilter(this);
     m_ui->UserLastEdit->installEventFilter(this);
 
     connect(m_ui->IP1, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP1Change));
@@ -75,6 +89,15 @@ void AddSystemWindow::showEvent(QShowEvent* event) {
 }
 
 bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste) &&
+        (watched == m_ui->IP1 || watched == m_ui->IP2 || watched == m_ui->IP3 ||
+         watched == m_ui->IP4)) {
+        bool taken = false;
+        runHandler([&] { taken = pasteAddress(); });
+        if (taken)
+            return true;
+    }
     // Leaving a box for another control counts; the window losing focus does not.
     if (event->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
@@ -91,8 +114,6 @@ bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void AddSystemWindow::FormShow() {
     m_savedId.clear();
-    m_addedHw.clear();
-    m_addedSw.clear();
     const QString id = systemrules::nextSystemId(m_dm, m_state.settings.SysIdPrefix);
     m_ui->Label16->setText(id);
 
@@ -113,6 +134,77 @@ void AddSystemWindow::FormShow() {
     Table::HoldObservers holdSw(*m_dm.SWTable);
     m_dm.HWTableOpenClose(QString(), filter, true, true);
     m_dm.SWTableOpenClose(QString(), filter, true, true);
+    holdItems();
+}
+
+// Until Save, items are kept here and shown in the grids; the tables get them under the ID the
+// system is stored with, so a cancelled system leaves none behind and a window open elsewhere
+// never lists them.
+void AddSystemWindow::holdItems() {
+    for (auto [held, grid, table, fields] :
+         {std::tuple{&m_heldHw, m_ui->DBGrid2, m_dm.HWTable, &kHwFields},
+          {&m_heldSw, m_ui->DBGrid1, m_dm.SWTable, &kSwFields}}) {
+        held->rows.clear();
+        held->model->clear();
+        held->model->setHorizontalHeaderLabels(table->fieldNames());
+        const QStringList names = table->fieldNames();
+        auto column = [&names](const QString& field) {
+            for (int i = 0; i < names.size(); ++i)
+                if (names[i].compare(field, Qt::CaseInsensitive) == 0)
+                    return i;
+            return -1;
+        };
+        held->columns.clear();
+        for (const QString& f : *fields)
+            held->columns << column(f);
+        held->idColumn = column(QStringLiteral("SysID"));
+        grid->setModel(held->model);
+    }
+}
+
+bool AddSystemWindow::itemsHeld() const {
+    return m_savedId.isEmpty();
+}
+
+void AddSystemWindow::holdItem(Held& held, const QStringList& values) {
+    held.rows.append(values);
+    QList<QStandardItem*> cells;
+    for (int c = 0; c < held.model->columnCount(); ++c)
+        cells << new QStandardItem(c == held.idColumn ? systemId()
+                                                      : values.value(held.columns.indexOf(c)));
+    held.model->appendRow(cells);
+}
+
+void AddSystemWindow::storeItem(Table& t, const QStringList& fields, const QStringList& values,
+                                const QString& id) {
+    t.append();
+    try {
+        t.setFieldText(QStringLiteral("SysID"), id);
+        for (int i = 0; i < fields.size(); ++i)
+            t.setFieldText(fields[i], values[i]);
+        t.post();
+    } catch (...) {
+        t.cancel();
+        throw;
+    }
+}
+
+// A dotted address pasted into any octet box fills the four, through the same rules as typing.
+bool AddSystemWindow::pasteAddress() {
+    static const QRegularExpression dotted(
+        QStringLiteral(R"(^\s*(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})\s*$)"));
+    const auto m = dotted.match(QGuiApplication::clipboard()->text());
+    if (!m.hasMatch())
+        return false;
+    QLineEdit* const boxes[] = {m_ui->IP1, m_ui->IP2, m_ui->IP3};
+    for (int i = 0; i < 3; ++i) {
+        const QSignalBlocker quiet(boxes[i]);
+        boxes[i]->setText(m.captured(i + 1));
+    }
+    m_ui->IP4->setFocus(Qt::TabFocusReason);
+    m_ui->IP4->clear();
+    m_ui->IP4->setText(m.captured(4)); // the box-4 rule moves on or refuses, as when typed
+    return true;
 }
 
 void AddSystemWindow::octetRule(QLineEdit* box, QLineEdit* next) {
@@ -122,9 +214,9 @@ void AddSystemWindow::octetRule(QLineEdit* box, QLineEdit* next) {
         box->setFocus();
     } else if (t.endsWith(u'.')) {
         box->setText(t.chopped(1));
-        next->setFocus();
+        next->setFocus(Qt::TabFocusReason);
     } else if (t.size() == 3) {
-        next->setFocus();
+        next->setFocus(Qt::TabFocusReason);
     }
 }
 
@@ -153,7 +245,7 @@ void AddSystemWindow::IP4Change() {
             m_ui->IP4->clear();
             m_ui->IP4->setFocus();
         } else if (value <= 255) {
-            m_ui->Alias1->setFocus();
+            m_ui->Alias1->setFocus(Qt::TabFocusReason);
         } else {
             MessageService::information(this, QStringLiteral("An IP Address CANNOT be over 255!"));
             m_ui->IP4->clear();
@@ -172,9 +264,8 @@ void AddSystemWindow::IP3Exit() {
 }
 
 bool AddSystemWindow::addressTaken() {
-    return systemrules::addressRecorded(
-        *m_dm.IPTable, systemrules::addressKey(m_ui->IP1->text(), m_ui->IP2->text(),
-                                               m_ui->IP3->text(), m_ui->IP4->text()));
+    return systemrules::addressRecorded(*m_dm.IPTable, {m_ui->IP1->text(), m_ui->IP2->text(),
+                                                        m_ui->IP3->text(), m_ui->IP4->text()});
 }
 
 void AddSystemWindow::IP4Exit() {
@@ -218,10 +309,10 @@ void AddSystemWindow::SaveButtonClick() {
         m_dm, m_state.settings.SysIdPrefix, id,
         [&](const QString& sysId) { writeSystemRows(sysId, entry, key); });
     m_savedId = used;
+    m_ui->Label16->setText(used);
+    storeHeldItems(used);
     if (used == id)
         return;
-    m_ui->Label16->setText(used);
-    moveItems(id, used);
     MessageService::information(
         this, QStringLiteral("The System ID %1 was taken by another administrator; this system "
                              "was saved as %2.")
@@ -284,32 +375,21 @@ void AddSystemWindow::writeSystemRows(const QString& id, const QString& entry, c
     sys.post();
 }
 
-// Hardware and software added in this window before Save went in under the shown ID; they
-// follow the system to the ID it got. Only the rows added here move: the other
-// administrator's system has items under the old ID too.
-void AddSystemWindow::moveItems(const QString& from, const QString& to) {
-    (void)from; // the tables are still filtered to it
-    for (auto [table, rows] : {std::pair{m_dm.HWTable, &m_addedHw}, {m_dm.SWTable, &m_addedSw}}) {
-        Table& t = *table;
-        bool moved = t.isActive();
-        while (moved && !rows->empty()) {
-            moved = false;
-            for (t.first(); !t.eof(); t.next()) {
-                if (!rows->contains(t.recNo()))
-                    continue;
-                rows->remove(t.recNo());
-                t.edit();
-                t.setFieldText(QStringLiteral("SysID"), to);
-                t.post();
-                moved = true;
-                break; // the row has left the filter; walk again
-            }
+// Each held item is stored and then let go, so a failure keeps the rest held and listed.
+void AddSystemWindow::storeHeldItems(const QString& id) {
+    for (auto [held, table, fields] :
+         {std::tuple{&m_heldHw, m_dm.HWTable, &kHwFields}, {&m_heldSw, m_dm.SWTable, &kSwFields}}) {
+        while (!held->rows.isEmpty()) {
+            storeItem(*table, *fields, held->rows.first(), id);
+            held->rows.removeFirst();
+            held->model->removeRow(0);
         }
-        rows->clear();
     }
-    const QString now = DataModule::oneSystemFilter(to);
-    m_dm.HWTableOpenClose(QString(), now, true, true);
-    m_dm.SWTableOpenClose(QString(), now, true, true);
+    const QString filter = DataModule::oneSystemFilter(id);
+    m_dm.HWTableOpenClose(QString(), filter, true, true);
+    m_dm.SWTableOpenClose(QString(), filter, true, true);
+    m_ui->DBGrid2->bind(m_dm.HWTable);
+    m_ui->DBGrid1->bind(m_dm.SWTable);
 }
 
 void AddSystemWindow::CRAFButtonClick() {
@@ -318,6 +398,15 @@ void AddSystemWindow::CRAFButtonClick() {
 }
 
 void AddSystemWindow::CancelButtonClick() {
+    const qsizetype held = itemsHeld() ? m_heldHw.rows.size() + m_heldSw.rows.size() : 0;
+    if (held > 0) {
+        // Both answers matter, so Escape is no answer here.
+        if (!MessageService::alert(
+                this, QStringLiteral("Discard the %1 items entered for this system?").arg(held),
+                MessageService::Escape::None))
+            return;
+        holdItems();
+    }
     m_main->show();
     hide();
 }
@@ -326,60 +415,65 @@ void AddSystemWindow::reject() {
     CancelButtonClick();
 }
 
-void AddSystemWindow::HWAddButtonClick() {
-    Table& t = *m_dm.HWTable;
-    t.append();
-    try {
-        t.setFieldText(QStringLiteral("SysID"), systemId());
-        t.setFieldText(QStringLiteral("Desc"), m_ui->HWDescriptionEdit->text());
-        t.setFieldText(QStringLiteral("Manuf"), m_ui->HWManufacturerEdit->text());
-        t.setFieldText(QStringLiteral("Model"), m_ui->HWModelEdit->text());
-        t.setFieldText(QStringLiteral("SerialNum"), m_ui->HWSerialEdit->text());
-        t.post();
-        m_addedHw.insert(t.recNo());
-    } catch (...) {
-        t.cancel();
-        throw;
+void AddSystemWindow::addItem(Held& held, Table& table, const QStringList& fields,
+                              const QList<QLineEdit*>& boxes) {
+    QStringList values;
+    for (QLineEdit* b : boxes)
+        values << b->text();
+    if (itemsHeld()) {
+        // Refused now, as the table would refuse it at Save.
+        for (int i = 0; i < fields.size(); ++i)
+            if (values[i].size() > table.fieldWidth(fields[i]))
+                throw Error(QStringLiteral("\"%1\" is longer than the field %2 holds (%3).")
+                                .arg(values[i], fields[i])
+                                .arg(table.fieldWidth(fields[i])));
+        holdItem(held, values);
+    } else {
+        storeItem(table, fields, values, systemId());
     }
-    ClearHWForm();
-    m_ui->HWDescriptionEdit->setFocus();
+    for (QLineEdit* b : boxes)
+        b->clear();
+    boxes.first()->setFocus();
+}
+
+void AddSystemWindow::HWAddButtonClick() {
+    addItem(
+        m_heldHw, *m_dm.HWTable, kHwFields,
+        {m_ui->HWDescriptionEdit, m_ui->HWManufacturerEdit, m_ui->HWModelEdit, m_ui->HWSerialEdit});
 }
 
 void AddSystemWindow::SWAddButtonClick() {
-    Table& t = *m_dm.SWTable;
-    t.append();
-    try {
-        t.setFieldText(QStringLiteral("SysID"), systemId());
-        t.setFieldText(QStringLiteral("Desc"), m_ui->SWDescriptionEdit->text());
-        t.setFieldText(QStringLiteral("Manuf"), m_ui->SWManufacturerEdit->text());
-        t.setFieldText(QStringLiteral("LicenseKey"), m_ui->SWLicenseEdit->text());
-        t.setFieldText(QStringLiteral("SerialNum"), m_ui->SWSerialEdit->text());
-        t.post();
-        m_addedSw.insert(t.recNo());
-    } catch (...) {
-        t.cancel();
-        throw;
+    addItem(m_heldSw, *m_dm.SWTable, kSwFields,
+            {m_ui->SWDescriptionEdit, m_ui->SWManufacturerEdit, m_ui->SWLicenseEdit,
+             m_ui->SWSerialEdit});
+}
+
+void AddSystemWindow::deleteItem(Held& held, Table& t, QAbstractItemView* grid, const char* kind) {
+    if (itemsHeld()) {
+        const int row = grid->currentIndex().row();
+        if (row < 0 || row >= held.rows.size())
+            return;
+        if (MessageService::alert(this, QStringLiteral("Delete the %1 item \"%2\"?")
+                                            .arg(QLatin1String(kind), held.rows[row].first()))) {
+            held.rows.removeAt(row);
+            held.model->removeRow(row);
+        }
+        return;
     }
-    ClearSWForm();
-    m_ui->SWDescriptionEdit->setFocus();
+    if (!t.isActive() || t.isEmpty() || t.recNo() == 0)
+        return;
+    if (MessageService::alert(this,
+                              QStringLiteral("Delete the %1 item \"%2\"?")
+                                  .arg(QLatin1String(kind), t.fieldText(QStringLiteral("Desc")))))
+        t.remove();
 }
 
 void AddSystemWindow::HWDeleteButtonClick() {
-    Table& t = *m_dm.HWTable;
-    if (!t.isActive() || t.isEmpty() || t.recNo() == 0)
-        return;
-    if (MessageService::alert(this, QStringLiteral("Delete the hardware item \"%1\"?")
-                                        .arg(t.fieldText(QStringLiteral("Desc")))))
-        t.remove();
+    deleteItem(m_heldHw, *m_dm.HWTable, m_ui->DBGrid2, "hardware");
 }
 
 void AddSystemWindow::SWDeleteButtonClick() {
-    Table& t = *m_dm.SWTable;
-    if (!t.isActive() || t.isEmpty() || t.recNo() == 0)
-        return;
-    if (MessageService::alert(this, QStringLiteral("Delete the software item \"%1\"?")
-                                        .arg(t.fieldText(QStringLiteral("Desc")))))
-        t.remove();
+    deleteItem(m_heldSw, *m_dm.SWTable, m_ui->DBGrid1, "software");
 }
 
 void AddSystemWindow::ClearHWForm() {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QDialog>
-#include <QSet>
+#include <QList>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
+class QAbstractItemView;
 class QLineEdit;
+class QStandardItemModel;
 
 namespace Ui {
 class AddSystemWindow;
@@ -14,6 +17,7 @@ class AddSystemWindow;
 namespace qn {
 
 class DataModule;
+class Table;
 struct AppState;
 
 /// Records one new system: its System ID, user, address, names, type and items.
@@ -54,18 +58,35 @@ protected:
     void reject() override;
 
 private:
+    /// Items entered before Save: their box values, and the model that shows them in a grid.
+    struct Held {
+        QList<QStringList> rows;
+        QStandardItemModel* model = nullptr;
+        QList<int> columns; // grid column of each entered field
+        int idColumn = -1;
+    };
+
     void octetRule(QLineEdit* box, QLineEdit* next);
+    bool pasteAddress();
     void writeSystemRows(const QString& id, const QString& entry, const QString& key);
-    void moveItems(const QString& from, const QString& to);
     bool addressTaken();
+    bool itemsHeld() const;
+    void holdItems();
+    void holdItem(Held& held, const QStringList& values);
+    void storeItem(Table& t, const QStringList& fields, const QStringList& values,
+                   const QString& id);
+    void storeHeldItems(const QString& id);
+    void addItem(Held& held, Table& table, const QStringList& fields,
+                 const QList<QLineEdit*>& boxes);
+    void deleteItem(Held& held, Table& t, QAbstractItemView* grid, const char* kind);
 
     std::unique_ptr<Ui::AddSystemWindow> m_ui;
     AppState& m_state;
     DataModule& m_dm;
     QWidget* m_main;
     std::function<void(const QString&)> m_report;
-    QString m_savedId;                   // the System ID this showing has already stored
-    QSet<uint32_t> m_addedHw, m_addedSw; // item rows added in this showing
+    QString m_savedId; // the System ID this showing has already stored
+    Held m_heldHw, m_heldSw;
 };
 
 } // namespace qn

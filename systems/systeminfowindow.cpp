@@ -233,7 +233,10 @@ void SystemInfoWindow::UpdateButtonClick() {
         const QString key = systemrules::addressKey(m_ui->IP1->text(), m_ui->IP2->text(),
                                                     m_ui->IP3->text(), m_ui->IP4->text());
         if (key != ip.fieldText(QStringLiteral("IPString")) &&
-            systemrules::addressRecorded(*m_addressCheck, key, ip.recNo())) {
+            systemrules::addressRecorded(
+                *m_addressCheck,
+                {m_ui->IP1->text(), m_ui->IP2->text(), m_ui->IP3->text(), m_ui->IP4->text()},
+                ip.recNo())) {
             MessageService::information(
                 this, QStringLiteral("IP Address already exists! Please choose another"));
             m_ui->IP4->setFocus();
@@ -272,7 +275,8 @@ void SystemInfoWindow::deleteItem(Table& items, bool hardware) {
         refuseEditing();
     const QString question = hardware ? QStringLiteral("Add Hardware back into Resources?")
                                       : QStringLiteral("Add Software back into Resources?");
-    if (MessageService::alert(this, question)) {
+    // Both answers remove the item, so Escape is no answer.
+    if (MessageService::alert(this, question, MessageService::Escape::None)) {
         m_dm.ResourceTableOpenClose(QString(), QString(), false, true);
         Table& pool = *m_dm.ResourceTable;
         struct Close {

@@ -32,18 +32,25 @@ template <class Work> auto withAddressIndex(Table& ip, Work work) {
     return work();
 }
 
-bool seek(Table& ip, const QString& key, uint32_t except) {
+bool sameOctets(const Table& ip, const QStringList& octets) {
+    for (int i = 0; i < 4; ++i)
+        if (ip.fieldText(QStringLiteral("IP%1").arg(i + 1)) != octets.value(i))
+            return false;
+    return true;
+}
+
+// Several addresses can share a key (1.11.1.1 and 11.1.1.1 both give 11111): the tag finds the
+// candidates, their four octets tell them apart.
+bool seek(Table& ip, const QStringList& octets, uint32_t except) {
+    const QString key = octets.join(QString());
     if (key.size() > ip.fieldWidth(QStringLiteral("IPString")))
         return false; // longer than any stored key
     ip.setKey();
     ip.setFieldText(QStringLiteral("IPString"), key);
     if (!ip.gotoKey())
         return false;
-    if (except == 0)
-        return true;
-    // Several rows may share the key; any one other than the excepted row counts.
     for (; !ip.eof() && ip.fieldText(QStringLiteral("IPString")) == key; ip.next())
-        if (ip.recNo() != except)
+        if (ip.recNo() != except && sameOctets(ip, octets))
             return true;
     return false;
 }
@@ -310,17 +317,16 @@ QString addressKey(const QString& ip1, const QString& ip2, const QString& ip3, c
     return ip1 + ip2 + ip3 + ip4;
 }
 
-bool addressRecorded(Table& ipTable, const QString& key, uint32_t except) {
-    return withAddressIndex(ipTable, [&] { return seek(ipTable, key, except); });
+bool addressRecorded(Table& ipTable, const QStringList& octets, uint32_t except) {
+    return withAddressIndex(ipTable, [&] { return seek(ipTable, octets, except); });
 }
 
 int firstFreeHost(DataModule& dm, const QString& ip1, const QString& ip2, const QString& ip3) {
     // 255 key lookups at most; withAddressIndex holds the table's observers.
     Table& ip = *dm.IPTable;
     return withAddressIndex(ip, [&] {
-        const QString stem = ip1 + ip2 + ip3;
         for (int n = 1; n <= 255; ++n)
-            if (!seek(ip, stem + QString::number(n), 0))
+            if (!seek(ip, {ip1, ip2, ip3, QString::number(n)}, 0))
                 return n;
         return 0;
     });

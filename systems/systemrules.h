@@ -49,9 +49,11 @@ QString asciiUpper(const QString& s);
 /// The address key: the four octet texts as typed, joined.
 QString addressKey(const QString& ip1, const QString& ip2, const QString& ip3, const QString& ip4);
 
-/// Looks a key up in the IP table's IP tag. except, when non-zero, is a record to ignore (the
-/// row being edited). ipTable is opened on the tag and left closed, linked to its master again.
-bool addressRecorded(Table& ipTable, const QString& key, uint32_t except = 0);
+/// Whether the address of these four octets is recorded: candidates come from the IP table's
+/// IP tag (the joined key), then their octets are compared. except, when non-zero, is a record
+/// to ignore (the row being edited). ipTable is opened on the tag and left closed, linked to
+/// its master again.
+bool addressRecorded(Table& ipTable, const QStringList& octets, uint32_t except = 0);
 
 /// The first of 1..255 that, after the first three octets, makes an address not yet
 /// recorded; 0 when every one is taken.

@@ -6,10 +6,21 @@
 #include "table.h"
 #include "testutil.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace qn::test {
@@ -74,11 +85,147 @@ inline void addRow(Engine& engine, const QString& file,
     t.post();
 }
 
-/// Types text into whichever control has the focus, one key at a time, as a user would.
-inline void typeAtFocus(const QString& text) {
-    for (QChar c : text)
-        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+/// Acts on the windows only as a user can: keys go to the widget that has the focus (or to an
+/// open pop-up list), clicks go
+/// to visible, enabled controls, pasting goes through the clipboard. A step the user could not
+/// take fails the test.
+namespace user {
+
+inline QWidget* focus() {
+    // An open drop-down or completion list takes the keys, as it grabs the keyboard.
+    QWidget* w = QApplication::activePopupWidget();
+    if (!w)
+        w = QApplication::focusWidget();
+    if (!w)
+        QTest::qFail("no widget has the focus", __FILE__, __LINE__);
+    return w;
 }
+
+/// Presses one key (with modifiers) on the focused widget.
+inline void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    if (QWidget* w = focus())
+        QTest::keyClick(w, Qt::Key(k), mods);
+    QCoreApplication::processEvents(); // what the key set off, before the next one
+}
+
+/// Types text one character at a time; the focus may move between characters.
+inline void type(const QString& text) {
+    for (QChar c : text)
+        if (QWidget* w = focus()) {
+            QTest::keyClick(w, c.toLatin1());
+            QCoreApplication::processEvents();
+        }
+}
+
+inline void tab(int times = 1) {
+    for (int i = 0; i < times; ++i)
+        key(Qt::Key_Tab);
+}
+inline void enter() {
+    key(Qt::Key_Return);
+}
+inline void escape() {
+    key(Qt::Key_Escape);
+}
+
+/// Puts text on the clipboard and presses the paste keys.
+inline void paste(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    key(Qt::Key_V, Qt::ControlModifier);
+}
+
+/// Clicks a control the user can see and reach, in its middle (a radio button or check box on
+/// its mark), or at pos.
+inline void click(QWidget* w, QPoint pos = {}) {
+    if (pos.isNull() && (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w)))
+        pos = QPoint(std::min(8, w->width() / 2), w->height() / 2);
+    if (!w->isVisible() || !w->isEnabled() || !w->window()->isVisible()) {
+        QTest::qFail(qPrintable(QStringLiteral("%1 is not there to click").arg(w->objectName())),
+                     __FILE__, __LINE__);
+        return;
+    }
+    // Clicking into another window makes it the active one, as the window manager does.
+    if (QApplication::activeWindow() != w->window() && !QApplication::activeModalWidget()) {
+        QApplication::setActiveWindow(w->window());
+        if (!QTest::qWaitFor([w] { return QApplication::activeWindow() == w->window(); }, 1000))
+            QTest::qFail("the window does not become active", __FILE__, __LINE__);
+    }
+    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, pos);
+    QCoreApplication::processEvents();
+}
+
+/// Clicks a cell of a grid.
+inline void clickCell(QAbstractItemView* view, int row, int column = 0) {
+    const QModelIndex index = view->model()->index(row, column);
+    view->scrollTo(index);
+    click(view->viewport(), view->visualRect(index).center());
+}
+
+/// Clicks the button captioned text among the visible ones of a window.
+inline void clickButton(QWidget* window, const QString& text) {
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->text().remove(u'&') == text && b->isVisible()) {
+            click(b);
+            return;
+        }
+    QTest::qFail(qPrintable(QStringLiteral("no button \"%1\"").arg(text)), __FILE__, __LINE__);
+}
+
+/// Chooses a menu path, clicking the menu bar and then each item of the drop-downs.
+inline void menu(QMenuBar* bar, const QStringList& path) {
+    QWidget* from = bar;
+    for (const QString& caption : path) {
+        const QList<QAction*> actions =
+            from == bar ? bar->actions() : static_cast<QMenu*>(from)->actions();
+        QAction* a = nullptr;
+        for (QAction* c : actions)
+            if (c->text().remove(u'&') == caption)
+                a = c;
+        if (!a || !a->isEnabled() || !a->isVisible()) {
+            QTest::qFail(qPrintable(QStringLiteral("menu item \"%1\" is not there").arg(caption)),
+                         __FILE__, __LINE__);
+            return;
+        }
+        const QRect r =
+            from == bar ? bar->actionGeometry(a) : static_cast<QMenu*>(from)->actionGeometry(a);
+        if (from != bar)
+            QTest::mouseMove(from, r.center());
+        QTest::mouseClick(from, Qt::LeftButton, Qt::NoModifier, r.center());
+        if (!a->menu())
+            return;
+        if (!QTest::qWaitFor([&] { return a->menu()->isVisible(); }, 1000))
+            return; // the menu did not drop down (something else took over)
+        from = a->menu();
+    }
+}
+
+/// Runs action with real message boxes; each box that opens is handed to the next of answers,
+/// which answers it with keys and clicks. Boxes beyond the answers fail the test.
+inline void withBoxes(const std::function<void()>& action,
+                      QList<std::function<void(QMessageBox*)>> answers) {
+    MessageService::setTestMode(false);
+    QSet<QMessageBox*> seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || seen.contains(box))
+            return;
+        seen.insert(box);
+        if (answers.isEmpty()) {
+            QTest::qFail(qPrintable("unexpected box: " + box->text()), __FILE__, __LINE__);
+            box->done(0);
+            return;
+        }
+        answers.takeFirst()(box);
+    });
+    poll.start(5);
+    action();
+    MessageService::setTestMode(true);
+    if (!answers.isEmpty())
+        QTest::qFail("fewer boxes than answers", __FILE__, __LINE__);
+}
+
+} // namespace user
 
 } // namespace qn::test
 

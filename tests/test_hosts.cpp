@@ -45,6 +45,7 @@ struct Fixture {
     Fixture() {
         ws.writeSettings(test::settingsFile(ws.path("db"), ""));
         program = std::make_unique<Program>(ws.engine());
+        program->start();
         MessageService::takeShown();
     }
     void address(const QString& id, const QStringList& o, const QStringList& aliases,
@@ -75,9 +76,10 @@ struct Fixture {
         QFile f(ws.path("db/hosts"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
     }
-    void create() { program->TForm6().ui().Create1->trigger(); }
+    void create() { test::user::menu(program->TForm6().ui().MainMenu1, {"Hosts File", "Create"}); }
     IPViewWindow& view() {
-        program->TForm6().ui().View1->trigger();
+        test::user::menu(program->TForm6().ui().MainMenu1, {"Hosts File", "View"});
+        QApplication::setActiveWindow(&program->TForm5());
         return program->TForm5();
     }
     DataModule& dm() { return program->TDataModule11(); }
@@ -277,8 +279,8 @@ void TestHosts::viewGridAndOpen() {
     QCOMPARE(types, (QStringList{"", "LINX", "WINA", "WIND", "WIND"}));
 
     // Open the selected row's system with the tables as System Info needs them.
-    v.ui().DBGrid->selectRow(1);
-    QTest::keyClick(v.ui().DBGrid, Qt::Key_Return);
+    test::user::clickCell(v.ui().DBGrid, 1);
+    test::user::enter(); // Open is the default
     QCOMPARE(f.program->TForm10().systemId(), QString("QN0003"));
     QCOMPARE(f.dm().SysTable->filter(), DataModule::oneSystemFilter("QN0003"));
     QCOMPARE(f.dm().IPTable->indexName(), QString("SysID"));
@@ -287,18 +289,34 @@ void TestHosts::viewGridAndOpen() {
 
     // Cancel closes the table and returns.
     IPViewWindow& again = f.view();
-    QTest::keyClick(&again, Qt::Key_Escape);
+    test::user::clickCell(again.ui().DBGrid, 0);
+    test::user::escape();
     QVERIFY(!again.isVisible());
     QVERIFY(f.program->TForm6().isVisible());
     QVERIFY(!f.dm().IPTable->isActive());
 }
 
+// Typing in the grid finds a row; only F2 (or a double click) edits a cell.
 void TestHosts::viewEditsKeepTheKey() {
+    namespace user = test::user;
     Fixture f;
     f.sample();
     IPViewWindow& v = f.view();
-    QAbstractItemModel* m = v.ui().DBGrid->model();
-    QVERIFY(m->setData(m->index(1, 4), "99"));
+    DBGrid* grid = v.ui().DBGrid;
+    QAbstractItemModel* m = grid->model();
+    user::clickCell(grid, 0, 5);
+    user::type("w"); // to the next computer name starting with w
+    QCOMPARE(grid->currentIndex().row(), 2);
+    QCOMPARE(f.dm().IPTable->fieldText("SysID"), QString("QN0005"));
+    user::clickCell(grid, 1, 5);
+    QCOMPARE(m->index(0, 5).data().toString(), QString("found"));
+    QCOMPARE(m->index(2, 5).data().toString(), QString("wina"));
+
+    user::clickCell(grid, 1, 4);
+    user::key(Qt::Key_F2);
+    user::key(Qt::Key_A, Qt::ControlModifier);
+    user::type("99");
+    user::enter();
     f.dm().IPTableOpenClose("", "", false, true);
     QStringList keys;
     for (Table* t = f.dm().IPTable; !t->eof(); t->next())
@@ -307,16 +325,20 @@ void TestHosts::viewEditsKeepTheKey() {
     QCOMPARE(keys, (QStringList{"99", "100199"}));
     f.dm().IPTableOpenClose("TYPE", "", false, true);
     // A value the field cannot hold is refused and the cell keeps its value.
-    QVERIFY(!m->setData(m->index(1, 4), "1234"));
+    user::clickCell(grid, 1, 4);
+    user::key(Qt::Key_F2);
+    user::key(Qt::Key_A, Qt::ControlModifier);
+    user::type("1234");
+    user::enter();
     QCOMPARE(MessageService::takeShown().value(0).kind, MessageService::Kind::Error);
     QCOMPARE(m->index(1, 4).data().toString(), QString("99"));
     // Ctrl+Delete asks first.
-    v.ui().DBGrid->selectRow(0);
+    user::clickCell(grid, 0);
     MessageService::queueAnswer(QMessageBox::Cancel);
-    QTest::keyClick(&v, Qt::Key_Delete, Qt::ControlModifier);
+    user::key(Qt::Key_Delete, Qt::ControlModifier);
     QCOMPARE(m->rowCount(), 5);
     MessageService::queueAnswer(QMessageBox::Ok);
-    QTest::keyClick(&v, Qt::Key_Delete, Qt::ControlModifier);
+    user::key(Qt::Key_Delete, Qt::ControlModifier);
     auto shown = MessageService::takeShown();
     QCOMPARE(shown.value(0).text, QString("Delete record?"));
     QCOMPARE(m->rowCount(), 4);

@@ -12,12 +12,14 @@
 #include "ui_systeminfowindow.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
 
 using namespace qn;
 using test::Workspace;
+namespace user = test::user;
 
 namespace {
 
@@ -25,6 +27,7 @@ struct Fixture {
     Fixture() {
         ws.writeSettings(test::settingsFile(ws.path("db"), ""));
         program = std::make_unique<Program>(ws.engine());
+        program->start();
         MessageService::takeShown();
         system("QN0001", "Pat", "O'Brien", "101");
         system("QN0002", "Pat", "O'Brien", "102");
@@ -51,11 +54,12 @@ struct Fixture {
         test::addRow(ws.engine(), "IP.dbf", v);
     }
     SearchWindow& open() {
-        program->TForm6().ui().Find2->trigger();
+        user::menu(program->TForm6().ui().MainMenu1, {"Systems", "Find"});
+        QApplication::setActiveWindow(&search());
         return program->TForm2();
     }
     void choose(int item) {
-        search().ui().SearchGroup->findChildren<QRadioButton*>()[item]->click();
+        user::click(search().ui().SearchGroup->findChildren<QRadioButton*>()[item]);
     }
     QStringList list() {
         QStringList l;
@@ -69,11 +73,18 @@ struct Fixture {
         if (!search().isVisible())
             open();
         choose(item);
-        search().ui().SearchList->setEditText(value);
-        QTest::mouseClick(search().ui().FindButton, Qt::LeftButton);
+        user::click(search().ui().SearchList);
+        user::key(Qt::Key_A, Qt::ControlModifier);
+        user::type(value);
+        if (QApplication::activePopupWidget())
+            user::enter(); // the first Enter closes the list of completions
+        user::enter();
         return program->TForm10().isVisible() ? program->TForm10().systemId() : QString();
     }
-    void back() { QTest::mouseClick(program->TForm10().ui().CancelButton, Qt::LeftButton); }
+    void back() {
+        QApplication::setActiveWindow(&program->TForm10());
+        user::click(program->TForm10().ui().CancelButton);
+    }
     SearchWindow& search() { return program->TForm2(); }
     DataModule& dm() { return program->TDataModule11(); }
     Workspace ws;
@@ -155,17 +166,22 @@ void TestSearch::eachCriterionFoundWithTheHandOverState() {
 void TestSearch::notFoundAndRecovery() {
     Fixture f;
     SearchWindow& w = f.open();
-    QTest::mouseClick(w.ui().FindButton, Qt::LeftButton);
+    user::click(w.ui().FindButton);
     QCOMPARE(MessageService::takeShown().value(0).text,
              QString("You MUST select a search criteria!"));
-    QCOMPARE(f.find(3, "pat"), QString()); // the start of a name is not enough
+    // Completion offers "pat-mac" and "pat-pc" in a list; Find looks up only what was typed.
+    QCOMPARE(f.find(3, "pat-p"), QString());
     QCOMPARE(MessageService::takeShown().value(0).text, QString("System Not Found!"));
-    QVERIFY(!w.ui().SearchList->isVisible());
-    QVERIFY(!w.ui().Label1->isVisible());
-    QCOMPARE(w.criterion(), SearchWindow::None);
+    // The criterion and the value stay, selected, to be corrected.
+    QCOMPARE(w.criterion(), SearchWindow::ComputerName);
+    QVERIFY(w.ui().SearchList->isVisible());
+    QCOMPARE(w.ui().SearchList->currentText(), QString("pat-p"));
+    QVERIFY(w.ui().SearchList->lineEdit()->hasFocus());
     QVERIFY(!f.dm().DummyTable->isActive());
-    // Choosing again works as before.
-    QCOMPARE(f.find(3, "pat-pc"), QString("QN0001"));
+    user::key(Qt::Key_End);
+    user::type("c");
+    user::click(w.ui().FindButton);
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0001"));
     f.back();
     // An empty office number finds the first system without a room.
     QCOMPARE(f.find(2, ""), QString("QN0003"));
@@ -180,8 +196,10 @@ void TestSearch::addressKeys() {
     QCOMPARE(SearchWindow::addressKey("10.1"), QString("101"));
     QCOMPARE(SearchWindow::addressKey("1.2.3.4.5"), QString("1234.5"));
     Fixture f;
-    // 1.11.1.1 and 11.1.1.1 share the key 11111: the first row of it in tag order opens.
-    QCOMPARE(f.find(0, "1.11.1.1"), QString("QN0001"));
+    // 1.11.1.1 and 11.1.1.1 share the key 11111: the octets tell which opens.
+    QCOMPARE(f.find(0, "1.11.1.1"), QString("QN0002"));
+    f.back();
+    QCOMPARE(f.find(0, "11.1.1.1"), QString("QN0001"));
     f.back();
     QCOMPARE(f.find(0, "10.1"), QString("QN0003"));
 }
@@ -197,7 +215,7 @@ void TestSearch::userNames() {
     SystemInfoWindow& info = f.program->TForm10();
     QCOMPARE(f.dm().SysTable->recordCount(), 2);
     QCOMPARE(f.dm().SysTable->filter(), DataModule::userNameFilter("Pat", "O'Brien"));
-    QTest::mouseClick(info.ui().DBNavigator1->nextButton(), Qt::LeftButton);
+    user::click(info.ui().DBNavigator1->nextButton());
     QCOMPARE(info.systemId(), QString("QN0002"));
     QCOMPARE(info.ui().ComputerName->text(), QString("pat-mac"));
     f.back();
@@ -217,7 +235,7 @@ void TestSearch::aliases() {
     f.back();
     QCOMPARE(f.find(1, "nothere"), QString());
     QCOMPARE(MessageService::takeShown().value(0).text, QString("Cannot that Alias!"));
-    QCOMPARE(f.search().criterion(), SearchWindow::None);
+    QCOMPARE(f.search().criterion(), SearchWindow::Alias);
     QVERIFY(!f.dm().DummyTable->isActive());
 }
 
@@ -225,7 +243,7 @@ void TestSearch::cancelClosesEverything() {
     Fixture f;
     SearchWindow& w = f.open();
     f.choose(2);
-    QTest::keyClick(&w, Qt::Key_Escape);
+    user::escape();
     QVERIFY(!w.isVisible());
     QVERIFY(f.program->TForm6().isVisible());
     QCOMPARE(w.criterion(), SearchWindow::None);

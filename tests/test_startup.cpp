@@ -26,8 +26,22 @@ using namespace qn;
 using Kind = MessageService::Kind;
 using test::settingsFile;
 using test::Workspace;
+namespace user = test::user;
 
 namespace {
+
+// Drops the Admin menu down; it gives way to the password window when that asks.
+void dropAdminMenu(Program& p) {
+    user::menu(p.TForm6().ui().MainMenu1, {"Admin"});
+    QTest::qWait(0);
+}
+
+// Clicks into a box and types over what it holds.
+void fill(QLineEdit* box, const QString& text) {
+    user::click(box);
+    user::key(Qt::Key_A, Qt::ControlModifier);
+    user::type(text);
+}
 
 bool menusEnabled(MainWindow& w) {
     return w.setupMenusEnabled();
@@ -97,19 +111,22 @@ void TestStartup::firstRunAsNewUser() {
     QVERIFY(MessageService::takeShown().isEmpty());
 
     const QString db = ws.path("inventory");
-    admin.ui().IPNewPath->setText(db);
-    admin.ui().NewPrefixEdit->setText("ABC");
-    admin.ui().CName->setText("Acme");
-    admin.ui().CAddress->setText("1 Main St");
-    admin.ui().CCity->setText("Springfield");
-    admin.ui().CState->setText("IL");
-    admin.ui().CZip->setText("62701");
-    admin.ui().CPhone->setText("555-0100");
-    admin.ui().CFax->setText("555-0101");
-    admin.ui().CEmail->setText("it@acme.example");
-    admin.ui().NewPassword->setText("abc");
-    admin.ui().NewPassword2->setText("abc");
-    QTest::mouseClick(admin.ui().SaveButton, Qt::LeftButton);
+    auto page = [&](const char* button) { user::clickButton(&admin, button); };
+    page("Database Info");
+    fill(admin.ui().IPNewPath, db);
+    page("Prefix Info");
+    fill(admin.ui().NewPrefixEdit, "ABC");
+    page("Comp. Info");
+    fill(admin.ui().CName, "Acme");
+    for (const char* text :
+         {"1 Main St", "Springfield", "IL", "62701", "555-0100", "555-0101", "it@acme.example"}) {
+        user::tab();
+        user::type(text);
+    }
+    page("Set Password");
+    fill(admin.ui().NewPassword, "abc");
+    fill(admin.ui().NewPassword2, "abc");
+    user::enter(); // Save is the default
 
     QVERIFY(MessageService::takeShown().isEmpty());
     QCOMPARE(ws.settingsBytes(),
@@ -208,13 +225,18 @@ void TestStartup::passwordGate() {
     QCOMPARE(pw.windowTitle(), QString("Password Validation"));
     QCOMPARE(pw.ui().PasswordBox->echoMode(), QLineEdit::Password);
     auto enter = [&](const QString& text) {
-        pw.ui().PasswordBox->setText(text);
-        QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+        QVERIFY(pw.ui().PasswordBox->hasFocus());
+        user::type(text);
+        user::enter(); // OK is the default
         QVERIFY(pw.ui().PasswordBox->text().isEmpty());
     };
 
-    emit p.TForm6().ui().Admin1->aboutToShow(); // the menu drops down
-    QVERIFY(pw.isVisible());
+    // The menu gives way to the password window: no drop-down stays open to take the keys.
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.isVisible());
+    QVERIFY(!p.TForm6().ui().Admin1->isVisible());
+    QVERIFY(!QApplication::activePopupWidget());
+    QTRY_VERIFY(pw.ui().PasswordBox->hasFocus());
     QCOMPARE(pw.attempt(), 1);
     enter("sec"); // case matters
     enter("");
@@ -230,12 +252,14 @@ void TestStartup::passwordGate() {
     QVERIFY(!p.state().AdminUnlocked);
 
     // Opened again: three new attempts; the third may be right.
-    p.TForm6().Admin1Click();
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.ui().PasswordBox->hasFocus());
     QCOMPARE(pw.attempt(), 1);
     enter("x");
     enter("y");
     // Showing it while visible does not reset the count.
-    p.TForm6().Admin1Click();
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.ui().PasswordBox->hasFocus());
     QCOMPARE(pw.attempt(), 3);
     enter("Sec");
     QCOMPARE(MessageService::takeShown().size(), 2);
@@ -249,9 +273,9 @@ void TestStartup::passwordGate() {
     QCOMPARE(admin.ui().IPNewPath->text(), ws.path("db"));
 
     // A run that started with a settings file asks at every drop-down, and Cancel changes nothing.
-    p.TForm6().Admin1Click();
-    QVERIFY(pw.isVisible());
-    QTest::mouseClick(pw.ui().CancelButton, Qt::LeftButton);
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.isVisible());
+    user::click(pw.ui().CancelButton);
     QVERIFY(!pw.isVisible());
     QVERIFY(p.state().AdminUnlocked);
 }
@@ -260,17 +284,20 @@ void TestStartup::passwordGateWithEmptyPassword() {
     Workspace ws;
     ws.writeSettings(settingsFile(ws.path("db"), ""));
     Program p(ws.engine());
+    p.start();
     PasswordWindow& pw = p.TForm17();
-    p.TForm6().Admin1Click();
-    pw.ui().PasswordBox->setText(" ");
-    QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.ui().PasswordBox->hasFocus());
+    user::type(" ");
+    user::enter();
     QCOMPARE(MessageService::takeShown().size(), 1);
-    QTest::mouseClick(pw.ui().OKButton, Qt::LeftButton);
+    user::click(pw.ui().OKButton);
     QVERIFY(p.state().AdminUnlocked);
     QVERIFY(p.TForm16().isVisible());
     // Cancel on a fresh showing leaves the unlock as it was.
-    p.TForm6().Admin1Click();
-    QTest::keyClick(pw.ui().PasswordBox, Qt::Key_Escape);
+    dropAdminMenu(p);
+    QTRY_VERIFY(pw.ui().PasswordBox->hasFocus());
+    user::escape();
     QVERIFY(!pw.isVisible());
     QVERIFY(p.state().AdminUnlocked);
 }

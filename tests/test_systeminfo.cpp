@@ -113,10 +113,13 @@ struct Fixture {
     std::unique_ptr<Program> program;
 };
 
+namespace user = test::user;
+
+// Clicks into a box and types over what it holds.
 void type(QLineEdit* box, const QString& text) {
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClicks(box, text);
+    user::click(box);
+    user::key(Qt::Key_A, Qt::ControlModifier);
+    user::type(text);
 }
 
 } // namespace
@@ -164,14 +167,14 @@ void TestSystemInfo::updateStoresEdits() {
     type(ui.RoomEdit, "B-12");
     type(ui.ComputerAlias2, "www");
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "Room"), QString("101"));
-    QTest::keyClick(ui.RoomEdit, Qt::Key_Return); // Update is the default button
+    user::enter(); // Update is the default button
     QCOMPARE(MessageService::takeShown().value(0).text, QString("Record Updated Successfully!"));
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "Room"), QString("B-12"));
     QCOMPARE(f.stored("IP.DBF", "QN0001", "Alias2"), QString("www"));
     QCOMPARE(f.stored("IP.DBF", "QN0001", "IPString"), QString("10001"));
     QCOMPARE(f.stored("IP.DBF", "QN0001", "TypeDesc"), QString("Other UNIX"));
     // Update with nothing changed still reports success.
-    QTest::mouseClick(ui.UpdateButton, Qt::LeftButton);
+    user::click(ui.UpdateButton);
     QCOMPARE(MessageService::takeShown().size(), 1);
 }
 
@@ -180,7 +183,7 @@ void TestSystemInfo::cancelDropsEditsAndClosesTables() {
     f.program->TForm6().hide();
     f.handOver(DataModule::oneSystemFilter("QN0001"));
     type(f.info().ui().RoomEdit, "999");
-    QTest::mouseClick(f.info().ui().CancelButton, Qt::LeftButton);
+    user::click(f.info().ui().CancelButton);
     QVERIFY(!f.info().isVisible());
     QVERIFY(f.program->TForm6().isVisible());
     for (Table* t :
@@ -199,7 +202,7 @@ void TestSystemInfo::updateFollowsTheAddress() {
     auto& ui = f.info().ui();
     type(ui.IP4, "77");
     type(ui.MachineType, "PRNT");
-    QTest::mouseClick(ui.UpdateButton, Qt::LeftButton);
+    user::click(ui.UpdateButton);
     QCOMPARE(f.stored("IP.DBF", "QN0003", "IP4"), QString("77"));
     QCOMPARE(f.stored("IP.DBF", "QN0003", "IPString"), QString("100077"));
     QCOMPARE(f.stored("IP.DBF", "QN0003", "TypeDesc"), QString("Printer"));
@@ -208,7 +211,7 @@ void TestSystemInfo::updateFollowsTheAddress() {
     // Another system's address is refused and nothing is stored.
     type(ui.IP4, "2");
     type(ui.RoomEdit, "changed");
-    QTest::mouseClick(ui.UpdateButton, Qt::LeftButton);
+    user::click(ui.UpdateButton);
     QCOMPARE(MessageService::takeShown().value(0).text,
              QString("IP Address already exists! Please choose another"));
     QCOMPARE(f.stored("IP.DBF", "QN0003", "IP4"), QString("77"));
@@ -217,7 +220,7 @@ void TestSystemInfo::updateFollowsTheAddress() {
     // An unknown type code keeps the stored description.
     type(ui.IP4, "78");
     type(ui.MachineType, "ZZZZ");
-    QTest::mouseClick(ui.UpdateButton, Qt::LeftButton);
+    user::click(ui.UpdateButton);
     QCOMPARE(f.stored("IP.DBF", "QN0003", "TypeDesc"), QString("Printer"));
     QCOMPARE(f.stored("IP.DBF", "QN0003", "Type"), QString("ZZZZ"));
 }
@@ -226,17 +229,21 @@ void TestSystemInfo::deleteItemsIntoThePool() {
     Fixture f;
     f.handOver(DataModule::oneSystemFilter("QN0001"));
     auto& ui = f.info().ui();
-    ui.DBGrid2->selectRow(1); // Mouse
-    MessageService::queueAnswer(QMessageBox::No);
-    QTest::mouseClick(ui.HDeleteButton, Qt::LeftButton);
-    auto shown = MessageService::takeShown();
-    QCOMPARE(shown.value(0).caption, QString("Alert!"));
-    QCOMPARE(shown.value(0).text, QString("Add Hardware back into Resources?"));
+    user::clickCell(ui.DBGrid2, 1); // Mouse
+    // Both answers remove the item: Escape and closing the box answer nothing.
+    user::withBoxes([&] { user::click(ui.HDeleteButton); }, {[](QMessageBox* box) {
+                        QCOMPARE(box->windowTitle(), QString("Alert!"));
+                        QCOMPARE(box->text(), QString("Add Hardware back into Resources?"));
+                        QTest::keyClick(box, Qt::Key_Escape);
+                        box->close();
+                        QVERIFY(box->isVisible());
+                        user::clickButton(box, "No");
+                    }});
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 1);
     QCOMPARE(f.poolRows(), 0);
 
     MessageService::queueAnswer(QMessageBox::Yes);
-    QTest::mouseClick(ui.HDeleteButton, Qt::LeftButton);
+    user::click(ui.HDeleteButton);
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
     QCOMPARE(f.poolRows(), 1);
     f.dm().ResourceTableOpenClose("", "", false, true);
@@ -249,12 +256,12 @@ void TestSystemInfo::deleteItemsIntoThePool() {
     f.dm().ResourceTableOpenClose("", "", false, false);
 
     // An empty grid: nothing asked, no empty pool row.
-    QTest::mouseClick(ui.HDeleteButton, Qt::LeftButton);
+    user::click(ui.HDeleteButton);
     QVERIFY(MessageService::takeShown().size() == 1); // only the Yes question above
     QCOMPARE(f.poolRows(), 1);
 
     MessageService::queueAnswer(QMessageBox::Yes);
-    QTest::mouseClick(ui.SDeleteButton, Qt::LeftButton);
+    user::click(ui.SDeleteButton);
     QCOMPARE(MessageService::takeShown().value(0).text,
              QString("Add Software back into Resources?"));
     f.dm().ResourceTableOpenClose("", "", false, true);
@@ -274,16 +281,16 @@ void TestSystemInfo::navigatorPostsPendingEdits() {
     QToolButton* prior = ui.DBNavigator1->priorButton();
     QCOMPARE(ui.DBText1->text(), QString("QN0001"));
     type(ui.RoomEdit, "first");
-    QTest::mouseClick(next, Qt::LeftButton);
+    user::click(next);
     QCOMPARE(ui.DBText1->text(), QString("QN0002"));
     QCOMPARE(ui.RoomEdit->text(), QString("202"));
     QCOMPARE(ui.ComputerName->text(), QString("plee2"));
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "Room"), QString("first"));
-    QTest::mouseClick(next, Qt::LeftButton); // the filter holds only Pat Lee's two
+    user::click(next); // the filter holds only Pat Lee's two
     QCOMPARE(ui.DBText1->text(), QString("QN0002"));
     type(ui.RoomEdit, "second");
-    QTest::mouseClick(prior, Qt::LeftButton);
+    user::click(prior);
     QCOMPARE(ui.DBText1->text(), QString("QN0001"));
     QCOMPARE(ui.RoomEdit->text(), QString("first"));
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 2);
@@ -297,35 +304,41 @@ void TestSystemInfo::entryForms() {
     auto& ui = f.info().ui();
     ItemEntryWindow& hw = f.program->TForm8();
     QCOMPARE(hw.objectName(), QString("TForm8"));
-    QTest::mouseClick(ui.HAddButton, Qt::LeftButton);
+    user::click(ui.HAddButton);
     QVERIFY(hw.isVisible());
+    QApplication::setActiveWindow(&hw);
+    QVERIFY(hw.ui().Description->hasFocus());
     QVERIFY(f.info().isVisible());
     QCOMPARE(hw.ui().SystemID->text(), QString("QN0003"));
     QVERIFY(!hw.ui().SystemID->isEnabled());
-    hw.ui().Description->setText("Scanner");
-    hw.ui().ModelNumber->setText("SC-9");
-    QTest::mouseClick(hw.ui().SaveButton, Qt::LeftButton);
+    user::type("Scanner");
+    user::tab(2);
+    user::type("SC-9");
+    user::enter(); // Save is the default
+    QVERIFY(hw.ui().Description->hasFocus());
     QVERIFY(hw.ui().Description->text().isEmpty());
     QCOMPARE(hw.ui().SystemID->text(), QString("QN0003"));
-    QTest::mouseClick(hw.ui().SaveButton, Qt::LeftButton); // a second, empty item
+    user::click(hw.ui().SaveButton); // a second, empty item
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 3);
     QCOMPARE(ui.DBGrid2->model()->index(1, 4).data().toString(), QString("SC-9"));
-    hw.ui().Manufacturer->setText("x");
-    QTest::mouseClick(hw.ui().NewButton, Qt::LeftButton);
+    type(hw.ui().Manufacturer, "x");
+    user::click(hw.ui().NewButton);
     QVERIFY(hw.ui().Manufacturer->text().isEmpty());
     QCOMPARE(hw.ui().SystemID->text(), QString("QN0003"));
-    QTest::mouseClick(hw.ui().CancelButton, Qt::LeftButton);
+    user::escape();
     QVERIFY(!hw.isVisible());
     QVERIFY(f.info().isVisible());
 
     ItemEntryWindow& sw = f.program->TForm9();
     QCOMPARE(sw.objectName(), QString("TForm9"));
     QCOMPARE(sw.windowTitle(), QString("Software Entry Form"));
-    QTest::mouseClick(ui.SAddButton, Qt::LeftButton);
+    user::click(ui.SAddButton);
     QVERIFY(sw.findChild<QLineEdit*>("LicenseKey"));
-    sw.ui().Description->setText("Compiler");
-    sw.ui().ModelNumber->setText("LIC-7");
-    QTest::keyClick(sw.ui().Description, Qt::Key_Return);
+    QApplication::setActiveWindow(&sw);
+    user::type("Compiler");
+    user::tab(2);
+    user::type("LIC-7");
+    user::enter();
     QCOMPARE(ui.DBGrid1->model()->rowCount(), 1);
     QCOMPARE(ui.DBGrid1->model()->index(0, 4).data().toString(), QString("LIC-7"));
     QCOMPARE(f.stored("SOFTWARE.DBF", "QN0003", "Desc"), QString("Compiler"));

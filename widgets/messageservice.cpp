@@ -4,6 +4,8 @@
 #include "guard.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QQueue>
 
 namespace qn {
@@ -25,6 +27,20 @@ QString appCaption() {
     return name.isEmpty() ? QStringLiteral("Quillnet") : name;
 }
 
+// A box that only its buttons answer.
+class ButtonsOnlyBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->matches(QKeySequence::Cancel))
+            return;
+        QMessageBox::keyPressEvent(e);
+    }
+    void closeEvent(QCloseEvent* e) override { e->ignore(); }
+};
+
 } // namespace
 
 void MessageService::information(QWidget* parent, const QString& text) {
@@ -32,9 +48,9 @@ void MessageService::information(QWidget* parent, const QString& text) {
          QMessageBox::Ok);
 }
 
-bool MessageService::alert(QWidget* parent, const QString& text) {
+bool MessageService::alert(QWidget* parent, const QString& text, Escape escape) {
     return show(parent, Kind::Alert, QStringLiteral("Alert!"), text, QMessageBox::Warning,
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, escape) == QMessageBox::Yes;
 }
 
 bool MessageService::prompt(QWidget* parent, const QString& text) {
@@ -81,7 +97,8 @@ QList<MessageService::Shown> MessageService::takeShown() {
 QMessageBox::StandardButton MessageService::show(QWidget* parent, Kind kind, const QString& caption,
                                                  const QString& text, QMessageBox::Icon icon,
                                                  QMessageBox::StandardButtons buttons,
-                                                 QMessageBox::StandardButton defaultButton) {
+                                                 QMessageBox::StandardButton defaultButton,
+                                                 Escape escape) {
     TestState& s = testState();
     if (s.on) {
         s.shown.append({kind, caption, text});
@@ -89,6 +106,13 @@ QMessageBox::StandardButton MessageService::show(QWidget* parent, Kind kind, con
             return defaultButton;
         QMessageBox::StandardButton a = s.answers.dequeue();
         return buttons.testFlag(a) ? a : defaultButton;
+    }
+    if (escape == Escape::None) {
+        ButtonsOnlyBox box(icon, caption, text, buttons, parent);
+        box.setDefaultButton(defaultButton);
+        box.setWindowFlags((box.windowFlags() | Qt::CustomizeWindowHint) &
+                           ~Qt::WindowCloseButtonHint);
+        return QMessageBox::StandardButton(box.exec());
     }
     QMessageBox box(icon, caption, text, buttons, parent);
     box.setDefaultButton(defaultButton);

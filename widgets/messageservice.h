@@ -21,8 +21,11 @@ public:
 
     /// A plain message with one OK button.
     static void information(QWidget* parent, const QString& text);
-    /// The "Alert!" question with Yes and No; true for Yes.
-    static bool alert(QWidget* parent, const QString& text);
+    /// What Escape (or closing the box) answers.
+    enum class Escape { No, None };
+    /// The "Alert!" question with Yes and No; true for Yes. With Escape::None (a question whose
+    /// answers both change data) Escape and closing the box do nothing: only Yes or No answers.
+    static bool alert(QWidget* parent, const QString& text, Escape escape = Escape::No);
     /// The "ERROR!" prompt with OK and Cancel and no icon; true for OK.
     static bool prompt(QWidget* parent, const QString& text);
     /// A confirmation with OK and Cancel, such as before deleting a row; true for OK.
@@ -40,7 +43,8 @@ private:
     static QMessageBox::StandardButton show(QWidget* parent, Kind kind, const QString& caption,
                                             const QString& text, QMessageBox::Icon icon,
                                             QMessageBox::StandardButtons buttons,
-                                            QMessageBox::StandardButton defaultButton);
+                                            QMessageBox::StandardButton defaultButton,
+                                            Escape escape = Escape::No);
 };
 
 } // namespace qn

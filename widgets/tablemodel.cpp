@@ -303,8 +303,8 @@ void DBGrid::bind(Table* table, const QStringList& columns) {
 void DBGrid::setEditable(bool on) {
     if (m_model)
         m_model->setEditable(on);
-    setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                             QAbstractItemView::AnyKeyPressed
+    // F2 or a double click starts editing; a typed letter only finds a row by it.
+    setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                        : QAbstractItemView::NoEditTriggers);
 }
 

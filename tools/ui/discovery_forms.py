@@ -21,8 +21,8 @@ def auto_discovery():
             label('Label2', '', 10, 24, 234, 22),
             label('Label3', 'IP Address :', 10, 56, 200, 16),
             label('Label4', '', 10, 72, 234, 22),
-            label('Label6', '1', 8, 107, 40, 13),
-            with_props(label('Label5', '', 132, 107, 100, 13), right),
+            label('Label6', '1', 8, 103, 40, 17),
+            with_props(label('Label5', '', 132, 103, 100, 17), right),
             edit('ProgressBar1', 10, 120, 223, 16, cls='QProgressBar', extra=bar)]
     return form('AutoDiscoveryWindow', 'QDialog', 'TForm1', 'AutoDiscovery', 254, 142, kids)
 

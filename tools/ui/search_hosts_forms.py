@@ -1,7 +1,7 @@
 """Writes the forms of search/ and hosts/: IP Address Search and IP Address View."""
 import os
 
-from uigen import button, combo, edit, form, group, label
+from uigen import button, combo, edit, form, group, label, prop_bool
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
 GRID = ('qn::DBGrid', 'QTableView', 'tablemodel.h')
@@ -14,11 +14,14 @@ def search():
               f'<property name="text"><string>{t}</string></property></widget>'
               for i, t in enumerate(items)]
     kids = [group('SearchGroup', 'Select a Search Criteria', 8, 16, 185, 129, radios),
-            label('Label1', '', 12, 122, 180, 17),
-            combo('SearchList', 8, 152, 185, True),
-            button('FindButton', 'Find', 8, 184, 75, default=True),
-            button('CancelButton', 'Cancel', 120, 184, 75)]
-    return form('SearchWindow', 'QDialog', 'TForm2', 'IP Address Search', 204, 215, kids,
+            # The prompt gets two lines of its own below the criteria, which moves the list and
+            # the buttons down by that much.
+            label('Label1', '', 8, 148, 188, 32).replace(
+                '</widget>', prop_bool('wordWrap', True) + '</widget>'),
+            combo('SearchList', 8, 184, 185, True),
+            button('FindButton', 'Find', 8, 216, 75, default=True),
+            button('CancelButton', 'Cancel', 120, 216, 75)]
+    return form('SearchWindow', 'QDialog', 'TForm2', 'IP Address Search', 204, 247, kids,
                 ['SearchItem0', 'SearchList', 'FindButton', 'CancelButton'])
 
 

@@ -29,9 +29,14 @@ def combo(name, x, y, w, editable):
 
 
 def button(name, text, x, y, w=80, h=25, default=False):
-    d = prop_bool("default", True) if default else prop_bool("autoDefault", False)
+    # The other buttons keep Qt's auto-default (Enter presses the focused button, and the
+    # default one while the focus is in a box) in a form that has a default; see form().
+    d = prop_bool("default", True) if default else AUTO_DEFAULT
     return (f'<widget class="QPushButton" name="{name}">{rect(x, y, w, h)}'
             f'<property name="text"><string>{escape(text)}</string></property>{d}</widget>')
+
+
+AUTO_DEFAULT = '<!--auto-default-->'
 
 
 def group(name, title, x, y, w, h, children, cls="QGroupBox"):
@@ -40,13 +45,16 @@ def group(name, title, x, y, w, h, children, cls="QGroupBox"):
 
 
 def form(ui_class, base, name, title, w, h, children, tabstops=(), custom=()):
+    body = ''.join(children)
+    # Without a default button Qt would make the first button the default for Enter in a box.
+    body = body.replace(AUTO_DEFAULT, '' if '"default"' in body else prop_bool('autoDefault', False))
     tabs = ''.join(f'<tabstop>{t}</tabstop>' for t in tabstops)
     cw = ''.join(f'<customwidget><class>{c}</class><extends>{e}</extends><header>{hd}</header>'
                  f'</customwidget>' for c, e, hd in custom)
     return (f'<?xml version="1.0" encoding="UTF-8"?>\n<ui version="4.0">\n<class>{ui_class}</class>\n'
             f'<widget class="{base}" name="{name}">{rect(0, 0, w, h)}'
             f'<property name="windowTitle"><string>{escape(title)}</string></property>'
-            f'{"".join(children)}</widget>\n'
+            f'{body}</widget>\n'
             + (f'<customwidgets>{cw}</customwidgets>\n' if cw else '')
             + (f'<tabstops>{tabs}</tabstops>\n' if tabs else '')
             + '<resources/>\n<connections/>\n</ui>\n')
