@@ -18,7 +18,7 @@ RUNS=${4:-5}
 MODES=${5:-none ac1}
 APPENDS=${APPENDS:-500}  # rows per process
 SYSTEMS=${SYSTEMS:-100}  # systems per process
-WORKER=$BUILD/tools/store_worker
+WORKER=$BUILD/tests/store_worker
 export QUILLNET_LOCK_TIMEOUT_MS=${QUILLNET_LOCK_TIMEOUT_MS:-20000}
 
 table() { # folder name: the file of that table, any letter case

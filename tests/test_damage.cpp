@@ -23,7 +23,7 @@
 #include <QTest>
 
 using namespace qn;
-using test::typeAtFocus;
+namespace user = test::user;
 
 namespace {
 
@@ -168,11 +168,11 @@ struct Program2 {
         AddSystemWindow& w = program->TForm18();
         QApplication::setActiveWindow(&w);
         w.ui().UserLastEdit->setFocus();
-        typeAtFocus(last);
+        user::type(last);
         w.ui().IP1->setFocus();
-        typeAtFocus("10.0.0.");
+        user::type("10.0.0.");
         w.ui().IP4->selectAll();
-        typeAtFocus(octet4);
+        user::type(octet4);
         QTest::mouseClick(w.ui().SaveButton, Qt::LeftButton);
         QTest::mouseClick(w.ui().CancelButton, Qt::LeftButton);
     }
@@ -184,7 +184,7 @@ struct Program2 {
         QTest::mouseClick(s.ui().SearchGroup->findChildren<QRadioButton*>()[0], Qt::LeftButton);
         s.ui().SearchList->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
-        typeAtFocus(address);
+        user::type(address);
         QTest::mouseClick(s.ui().FindButton, Qt::LeftButton);
         if (!program->TForm10().isVisible()) {
             QTest::mouseClick(s.ui().CancelButton, Qt::LeftButton);
