@@ -269,7 +269,8 @@ void TestAddSystem::freeAddressAndDuplicates() {
     Table::Counters before = Table::counters();
     QCOMPARE(probe("192.168.100"), QString("x")); // all taken: box 4 keeps its text
     QCOMPARE(TableModel::reloads(), reloads);     // the probe moves no grid
-    QCOMPARE(Table::counters().keyLookups - before.keyLookups, quint64(255));
+    // the check of box 4 as it is left, then one lookup per host number
+    QCOMPARE(Table::counters().keyLookups - before.keyLookups, quint64(1 + 255));
     QVERIFY(Table::counters().rowsRead - before.rowsRead <= 300);
     QVERIFY(!f.dm().IPTable->isActive());
     QCOMPARE(f.dm().IPTable->masterFields(), QString("SysID"));
