@@ -79,7 +79,9 @@ bool validFieldName(const std::string& name) {
     return std::isalpha(static_cast<unsigned char>(name[0]));
 }
 
-void stampDate(unsigned char* p) {
+} // namespace
+
+void DbfFile::stampToday(unsigned char* p) {
     // Asking for the local date reads the time zone; once a minute is often enough.
     static time_t asked = 0;
     static unsigned char ymd[3];
@@ -93,8 +95,6 @@ void stampDate(unsigned char* p) {
     }
     std::memcpy(p, ymd, sizeof ymd);
 }
-
-} // namespace
 
 DbfFile::DbfFile() = default;
 DbfFile::~DbfFile() {
@@ -142,7 +142,7 @@ void DbfFile::create(const QString& path, const std::vector<FieldDef>& fields, b
         recordLength += f.length;
     }
     h[0] = kVersion;
-    stampDate(h + 1);
+    DbfFile::stampToday(h + 1);
     put32(h + 4, 0);
     put16(h + 8, static_cast<uint16_t>(header.size()));
     put16(h + 10, static_cast<uint16_t>(recordLength));
@@ -485,7 +485,7 @@ void DbfFile::endAfterCompleteRecords() {
 void DbfFile::writeHeaderStamp(uint32_t count) {
     unsigned char h[32];
     std::memcpy(h, m_header, sizeof h);
-    stampDate(h + 1);
+    DbfFile::stampToday(h + 1);
     put32(h + 4, count);
     put32(h + kStampOffset, get32(h + kStampOffset) + 1);
     h[14] = 0; // the change is complete once this lands

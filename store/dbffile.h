@@ -148,6 +148,9 @@ public:
     /// cleared. On a network file system the rows written before reach the server first.
     void publish();
 
+    /// Writes today's date as dBASE headers keep it: years since 1900, month, day.
+    static void stampToday(unsigned char* ymd);
+
     /// A record of blanks (live flag, every field spaces).
     std::string blankRecord() const;
 

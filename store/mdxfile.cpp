@@ -1,5 +1,6 @@
 #include "mdxfile.h"
 
+#include "dbffile.h"
 #include "error.h"
 
 #include <QDate>
@@ -34,21 +35,6 @@ void put16(unsigned char* p, uint16_t v) {
 void put32(unsigned char* p, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = (v >> (8 * i)) & 0xFF;
-}
-
-void stampDate(unsigned char* p) {
-    // Asking for the local date reads the time zone; once a minute is often enough.
-    static time_t asked = 0;
-    static unsigned char ymd[3];
-    const time_t now = ::time(nullptr);
-    if (now - asked >= 60 || now < asked) {
-        const QDate today = QDate::currentDate();
-        ymd[0] = static_cast<unsigned char>(today.year() - 1900);
-        ymd[1] = static_cast<unsigned char>(today.month());
-        ymd[2] = static_cast<unsigned char>(today.day());
-        asked = now;
-    }
-    std::memcpy(p, ymd, sizeof ymd);
 }
 
 QString sysError() {
@@ -584,7 +570,7 @@ void MdxFile::create(const QString& path, const std::string& tableName,
     std::vector<unsigned char> file(size_t(4 * kPage) + ntags * 2 * kBlockSize, 0);
     unsigned char* h = file.data();
     h[0] = mdx::kVersion;
-    stampDate(h + 1);
+    DbfFile::stampToday(h + 1);
     std::memcpy(h + mdx::kTableNameAt, tableName.data(),
                 std::min<size_t>(tableName.size(), mdx::kTableNameSize));
     put16(h + mdx::kPagesPerBlockAt, kBlockSize / kPage);
@@ -594,7 +580,7 @@ void MdxFile::create(const QString& path, const std::string& tableName,
     h[mdx::kTagEntryLengthAt] = mdx::kTagEntrySize;
     put16(h + mdx::kTagsInUseAt, uint16_t(ntags));
     put32(h + mdx::kPageCountAt, uint32_t(mdx::kFirstTagPage + 4 * ntags));
-    stampDate(h + mdx::kDateAt);
+    DbfFile::stampToday(h + mdx::kDateAt);
     for (size_t i = 0; i < ntags; ++i) {
         const TagSpec& t = tags[i];
         if (t.name.empty() || t.name.size() > 10 || t.expression.empty() ||
@@ -642,7 +628,7 @@ void MdxFile::create(const QString& path, const std::string& tableName,
         th[mdx::kHasForAt] = t.forExpression.empty() ? 0 : 1;
         put32(th + mdx::kRootCopyAt, root);
         put32(th + mdx::kRootCopy2At, root);
-        stampDate(th + mdx::kTagDateAt);
+        DbfFile::stampToday(th + mdx::kTagDateAt);
         std::memcpy(th + mdx::kForAt, t.forExpression.data(), t.forExpression.size());
     }
     QFile out(path);
@@ -886,7 +872,7 @@ void MdxFile::flush(uint32_t tableStamp, uint32_t tableCount, const std::vector<
     // New blocks are counted only once they are written (below): a write cut short by a full
     // disk never leaves a count past the end of the file.
     const uint32_t counted = get32(m_head);
-    stampDate(h + 12);
+    DbfFile::stampToday(h + 12);
     unsigned char* j = h + (kJournalAt - 32);
     std::memcpy(j, kJournalMagic, 4);
     put32(j + 8, seq);
