@@ -174,13 +174,18 @@ void TableModel::clear() {
     if (m_rows.empty() && m_shownColumns.isEmpty())
         return;
     beginResetModel();
+    dropRows();
+    endResetModel();
+}
+
+// Forgets every row and column held; the caller brackets it in a model reset.
+void TableModel::dropRows() {
     m_rows.clear();
     m_rowOf.clear();
     m_values.clear();
     m_shownColumns.clear();
     m_fields.clear();
     m_complete = true;
-    endResetModel();
 }
 
 // Fetches the rows that follow the last one held; false when there were none.
@@ -215,12 +220,7 @@ void TableModel::reload() {
     // As many rows as were held, so that the view keeps its place.
     const int keep = std::max(kBatch, int(m_rows.size()));
     beginResetModel();
-    m_rows.clear();
-    m_rowOf.clear();
-    m_values.clear();
-    m_shownColumns.clear();
-    m_fields.clear();
-    m_complete = true;
+    dropRows();
     struct End {
         TableModel* m;
         ~End() { m->endResetModel(); }

@@ -59,6 +59,7 @@ signals:
 private:
     void reload();
     void clear();
+    void dropRows();
     void tableChanged();
     bool fetch(int count);
     void followRow();
