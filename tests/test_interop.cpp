@@ -360,15 +360,15 @@ t.close()
 )";
 const char* kPerlCreate = R"(
 use strict; use XBase;
-my ($path, $spec) = @ARGV;
+my ($path, $layout) = @ARGV;
 my (@names, @types, @lengths, @decimals);
-for (split /; /, $spec) {
+for (split /; /, $layout) {
     my ($n, $t, $l) = /^(\w+) (\w)(?:\((\d+)\))?$/ or die "bad $_";
     push @names, $n; push @types, $t; push @lengths, $l // 8; push @decimals, 0;
 }
 my $t = XBase->create(name => $path, field_names => \@names, field_types => \@types,
     field_lengths => \@lengths, field_decimals => \@decimals) or die XBase->errstr;
-if ($spec =~ /DATE/) {
+if ($layout =~ /DATE/) {
     $t->set_record_hash(0, SYSID => 'QN0002', USERFIRST => "Zo\xEB", USERLAST => "O'Brien", DATE => '20261206');
     $t->set_record_hash(1, SYSID => 'QN0001', COMPANY => 'Acme');
 } else {
@@ -395,15 +395,15 @@ void TestInterop::inventoryTableOfAnotherWriter() {
     QFETCH(QString, program);
     QFETCH(QStringList, args);
     QFETCH(QString, table);
-    QStringList spec;
+    QStringList layout;
     for (const FieldDef& f : schema::table(table).fields)
-        spec << QString("%1 %2%3")
+        layout << QString("%1 %2%3")
                     .arg(QString::fromStdString(f.name))
                     .arg(QChar(f.type))
                     .arg(f.type == 'C' ? QString("(%1)").arg(f.length) : QString());
     QDir().mkpath(m_box->dbPath());
     int rc = -1;
-    test::run(program, args << m_box->file(table + ".dbf") << spec.join("; "), &rc);
+    test::run(program, args << m_box->file(table + ".dbf") << layout.join("; "), &rc);
     QCOMPARE(rc, 0);
     QVERIFY(!QFile::exists(m_box->file(table + ".mdx")));
     StoreNotices::instance().take();
