@@ -2,10 +2,10 @@
 
 #include "appstate.h"
 #include "guard.h"
-#include "mainwindow.h"
 #include "messageservice.h"
 #include "provisioning.h"
 #include "settings.h"
+#include "shell.h"
 #include "ui_adminwindow.h"
 
 #include <QScreen>
@@ -19,7 +19,7 @@ constexpr int kHiddenTop = 168;
 
 } // namespace
 
-AdminWindow::AdminWindow(AppState& state, Engine& engine, MainWindow& main, QWidget* parent)
+AdminWindow::AdminWindow(AppState& state, Engine& engine, Shell& main, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::AdminWindow>()), m_state(state), m_engine(engine),
       m_main(main) {
     m_ui->setupUi(this);
@@ -132,7 +132,7 @@ void AdminWindow::SaveButtonClick() {
     provisioning::registerAlias(m_engine, databasePath, false);
 
     m_main.enableSetupMenus();
-    m_main.show();
+    m_main.showShell();
     hide();
 }
 
@@ -143,8 +143,7 @@ void AdminWindow::CancelButtonClick() {
         g->move(g->x(), kHiddenTop);
         g->hide();
     }
-    m_main.activateWindow();
-    m_main.setFocus();
+    m_main.bringForward();
 }
 
 void AdminWindow::reject() {

@@ -14,14 +14,14 @@ class AdminWindow;
 namespace qn {
 
 class Engine;
-class MainWindow;
+class Shell;
 struct AppState;
 
 /// Company details, database folder, password and System ID prefix, saved together.
 class AdminWindow : public QDialog, public AdminPanel {
     Q_OBJECT
 public:
-    AdminWindow(AppState& state, Engine& engine, MainWindow& main, QWidget* parent = nullptr);
+    AdminWindow(AppState& state, Engine& engine, Shell& main, QWidget* parent = nullptr);
     ~AdminWindow() override;
 
     void fillFromSettings(const SettingsRecord& record, bool withPrefix) override;
@@ -48,7 +48,7 @@ private:
     std::unique_ptr<Ui::AdminWindow> m_ui;
     AppState& m_state;
     Engine& m_engine;
-    MainWindow& m_main;
+    Shell& m_main;
 };
 
 } // namespace qn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell.h"
+
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -17,7 +19,7 @@ class AboutBox;
 struct AppState;
 
 /// The main window: title picture and the menu from which every task starts.
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public Shell {
     Q_OBJECT
 public:
     /// What the menu runs in windows that live above this layer; set once at start.
@@ -37,9 +39,14 @@ public:
     void setWindows(AdminPanel* admin, PasswordWindow* password, AboutBox* about);
     void setTasks(Tasks tasks) { m_tasks = std::move(tasks); }
 
-    /// Enables "Systems", "Hosts File" and "Resources" (after the first settings are saved).
-    void enableSetupMenus();
-    void setViewNewEnabled(bool on);
+    void enableSetupMenus() override;
+    void setViewNewEnabled(bool on) override;
+    void showShell() override { show(); }
+    void bringForward() override {
+        activateWindow();
+        setFocus();
+    }
+    QWidget* shellWidget() override { return this; }
     bool setupMenusEnabled() const;
 
     Ui::MainWindow& ui() { return *m_ui; }

@@ -1,8 +1,8 @@
 #include "autodiscoverywindow.h"
 
 #include "appstate.h"
-#include "mainwindow.h"
 #include "messageservice.h"
+#include "shell.h"
 #include "ui_autodiscoverywindow.h"
 
 #include <QApplication>
@@ -14,7 +14,7 @@ namespace qn {
 
 using discovery::AutoFind;
 
-AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, MainWindow& mainWindow,
+AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell& mainWindow,
                                          std::unique_ptr<discovery::ProcessRunner> runner,
                                          std::unique_ptr<discovery::NameService> names,
                                          QWidget* parent)
@@ -105,21 +105,20 @@ void AutoDiscoveryWindow::finished(bool foundNew) {
     endRun();
     if (foundNew) {
         m_main.setViewNewEnabled(true);
-        MessageService::information(&m_main, QStringLiteral("Found New Computers"));
+        MessageService::information(m_main.shellWidget(), QStringLiteral("Found New Computers"));
     }
 }
 
 void AutoDiscoveryWindow::failed(const QString& message) {
     // The run has no handler left to throw from: report as the application would.
     endRun();
-    MessageService::error(&m_main, message);
+    MessageService::error(m_main.shellWidget(), message);
 }
 
 void AutoDiscoveryWindow::endRun() {
     restoreCursor();
     hide();
-    m_main.activateWindow();
-    m_main.setFocus();
+    m_main.bringForward();
 }
 
 void AutoDiscoveryWindow::restoreCursor() {

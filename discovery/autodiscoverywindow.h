@@ -14,7 +14,7 @@ class AutoDiscoveryWindow;
 namespace qn {
 
 class DataModule;
-class MainWindow;
+class Shell;
 struct AppState;
 
 /// Auto-Find and its progress window: runs the listing batch of the working folder, resolves
@@ -26,7 +26,7 @@ class AutoDiscoveryWindow : public QDialog {
 public:
     /// The working folder is taken from state now. Without a runner or a name service the
     /// system's are used.
-    AutoDiscoveryWindow(AppState& state, DataModule& dm, MainWindow& mainWindow,
+    AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell& mainWindow,
                         std::unique_ptr<discovery::ProcessRunner> runner = nullptr,
                         std::unique_ptr<discovery::NameService> names = nullptr,
                         QWidget* parent = nullptr);
@@ -64,7 +64,7 @@ private:
     void restoreCursor();
 
     std::unique_ptr<Ui::AutoDiscoveryWindow> m_ui;
-    MainWindow& m_main;
+    Shell& m_main;
     std::unique_ptr<discovery::ListingRunner> m_listing;
     std::unique_ptr<discovery::Resolver> m_resolver;
     std::unique_ptr<discovery::InventoryNames> m_known;

@@ -5,6 +5,8 @@
 #include "guard.h"
 #include "hostswriter.h"
 #include "messageservice.h"
+#include "search.h"
+#include "systemrules.h"
 #include "table.h"
 #include "ui_ipviewwindow.h"
 
@@ -18,21 +20,11 @@ namespace {
 
 constexpr int kMaxOuterWidth = 834;
 
-void exportRows(Table& ip, AppState& state, const char* word, QWidget* parent) {
-    hosts::write(state.settings.DatabasePath, hosts::renderTable(ip, QLatin1String(word)));
-    MessageService::information(parent, QStringLiteral("Data exported successfully!"));
-}
-
 } // namespace
 
 void createHostsFile(AppState& state, DataModule& dm, QWidget* parent) {
-    Table::HoldObservers hold(*dm.IPTable); // bound to it are only hidden windows
-    dm.IPTableOpenClose(QStringLiteral("Type"), QString(), false, true);
-    struct Close {
-        DataModule& dm;
-        ~Close() { dm.IPTableOpenClose(QString(), QString(), false, false); }
-    } close{dm};
-    exportRows(*dm.IPTable, state, hosts::kCreateWord, parent);
+    hosts::createFile(dm, state.settings.DatabasePath);
+    MessageService::information(parent, QStringLiteral("Data exported successfully!"));
 }
 
 IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
@@ -88,19 +80,16 @@ void IPViewWindow::recomputeKey() {
     if (!isVisible() || ip.state() != Table::State::Edit)
         return;
     ip.setFieldText(QStringLiteral("IPString"),
-                    ip.fieldText(QStringLiteral("IP1")) + ip.fieldText(QStringLiteral("IP2")) +
-                        ip.fieldText(QStringLiteral("IP3")) + ip.fieldText(QStringLiteral("IP4")));
+                    systemrules::addressKey(
+                        ip.fieldText(QStringLiteral("IP1")), ip.fieldText(QStringLiteral("IP2")),
+                        ip.fieldText(QStringLiteral("IP3")), ip.fieldText(QStringLiteral("IP4"))));
 }
 
 void IPViewWindow::OpenButtonClick() {
     Table& ip = *m_dm.IPTable;
     const QString id =
         ip.isActive() && ip.recNo() != 0 ? ip.fieldText(QStringLiteral("SysID")) : QString();
-    const QString filter = DataModule::oneSystemFilter(id);
-    m_dm.IPTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
-    m_dm.SysTableOpenClose(QStringLiteral("SysID"), filter, true, true);
-    m_dm.HWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
-    m_dm.SWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    search::openForSystemInfo(m_dm, DataModule::oneSystemFilter(id));
     m_systemInfo->show();
     hide();
 }

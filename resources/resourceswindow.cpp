@@ -1,10 +1,9 @@
 #include "resourceswindow.h"
 
 #include "datamodule.h"
-#include "error.h"
 #include "guard.h"
+#include "items.h"
 #include "messageservice.h"
-#include "poolrules.h"
 #include "table.h"
 #include "tablemodel.h"
 #include "ui_resourceswindow.h"
@@ -98,21 +97,8 @@ void ResourcesWindow::reject() {
 }
 
 void ResourcesWindow::fillFilterList(QComboBox* list, const QString& field) {
-    m_dm.ResourceTableOpenClose(field, QString(), false, true);
-    struct Close {
-        DataModule& dm;
-        ~Close() { dm.ResourceTableOpenClose(QString(), QString(), false, false); }
-    } close{m_dm};
-    Table& pool = *m_dm.ResourceTable;
-    // The tag brings equal values together, so comparing with the last one added suffices.
-    QString last;
-    for (pool.first(); !pool.eof(); pool.next()) {
-        const QString value = pool.fieldText(field);
-        if (!value.isEmpty() && value != last) {
-            addSorted(list, value);
-            last = value;
-        }
-    }
+    for (const QString& value : pool::fieldValues(m_dm, field))
+        addSorted(list, value);
 }
 
 void ResourcesWindow::FormShow() {
@@ -149,48 +135,18 @@ void ResourcesWindow::AddButtonClick() {
 }
 
 void ResourcesWindow::AddRButtonClick() {
-    struct Box {
-        QString field;
-        QString value;
-        QString label;
-    };
-    const Box boxes[] = {
-        {QStringLiteral("MAIN"), selected(m_ui->MainRCombo), QStringLiteral("Main")},
-        {QStringLiteral("CATEGORY"), selected(m_ui->CategoryRCombo), QStringLiteral("Category")},
-        {QStringLiteral("ITEM"), m_ui->ItemEdit->text(), QStringLiteral("Item")},
-        {QStringLiteral("SERIAL"), m_ui->SerialEdit->text(), QStringLiteral("Serial No.")},
-        {QStringLiteral("PART"), m_ui->PartEdit->text(), QStringLiteral("Part No.")},
-        {QStringLiteral("MDL_LIC"), m_ui->ModelEdit->text(), QStringLiteral("Model No.")},
-        {QStringLiteral("MANUF"), m_ui->ManufacturerEdit->text(), QStringLiteral("Manufacturer")},
-    };
-    Table& pool = *m_dm.ResourceTable;
+    const pool::Resource r{selected(m_ui->MainRCombo),    selected(m_ui->CategoryRCombo),
+                           m_ui->ItemEdit->text(),        m_ui->SerialEdit->text(),
+                           m_ui->PartEdit->text(),        m_ui->ModelEdit->text(),
+                           m_ui->ManufacturerEdit->text()};
     reopenPool();
-    // Refused whole, with the box named, rather than stored cut short.
-    for (const Box& b : boxes)
-        if (b.value.size() > pool.fieldWidth(b.field))
-            throw Error(QStringLiteral("%1 holds at most %2 characters; \"%3\" has %4. The "
-                                       "resource was not added.")
-                            .arg(b.label)
-                            .arg(pool.fieldWidth(b.field))
-                            .arg(b.value)
-                            .arg(b.value.size()));
-    pool.append();
-    try {
-        for (const Box& b : boxes)
-            pool.setFieldText(b.field, b.value);
-        pool.post();
-    } catch (...) {
-        pool.cancel();
-        throw; // the boxes keep what was typed
-    }
-    const QString main = boxes[0].value;
-    const QString category = boxes[1].value;
-    if (!main.isEmpty() &&
-        m_ui->MainCombo->findText(main, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
-        addSorted(m_ui->MainCombo, main);
-    if (!category.isEmpty() &&
-        m_ui->CategoryCombo->findText(category, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
-        addSorted(m_ui->CategoryCombo, category);
+    pool::addResource(*m_dm.ResourceTable, r); // on an error the boxes keep what was typed
+    if (!r.main.isEmpty() &&
+        m_ui->MainCombo->findText(r.main, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+        addSorted(m_ui->MainCombo, r.main);
+    if (!r.category.isEmpty() &&
+        m_ui->CategoryCombo->findText(r.category, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+        addSorted(m_ui->CategoryCombo, r.category);
     ClearGroup();
 }
 
@@ -240,12 +196,7 @@ void ResourcesWindow::AddRadioGroupClick() {
         return;
     QComboBox* list = m_ui->ExistingCombo;
     list->clear();
-    {
-        pool::BorrowedTable systems(m_dm, m_dm.SysTable, &DataModule::SysTableOpenClose,
-                                    QStringLiteral("SysID"));
-        for (systems->first(); !systems->eof(); systems->next())
-            list->addItem(systems->fieldText(QStringLiteral("SYSID")));
-    }
+    list->addItems(pool::systemIds(m_dm));
     list->setCurrentIndex(-1);
     list->clearEditText();
 }
@@ -287,24 +238,7 @@ void ResourcesWindow::AddResourceButtonClick() {
                       .arg(main));
         return;
     }
-    const bool hardware = kind == pool::Kind::Hardware;
-    pool::BorrowedTable items(
-        m_dm, hardware ? m_dm.HWTable : m_dm.SWTable,
-        hardware ? &DataModule::HWTableOpenClose : &DataModule::SWTableOpenClose, QString());
-    items->append();
-    try {
-        pool::fillItem(pool, *items, kind, sysId);
-        items->post();
-    } catch (...) {
-        items->cancel();
-        throw; // the resource stays in the pool
-    }
-    try {
-        pool.remove();
-    } catch (...) {
-        items->remove(); // not in two places at once
-        throw;
-    }
+    pool::giveToSystem(m_dm, pool, kind, sysId);
 }
 
 void ResourcesWindow::ClearResourceButtonClick() {

@@ -12,29 +12,8 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStringListModel>
-#include <algorithm>
 
 namespace qn {
-namespace {
-
-struct CriterionInfo {
-    const char* prompt;
-    const char* file;
-    const char* listTag;
-};
-
-const CriterionInfo kCriteria[] = {
-    {"Enter IP Address to search for...", "IP.dbf", "IP"},
-    {"Enter Alias to search for...", "IP.dbf", "Alias"},
-    {"Enter Office Number to search for...", "Systems.dbf", "Office"},
-    {"Enter Computer Name to search for...", "IP.dbf", "Computer"},
-    {"Enter User Name to search for...", "Systems.dbf", "User"},
-    {"Enter System ID to search for...", "Systems.dbf", "SysID"},
-};
-
-const char* const kFindTag[] = {"IP", nullptr, "Office", "Computer", "User", "SysID"};
-
-} // namespace
 
 SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemInfo,
                            QWidget* parent)
@@ -65,24 +44,6 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
 
 SearchWindow::~SearchWindow() = default;
 
-QString SearchWindow::addressKey(const QString& value) {
-    QString key = value;
-    for (int i = 0; i < 3; ++i) {
-        qsizetype dot = key.indexOf(u'.');
-        if (dot < 0)
-            break;
-        key.remove(dot, 1);
-    }
-    return key;
-}
-
-QPair<QString, QString> SearchWindow::nameHalves(const QString& value) {
-    qsizetype space = value.indexOf(u' ');
-    if (space < 0)
-        return {QString(), value.left(99)};
-    return {value.left(space), value.mid(space + 1, 99)};
-}
-
 void SearchWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) {
@@ -111,89 +72,14 @@ void SearchWindow::SearchGroupClick() {
     m_criterion = Criterion(m_items->checkedId());
     if (m_criterion == None)
         return;
-    const CriterionInfo& c = kCriteria[m_criterion];
-    QString previousName = QStringLiteral("ZZZZ");
     m_ui->SearchList->clear();
-    m_ui->Label1->setText(QLatin1String(c.prompt));
+    m_ui->Label1->setText(search::prompt(m_criterion));
     m_ui->Label1->show();
     m_ui->SearchList->show();
-
-    QStringList values;
-    Table& t = *m_dm.DummyTable;
-    t.setTableName(QLatin1String(c.file));
-    m_dm.DummyTableOpenClose(QLatin1String(c.listTag), QString(), false, true);
-    for (t.first(); !t.eof(); t.next()) {
-        auto field = [&t](const char* name) { return t.fieldText(QLatin1String(name)); };
-        switch (m_criterion) {
-        case IPAddress:
-            values << field("IP1") + u'.' + field("IP2") + u'.' + field("IP3") + u'.' +
-                          field("IP4");
-            break;
-        case Alias:
-            for (const char* a : {"Alias1", "Alias2", "Alias3", "Alias4"})
-                if (!field(a).isEmpty())
-                    values << field(a);
-            break;
-        case OfficeNumber:
-            if (!field("Room").isEmpty())
-                values << field("Room");
-            break;
-        case ComputerName:
-            if (!field("Computer").isEmpty())
-                values << field("Computer");
-            break;
-        case UserName: {
-            const QString name = field("UserFirst") + u' ' + field("UserLast");
-            if (name != previousName)
-                values << name;
-            previousName = name;
-            break;
-        }
-        case SysID:
-            if (!field("SysID").isEmpty())
-                values << field("SysID");
-            break;
-        case None:
-            break;
-        }
-    }
-    m_dm.DummyTableOpenClose(QString(), QString(), false, false);
-    // The list keeps its entries sorted, ignoring letter case.
-    std::stable_sort(values.begin(), values.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
+    const QStringList values = search::values(m_dm, m_criterion);
     static_cast<QStringListModel*>(m_ui->SearchList->model())->setStringList(values);
     m_ui->SearchList->setCurrentIndex(-1);
     m_ui->SearchList->clearEditText();
-}
-
-bool SearchWindow::seek(const QString& file, const QString& tag, const QStringList& fields,
-                        const QStringList& values, const QStringList& octets) {
-    Table& t = *m_dm.DummyTable;
-    t.setTableName(file);
-    m_dm.DummyTableOpenClose(tag, QString(), false, true);
-    // A value longer than its field cannot be stored there, so no row holds it.
-    for (int i = 0; i < fields.size(); ++i)
-        if (values[i].size() > t.fieldWidth(fields[i]))
-            return false;
-    t.setKey();
-    for (int i = 0; i < fields.size(); ++i)
-        t.setFieldText(fields[i], values[i]);
-    if (!t.gotoKey())
-        return false;
-    if (octets.size() != 4)
-        return true;
-    // Addresses sharing a key (1.11.1.1 and 11.1.1.1) are told apart by their octets.
-    auto same = [&t, &octets] {
-        for (int i = 0; i < 4; ++i)
-            if (t.fieldText(QStringLiteral("IP%1").arg(i + 1)) != octets[i])
-                return false;
-        return true;
-    };
-    for (; !t.eof() && t.fieldText(fields[0]) == values[0]; t.next())
-        if (same())
-            return true;
-    return false;
 }
 
 void SearchWindow::FindButtonClick() {
@@ -214,62 +100,13 @@ void SearchWindow::FindButtonClick() {
         MessageService::information(this, QStringLiteral("You MUST select a search criteria!"));
         return;
     }
-    const QString value = m_ui->SearchList->currentText();
-    Table& t = *m_dm.DummyTable;
-
-    if (m_criterion == Alias) {
-        for (const char* a : {"Alias1", "Alias2", "Alias3", "Alias4"}) {
-            if (seek(QStringLiteral("IP.dbf"), QLatin1String(a), {QLatin1String(a)}, {value})) {
-                handOver(DataModule::oneSystemFilter(t.fieldText(QStringLiteral("SysID"))));
-                return;
-            }
-            m_dm.DummyTableOpenClose(QString(), QString(), false, false);
-        }
-        MessageService::information(this, QStringLiteral("Cannot that Alias!"));
+    const QString filter = search::find(m_dm, m_criterion, m_ui->SearchList->currentText());
+    if (filter.isNull()) {
+        MessageService::information(this, search::notFoundMessage(m_criterion));
         emptyList.keep = true;
         retry();
         return;
     }
-
-    QStringList fields, values, octets;
-    switch (m_criterion) {
-    case IPAddress:
-        fields = {QStringLiteral("IPString")};
-        values = {addressKey(value)};
-        octets = value.split(u'.');
-        break;
-    case OfficeNumber:
-        fields = {QStringLiteral("Room")};
-        values = {value};
-        break;
-    case ComputerName:
-        fields = {QStringLiteral("Computer")};
-        values = {value};
-        break;
-    case UserName: {
-        const auto [first, last] = nameHalves(value);
-        fields = {QStringLiteral("UserFirst"), QStringLiteral("UserLast")};
-        values = {first, last};
-        break;
-    }
-    default:
-        fields = {QStringLiteral("SysID")};
-        values = {value};
-        break;
-    }
-    if (!seek(QLatin1String(kCriteria[m_criterion].file), QLatin1String(kFindTag[m_criterion]),
-              fields, values, octets)) {
-        m_dm.DummyTableOpenClose(QString(), QString(), false, false);
-        MessageService::information(this, QStringLiteral("System Not Found!"));
-        emptyList.keep = true;
-        retry();
-        return;
-    }
-    const QString filter =
-        m_criterion == UserName
-            ? DataModule::userNameFilter(t.fieldText(QStringLiteral("UserFirst")),
-                                         t.fieldText(QStringLiteral("UserLast")))
-            : DataModule::oneSystemFilter(t.fieldText(QStringLiteral("SysID")));
     handOver(filter);
 }
 
@@ -280,11 +117,7 @@ void SearchWindow::retry() {
 }
 
 void SearchWindow::handOver(const QString& systemsFilter) {
-    m_dm.DummyTableOpenClose(QString(), QString(), false, false);
-    m_dm.IPTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
-    m_dm.SysTableOpenClose(QStringLiteral("SysID"), systemsFilter, true, true);
-    m_dm.HWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
-    m_dm.SWTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
+    search::openForSystemInfo(m_dm, systemsFilter);
     // The boxes of System Info put their rows into editing when typed into; holding every row
     // in editing from here would lock them against other administrators for no gain.
     m_systemInfo->show();

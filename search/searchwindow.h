@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search.h"
+
 #include <QDialog>
 #include <memory>
 
@@ -17,7 +19,8 @@ class DataModule;
 class SearchWindow : public QDialog {
     Q_OBJECT
 public:
-    enum Criterion { None = -1, IPAddress, Alias, OfficeNumber, ComputerName, UserName, SysID };
+    using Criterion = search::Criterion;
+    using enum search::Criterion;
 
     SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemInfo,
                  QWidget* parent = nullptr);
@@ -28,11 +31,6 @@ public:
     Ui::SearchWindow& ui() { return *m_ui; }
     /// System Info, created after this window, receives the systems it finds.
     void setSystemInfo(QWidget* systemInfo) { m_systemInfo = systemInfo; }
-
-    /// The key an "IP Address" value is looked up by: the value without its first three dots.
-    static QString addressKey(const QString& value);
-    /// First and last name of a "User Name" value, split at its first space.
-    static QPair<QString, QString> nameHalves(const QString& value);
 
 public slots:
     void FormShow();
@@ -46,10 +44,6 @@ protected:
 
 private:
     void chooseNone();
-    /// Opens DummyTable on the tag and goes to the key; with four octets, to the row of that
-    /// key holding them.
-    bool seek(const QString& file, const QString& tag, const QStringList& fields,
-              const QStringList& values, const QStringList& octets = {});
     void handOver(const QString& systemsFilter);
     void retry();
 

@@ -2,15 +2,14 @@
 
 #include "appstate.h"
 #include "datamodule.h"
-#include "error.h"
 #include "guard.h"
 #include "messageservice.h"
+#include "recording.h"
 #include "systemrules.h"
 #include "table.h"
 #include "ui_addsystemwindow.h"
 
 #include <QClipboard>
-#include <QDateTime>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -23,11 +22,8 @@ namespace {
 
 const QString kAddressTaken = QStringLiteral("IP Address already exists! Please choose another");
 
-// The fields an item is entered with, in the order of the group's four boxes.
-const QStringList kHwFields = {QStringLiteral("Desc"), QStringLiteral("Manuf"),
-                               QStringLiteral("Model"), QStringLiteral("SerialNum")};
-const QStringList kSwFields = {QStringLiteral("Desc"), QStringLiteral("Manuf"),
-                               QStringLiteral("LicenseKey"), QStringLiteral("SerialNum")};
+const QStringList& kHwFields = systemrules::hardwareFields();
+const QStringList& kSwFields = systemrules::softwareFields();
 
 } // namespace
 
@@ -175,20 +171,6 @@ void AddSystemWindow::holdItem(Held& held, const QStringList& values) {
     held.model->appendRow(cells);
 }
 
-void AddSystemWindow::storeItem(Table& t, const QStringList& fields, const QStringList& values,
-                                const QString& id) {
-    t.append();
-    try {
-        t.setFieldText(QStringLiteral("SysID"), id);
-        for (int i = 0; i < fields.size(); ++i)
-            t.setFieldText(fields[i], values[i]);
-        t.post();
-    } catch (...) {
-        t.cancel();
-        throw;
-    }
-}
-
 // A dotted address pasted into any octet box fills the four, through the same rules as typing.
 bool AddSystemWindow::pasteAddress() {
     static const QRegularExpression dotted(
@@ -300,14 +282,9 @@ void AddSystemWindow::SaveButtonClick() {
         m_ui->IP4->setFocus();
         return;
     }
-    const QString entry = m_ui->ComputerType->currentText();
-    const QString key = systemrules::addressKey(m_ui->IP1->text(), m_ui->IP2->text(),
-                                                m_ui->IP3->text(), m_ui->IP4->text());
     // The ID is checked and the rows appended under the systems table's lock, so another
     // administrator saving at the same moment cannot get the same ID.
-    const QString used = systemrules::recordSystem(
-        m_dm, m_state.settings.SysIdPrefix, id,
-        [&](const QString& sysId) { writeSystemRows(sysId, entry, key); });
+    const QString used = systemrules::writeSystem(m_dm, m_state.settings.SysIdPrefix, id, record());
     m_savedId = used;
     m_ui->Label16->setText(used);
     storeHeldItems(used);
@@ -319,60 +296,25 @@ void AddSystemWindow::SaveButtonClick() {
                   .arg(id, used));
 }
 
-// Both rows are filled before either is posted, so that a value one of them refuses leaves
-// neither behind. The systems row comes first: opening the systems table would make its
-// detail, the IP table, post a row in progress.
-void AddSystemWindow::writeSystemRows(const QString& id, const QString& entry, const QString& key) {
-    m_dm.SysTableOpenClose(QString(), QString(), false, true);
-    struct CloseSys {
-        DataModule& dm;
-        ~CloseSys() { dm.SysTableOpenClose(QString(), QString(), false, false); }
-    } closeSys{m_dm};
-    Table& sys = *m_dm.SysTable;
-    sys.append();
-    try {
-        sys.setFieldText(QStringLiteral("SysID"), id);
-        sys.setFieldText(QStringLiteral("Company"), m_ui->CompanyName->currentText());
-        sys.setFieldText(QStringLiteral("UserFirst"), m_ui->UserFirstEdit->text());
-        sys.setFieldText(QStringLiteral("UserLast"), m_ui->UserLastEdit->text());
-        sys.setFieldText(QStringLiteral("Phone"), m_ui->UserPhoneEdit->text());
-        sys.setFieldText(QStringLiteral("PH_EXT"), m_ui->UserExtEdit->text());
-        sys.setFieldText(QStringLiteral("Location"), m_ui->LocationEdit->text());
-        sys.setFieldText(QStringLiteral("Room"), m_ui->RoomEdit->text());
-        sys.setFieldText(QStringLiteral("Security"), m_ui->SecurityEdit->text());
-        sys.setFieldDateTime(QStringLiteral("Date"), QDateTime::currentDateTime());
-    } catch (...) {
-        sys.cancel();
-        throw;
-    }
-    m_dm.IPTableOpenClose(QString(), QString(), false, true);
-    struct CloseIp {
-        DataModule& dm;
-        ~CloseIp() { dm.IPTableOpenClose(QString(), QString(), false, false); }
-    } closeIp{m_dm};
-    Table& ip = *m_dm.IPTable;
-    ip.append();
-    try {
-        ip.setFieldText(QStringLiteral("SysID"), id);
-        ip.setFieldText(QStringLiteral("Computer"), m_ui->ComputerName->text());
-        ip.setFieldText(QStringLiteral("IP1"), m_ui->IP1->text());
-        ip.setFieldText(QStringLiteral("IP2"), m_ui->IP2->text());
-        ip.setFieldText(QStringLiteral("IP3"), m_ui->IP3->text());
-        ip.setFieldText(QStringLiteral("IP4"), m_ui->IP4->text());
-        ip.setFieldText(QStringLiteral("IPString"), key);
-        ip.setFieldText(QStringLiteral("Alias1"), m_ui->Alias1->text());
-        ip.setFieldText(QStringLiteral("Alias2"), m_ui->Alias2->text());
-        ip.setFieldText(QStringLiteral("Alias3"), m_ui->Alias3->text());
-        ip.setFieldText(QStringLiteral("Alias4"), m_ui->Alias4->text());
-        ip.setFieldText(QStringLiteral("Type"), systemrules::typeCode(entry));
-        ip.setFieldText(QStringLiteral("TypeDesc"), systemrules::typeDescription(entry));
-    } catch (...) {
-        ip.cancel();
-        sys.cancel();
-        throw;
-    }
-    ip.post();
-    sys.post();
+SystemRecord AddSystemWindow::record() const {
+    return {m_ui->CompanyName->currentText(),
+            m_ui->UserFirstEdit->text(),
+            m_ui->UserLastEdit->text(),
+            m_ui->UserPhoneEdit->text(),
+            m_ui->UserExtEdit->text(),
+            m_ui->LocationEdit->text(),
+            m_ui->RoomEdit->text(),
+            m_ui->SecurityEdit->text(),
+            m_ui->ComputerName->text(),
+            m_ui->IP1->text(),
+            m_ui->IP2->text(),
+            m_ui->IP3->text(),
+            m_ui->IP4->text(),
+            m_ui->Alias1->text(),
+            m_ui->Alias2->text(),
+            m_ui->Alias3->text(),
+            m_ui->Alias4->text(),
+            m_ui->ComputerType->currentText()};
 }
 
 // Each held item is stored and then let go, so a failure keeps the rest held and listed.
@@ -380,7 +322,7 @@ void AddSystemWindow::storeHeldItems(const QString& id) {
     for (auto [held, table, fields] :
          {std::tuple{&m_heldHw, m_dm.HWTable, &kHwFields}, {&m_heldSw, m_dm.SWTable, &kSwFields}}) {
         while (!held->rows.isEmpty()) {
-            storeItem(*table, *fields, held->rows.first(), id);
+            systemrules::storeItem(*table, *fields, held->rows.first(), id);
             held->rows.removeFirst();
             held->model->removeRow(0);
         }
@@ -421,15 +363,10 @@ void AddSystemWindow::addItem(Held& held, Table& table, const QStringList& field
     for (QLineEdit* b : boxes)
         values << b->text();
     if (itemsHeld()) {
-        // Refused now, as the table would refuse it at Save.
-        for (int i = 0; i < fields.size(); ++i)
-            if (values[i].size() > table.fieldWidth(fields[i]))
-                throw Error(QStringLiteral("\"%1\" is longer than the field %2 holds (%3).")
-                                .arg(values[i], fields[i])
-                                .arg(table.fieldWidth(fields[i])));
+        systemrules::checkItemFits(table, fields, values); // now, not first at Save
         holdItem(held, values);
     } else {
-        storeItem(table, fields, values, systemId());
+        systemrules::storeItem(table, fields, values, systemId());
     }
     for (QLineEdit* b : boxes)
         b->clear();

@@ -19,6 +19,7 @@ namespace qn {
 class DataModule;
 class Table;
 struct AppState;
+struct SystemRecord;
 
 /// Records one new system: its System ID, user, address, names, type and items.
 class AddSystemWindow : public QDialog {
@@ -68,13 +69,12 @@ private:
 
     void octetRule(QLineEdit* box, QLineEdit* next);
     bool pasteAddress();
-    void writeSystemRows(const QString& id, const QString& entry, const QString& key);
+    /// What the boxes hold, as a record to store.
+    SystemRecord record() const;
     bool addressTaken();
     bool itemsHeld() const;
     void holdItems();
     void holdItem(Held& held, const QStringList& values);
-    void storeItem(Table& t, const QStringList& fields, const QStringList& values,
-                   const QString& id);
     void storeHeldItems(const QString& id);
     void addItem(Held& held, Table& table, const QStringList& fields,
                  const QList<QLineEdit*>& boxes);

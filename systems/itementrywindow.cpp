@@ -2,7 +2,7 @@
 
 #include "datamodule.h"
 #include "guard.h"
-#include "table.h"
+#include "recording.h"
 #include "ui_itementrywindow.h"
 
 #include <QShowEvent>
@@ -43,21 +43,12 @@ void ItemEntryWindow::FormShow() {
 }
 
 void ItemEntryWindow::SaveButtonClick() {
-    Table& t = m_kind == Kind::Hardware ? *m_dm.HWTable : *m_dm.SWTable;
-    t.append();
-    try {
-        t.setFieldText(QStringLiteral("SysID"), m_ui->SystemID->text());
-        t.setFieldText(QStringLiteral("Desc"), m_ui->Description->text());
-        t.setFieldText(QStringLiteral("Manuf"), m_ui->Manufacturer->text());
-        t.setFieldText(m_kind == Kind::Hardware ? QStringLiteral("Model")
-                                                : QStringLiteral("LicenseKey"),
-                       m_ui->ModelNumber->text());
-        t.setFieldText(QStringLiteral("SerialNum"), m_ui->SerialNumber->text());
-        t.post();
-    } catch (...) {
-        t.cancel();
-        throw;
-    }
+    const bool hardware = m_kind == Kind::Hardware;
+    systemrules::storeItem(hardware ? *m_dm.HWTable : *m_dm.SWTable,
+                           hardware ? systemrules::hardwareFields() : systemrules::softwareFields(),
+                           {m_ui->Description->text(), m_ui->Manufacturer->text(),
+                            m_ui->ModelNumber->text(), m_ui->SerialNumber->text()},
+                           m_ui->SystemID->text());
     ClearForm();
     m_ui->Description->setFocus();
 }

@@ -4,6 +4,7 @@
 #include "error.h"
 #include "guard.h"
 #include "itementrywindow.h"
+#include "items.h"
 #include "messageservice.h"
 #include "systemrules.h"
 #include "table.h"
@@ -276,33 +277,8 @@ void SystemInfoWindow::deleteItem(Table& items, bool hardware) {
     const QString question = hardware ? QStringLiteral("Add Hardware back into Resources?")
                                       : QStringLiteral("Add Software back into Resources?");
     // Both answers remove the item, so Escape is no answer.
-    if (MessageService::alert(this, question, MessageService::Escape::None)) {
-        m_dm.ResourceTableOpenClose(QString(), QString(), false, true);
-        Table& pool = *m_dm.ResourceTable;
-        struct Close {
-            DataModule& dm;
-            ~Close() { dm.ResourceTableOpenClose(QString(), QString(), false, false); }
-        } close{m_dm};
-        pool.append();
-        try {
-            pool.setFieldText(QStringLiteral("MAIN"),
-                              hardware ? QStringLiteral("HARDWARE") : QStringLiteral("SOFTWARE"));
-            pool.setFieldText(QStringLiteral("CATEGORY"),
-                              items.fieldText(QStringLiteral("CATEGORY")));
-            pool.setFieldText(QStringLiteral("ITEM"), items.fieldText(QStringLiteral("DESC")));
-            pool.setFieldText(
-                QStringLiteral("MDL_LIC"),
-                items.fieldText(hardware ? QStringLiteral("MODEL") : QStringLiteral("LICENSEKEY")));
-            pool.setFieldText(QStringLiteral("SERIAL"),
-                              items.fieldText(QStringLiteral("SERIALNUM")));
-            pool.setFieldText(QStringLiteral("PART"), items.fieldText(QStringLiteral("PART")));
-            pool.setFieldText(QStringLiteral("MANUF"), items.fieldText(QStringLiteral("MANUF")));
-            pool.post();
-        } catch (...) {
-            pool.cancel();
-            throw; // the item stays where it is
-        }
-    }
+    if (MessageService::alert(this, question, MessageService::Escape::None))
+        pool::returnToPool(m_dm, items, hardware ? pool::Kind::Hardware : pool::Kind::Software);
     editing(items, [&] { items.remove(); });
 }
 

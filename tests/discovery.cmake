@@ -1,6 +1,6 @@
-quillnet_add_test(test_discovery test_discovery.cpp LIBS quillnet_discovery Qt6::Network)
+quillnet_add_test(test_discovery test_discovery.cpp LIBS quillnet_inventory)
 quillnet_add_test(test_discovery_resolver test_discovery_resolver.cpp
-  LIBS quillnet_discovery Qt6::Network)
-quillnet_add_test(test_discovery_netview test_discovery_netview.cpp LIBS quillnet_discovery)
+  LIBS quillnet_inventory)
+quillnet_add_test(test_discovery_netview test_discovery_netview.cpp LIBS quillnet_inventory)
 quillnet_add_test(test_discovery_windows test_discovery_windows.cpp
   LIBS quillnet_discovery_windows quillnet_hosts)

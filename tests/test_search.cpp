@@ -192,9 +192,9 @@ void TestSearch::notFoundAndRecovery() {
 }
 
 void TestSearch::addressKeys() {
-    QCOMPARE(SearchWindow::addressKey("192.168.1.5"), QString("19216815"));
-    QCOMPARE(SearchWindow::addressKey("10.1"), QString("101"));
-    QCOMPARE(SearchWindow::addressKey("1.2.3.4.5"), QString("1234.5"));
+    QCOMPARE(search::addressKey("192.168.1.5"), QString("19216815"));
+    QCOMPARE(search::addressKey("10.1"), QString("101"));
+    QCOMPARE(search::addressKey("1.2.3.4.5"), QString("1234.5"));
     Fixture f;
     // 1.11.1.1 and 11.1.1.1 share the key 11111: the octets tell which opens.
     QCOMPARE(f.find(0, "1.11.1.1"), QString("QN0002"));
@@ -205,10 +205,9 @@ void TestSearch::addressKeys() {
 }
 
 void TestSearch::userNames() {
-    QCOMPARE(SearchWindow::nameHalves("John Smith"), (QPair<QString, QString>{"John", "Smith"}));
-    QCOMPARE(SearchWindow::nameHalves("Smith"), (QPair<QString, QString>{"", "Smith"}));
-    QCOMPARE(SearchWindow::nameHalves("Mary Ann Lee"),
-             (QPair<QString, QString>{"Mary", "Ann Lee"}));
+    QCOMPARE(search::nameHalves("John Smith"), (QPair<QString, QString>{"John", "Smith"}));
+    QCOMPARE(search::nameHalves("Smith"), (QPair<QString, QString>{"", "Smith"}));
+    QCOMPARE(search::nameHalves("Mary Ann Lee"), (QPair<QString, QString>{"Mary", "Ann Lee"}));
     Fixture f;
     // Both of Pat O'Brien's systems, reachable with the navigator.
     QCOMPARE(f.find(4, "Pat O'Brien"), QString("QN0001"));

@@ -1,6 +1,7 @@
 #include "systemrules.h"
 
 #include "datamodule.h"
+#include "session.h"
 #include "table.h"
 #include "tablelock.h"
 
@@ -221,11 +222,7 @@ qint64 greatestOfLength(Table& t, const QString& stem, int d) {
 QString nextSystemId(DataModule& dm, const QString& prefix) {
     Table& t = *dm.SysTable;
     Table::HoldObservers hold(t);
-    dm.SysTableOpenClose(kSysId, QString(), false, true);
-    struct Close {
-        DataModule& dm;
-        ~Close() { dm.SysTableOpenClose(QString(), QString(), false, false); }
-    } close{dm};
+    const TableSession session(dm, dm.SysTable, &DataModule::SysTableOpenClose, kSysId);
     // Each stem (an ID without its trailing digits, a prefix) is visited once, by seeking
     // past all its IDs; within a stem each length of number is looked up from the top.
     const int width = t.fieldWidth(kSysId);
@@ -259,11 +256,8 @@ QString nextSystemId(DataModule& dm, const QString& prefix) {
 }
 
 bool systemIdTaken(DataModule& dm, const QString& sysId) {
-    dm.SysTableOpenClose(QStringLiteral("SysID"), QString(), false, true);
-    struct Close {
-        DataModule& dm;
-        ~Close() { dm.SysTableOpenClose(QString(), QString(), false, false); }
-    } close{dm};
+    const TableSession session(dm, dm.SysTable, &DataModule::SysTableOpenClose,
+                               QStringLiteral("SysID"));
     Table& t = *dm.SysTable;
     if (sysId.size() > t.fieldWidth(QStringLiteral("SysID")))
         return false;

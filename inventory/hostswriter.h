@@ -5,6 +5,7 @@
 
 namespace qn {
 
+class DataModule;
 class Table;
 
 /// The address list as a hosts file in the Sun HOSTS layout, grouped by machine type.
@@ -38,6 +39,10 @@ QString filePath(const QString& databasePath);
 /// Replaces the hosts file of a database folder only once the new one is complete; on any
 /// failure the old file stays and Error says why.
 void write(const QString& databasePath, const QByteArray& contents);
+
+/// The hosts file of the whole inventory, ordered by machine type, written into the database
+/// folder (the menu's Create). Opens and closes the IP table.
+void createFile(DataModule& dm, const QString& databasePath);
 
 } // namespace hosts
 } // namespace qn

@@ -62,24 +62,4 @@ void fillItem(const Table& pool, Table& items, Kind kind, const QString& sysId) 
     items.setFieldText(QStringLiteral("CATEGORY"), pool.fieldText(QStringLiteral("CATEGORY")));
 }
 
-BorrowedTable::BorrowedTable(DataModule& dm, Table* shared, OpenClose openClose,
-                             const QString& index)
-    : m_dm(dm), m_openClose(openClose), m_table(shared) {
-    if (shared->isActive()) {
-        m_own = std::make_unique<Table>(dm.engine());
-        m_own->setDatabaseName(shared->databaseName());
-        m_own->setTableName(shared->tableName());
-        m_own->setIndexName(index);
-        m_own->open();
-        m_table = m_own.get();
-    } else {
-        (m_dm.*m_openClose)(index, QString(), false, true);
-    }
-}
-
-BorrowedTable::~BorrowedTable() {
-    if (!m_own)
-        (m_dm.*m_openClose)(QString(), QString(), false, false);
-}
-
 } // namespace qn::pool
