@@ -10,6 +10,17 @@
 
 namespace qn::systemrules {
 
+QStringList companies(DataModule& dm) {
+    Table::HoldObservers hold(*dm.SysTable); // its details need not follow the walk
+    const TableSession sys(dm, dm.SysTable, &DataModule::SysTableOpenClose,
+                           QStringLiteral("Company"));
+    // The company tag yields each company once.
+    QStringList names;
+    for (sys->first(); !sys->eof(); sys->next())
+        names << sys->fieldText(QStringLiteral("Company"));
+    return names;
+}
+
 QString writeSystem(DataModule& dm, const QString& prefix, const QString& shownId,
                     const SystemRecord& record) {
     return recordSystem(dm, prefix, shownId,

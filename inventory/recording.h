@@ -18,6 +18,10 @@ struct SystemRecord {
 
 namespace systemrules {
 
+/// The companies of the stored systems, each once, in the order of the Company tag. Opens and
+/// closes the systems table.
+QStringList companies(DataModule& dm);
+
 /// Records a system (recordSystem: under the systems table's lock, keeping shownId while it is
 /// free) with its systems row and its IP row. Returns the ID used.
 QString writeSystem(DataModule& dm, const QString& prefix, const QString& shownId,

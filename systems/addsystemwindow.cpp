@@ -113,14 +113,9 @@ void AddSystemWindow::FormShow() {
     const QString id = systemrules::nextSystemId(m_dm, m_state.settings.SysIdPrefix);
     m_ui->Label16->setText(id);
 
-    // The company tag yields each company once.
     const QString typed = m_ui->CompanyName->currentText();
     m_ui->CompanyName->clear();
-    Table::HoldObservers hold(*m_dm.SysTable); // its details need not follow the walk
-    m_dm.SysTableOpenClose(QStringLiteral("Company"), QString(), false, true);
-    for (m_dm.SysTable->first(); !m_dm.SysTable->eof(); m_dm.SysTable->next())
-        m_ui->CompanyName->addItem(m_dm.SysTable->fieldText(QStringLiteral("Company")));
-    m_dm.SysTableOpenClose(QString(), QString(), false, false);
+    m_ui->CompanyName->addItems(systemrules::companies(m_dm));
     m_ui->CompanyName->setCurrentIndex(-1);
     m_ui->CompanyName->setEditText(typed);
 
