@@ -13,23 +13,9 @@ namespace {
 template <class Work> auto withAddressIndex(Table& ip, Work work) {
     // Nothing bound to the table hears about the lookups; it hears once that it closed.
     Table::HoldObservers hold(ip);
-    struct Restore {
-        Table& t;
-        ~Restore() {
-            t.close();
-            t.setIndexName(QString());
-            t.setFilter(QString());
-            t.setFiltered(false);
-            t.setMasterFields(QStringLiteral("SysID"));
-        }
-    } restore{ip};
     ip.setDatabaseName(QStringLiteral("IP"));
     ip.setTableName(QStringLiteral("IP.dbf"));
-    ip.setMasterFields(QString());
-    ip.setFilter(QString());
-    ip.setFiltered(false);
-    ip.setIndexName(QStringLiteral("IP"));
-    ip.open();
+    const TableSession session(ip, QStringLiteral("IP"), QStringLiteral("SysID"));
     return work();
 }
 
