@@ -10,6 +10,18 @@
 
 namespace qn::systemrules {
 
+QString octetRefusal(const QString& octet) {
+    bool ok = false;
+    const int value = octet.toInt(&ok);
+    if (!ok || octet.contains(u'+') || octet.contains(u'-') || octet.contains(u' '))
+        return QStringLiteral("\"%1\" is not a number: an address part is a number from 0 to "
+                              "255.")
+            .arg(octet);
+    if (value > 255)
+        return QStringLiteral("An IP Address CANNOT be over 255!");
+    return QString();
+}
+
 QStringList companies(DataModule& dm) {
     Table::HoldObservers hold(*dm.SysTable); // its details need not follow the walk
     const TableSession sys(dm, dm.SysTable, &DataModule::SysTableOpenClose,

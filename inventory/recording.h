@@ -18,6 +18,9 @@ struct SystemRecord {
 
 namespace systemrules {
 
+/// Why a typed address part cannot be stored (not a number, or over 255); empty when it can.
+QString octetRefusal(const QString& octet);
+
 /// The companies of the stored systems, each once, in the order of the Company tag. Opens and
 /// closes the systems table.
 QStringList companies(DataModule& dm);

@@ -212,19 +212,11 @@ void AddSystemWindow::IP4Change() {
     if (t.startsWith(u'.')) {
         m_ui->IP4->clear();
     } else if (t.size() == 3) {
-        bool ok = false;
-        const int value = t.toInt(&ok);
-        if (!ok || t.contains(u'+') || t.contains(u'-') || t.contains(u' ')) {
-            MessageService::information(
-                this, QStringLiteral("\"%1\" is not a number: an address part is a number "
-                                     "from 0 to 255.")
-                          .arg(t));
-            m_ui->IP4->clear();
-            m_ui->IP4->setFocus();
-        } else if (value <= 255) {
+        const QString refusal = systemrules::octetRefusal(t);
+        if (refusal.isEmpty()) {
             m_ui->Alias1->setFocus(Qt::TabFocusReason);
         } else {
-            MessageService::information(this, QStringLiteral("An IP Address CANNOT be over 255!"));
+            MessageService::information(this, refusal);
             m_ui->IP4->clear();
             m_ui->IP4->setFocus();
         }
