@@ -135,10 +135,13 @@ void ResourcesWindow::AddButtonClick() {
 }
 
 void ResourcesWindow::AddRButtonClick() {
-    const pool::Resource r{selected(m_ui->MainRCombo),    selected(m_ui->CategoryRCombo),
-                           m_ui->ItemEdit->text(),        m_ui->SerialEdit->text(),
-                           m_ui->PartEdit->text(),        m_ui->ModelEdit->text(),
-                           m_ui->ManufacturerEdit->text()};
+    const pool::Resource r{.main = selected(m_ui->MainRCombo),
+                           .category = selected(m_ui->CategoryRCombo),
+                           .item = m_ui->ItemEdit->text(),
+                           .serial = m_ui->SerialEdit->text(),
+                           .part = m_ui->PartEdit->text(),
+                           .model = m_ui->ModelEdit->text(),
+                           .manufacturer = m_ui->ManufacturerEdit->text()};
     reopenPool();
     pool::addResource(*m_dm.ResourceTable, r); // on an error the boxes keep what was typed
     if (!r.main.isEmpty() &&

@@ -284,24 +284,24 @@ void AddSystemWindow::SaveButtonClick() {
 }
 
 SystemRecord AddSystemWindow::record() const {
-    return {m_ui->CompanyName->currentText(),
-            m_ui->UserFirstEdit->text(),
-            m_ui->UserLastEdit->text(),
-            m_ui->UserPhoneEdit->text(),
-            m_ui->UserExtEdit->text(),
-            m_ui->LocationEdit->text(),
-            m_ui->RoomEdit->text(),
-            m_ui->SecurityEdit->text(),
-            m_ui->ComputerName->text(),
-            m_ui->IP1->text(),
-            m_ui->IP2->text(),
-            m_ui->IP3->text(),
-            m_ui->IP4->text(),
-            m_ui->Alias1->text(),
-            m_ui->Alias2->text(),
-            m_ui->Alias3->text(),
-            m_ui->Alias4->text(),
-            m_ui->ComputerType->currentText()};
+    return {.company = m_ui->CompanyName->currentText(),
+            .userFirst = m_ui->UserFirstEdit->text(),
+            .userLast = m_ui->UserLastEdit->text(),
+            .phone = m_ui->UserPhoneEdit->text(),
+            .extension = m_ui->UserExtEdit->text(),
+            .location = m_ui->LocationEdit->text(),
+            .room = m_ui->RoomEdit->text(),
+            .security = m_ui->SecurityEdit->text(),
+            .computer = m_ui->ComputerName->text(),
+            .ip1 = m_ui->IP1->text(),
+            .ip2 = m_ui->IP2->text(),
+            .ip3 = m_ui->IP3->text(),
+            .ip4 = m_ui->IP4->text(),
+            .alias1 = m_ui->Alias1->text(),
+            .alias2 = m_ui->Alias2->text(),
+            .alias3 = m_ui->Alias3->text(),
+            .alias4 = m_ui->Alias4->text(),
+            .typeEntry = m_ui->ComputerType->currentText()};
 }
 
 // Each held item is stored and then let go, so a failure keeps the rest held and listed.
