@@ -9,6 +9,7 @@
 #include "ui_newcomputerswindow.h"
 
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 
 namespace qn {
@@ -60,10 +61,7 @@ void NewComputersWindow::AddButtonClick() {
     const QString prefix = m_state.settings.SysIdPrefix;
     // Entries recorded before an error stay recorded and the lists stay as they were; the
     // error ends this handler.
-    struct Refresh {
-        NewComputersWindow& w;
-        ~Refresh() { w.refresh(); }
-    } refreshAfter{*this};
+    const auto refreshAfter = qScopeGuard([this] { refresh(); });
     // Each ID is allocated and its rows written under the systems table's lock.
     discovery::addNewComputers(m_dm, m_finder.newComputers(),
                                [&](const discovery::WriteRows& write) {

@@ -33,6 +33,21 @@ QStringList companies(DataModule& dm) {
     return names;
 }
 
+bool addressMovesOntoRecorded(Table& check, const Table& ip, const QStringList& octets) {
+    const QString key =
+        addressKey(octets.value(0), octets.value(1), octets.value(2), octets.value(3));
+    return key != ip.fieldText(QStringLiteral("IPString")) &&
+           addressRecorded(check, octets, ip.recNo());
+}
+
+void setAddressKeys(Table& ip, const QStringList& octets, const QString& typeCode) {
+    ip.setFieldText(QStringLiteral("IPString"),
+                    addressKey(octets.value(0), octets.value(1), octets.value(2), octets.value(3)));
+    const QString desc = descriptionOfCode(typeCode);
+    if (!desc.isNull())
+        ip.setFieldText(QStringLiteral("TypeDesc"), desc);
+}
+
 QString writeSystem(DataModule& dm, const QString& prefix, const QString& shownId,
                     const SystemRecord& record) {
     return recordSystem(dm, prefix, shownId,

@@ -33,6 +33,14 @@ QString writeSystem(DataModule& dm, const QString& prefix, const QString& shownI
 /// posted, so a value one of them refuses leaves neither behind.
 void writeSystemRows(DataModule& dm, const QString& id, const SystemRecord& record);
 
+/// Whether octets, typed over the address row ip stands on, are an address another row
+/// records; check is a table of its own for the lookup. Keeping the row's own address is no
+/// clash.
+bool addressMovesOntoRecorded(Table& check, const Table& ip, const QStringList& octets);
+/// Sets the fields of the address row being edited that follow its boxes: the address key from
+/// octets, and the type's description when typeCode is a known code.
+void setAddressKeys(Table& ip, const QStringList& octets, const QString& typeCode);
+
 /// The fields a hardware or software item is entered with, in the order of the entry boxes.
 const QStringList& hardwareFields();
 const QStringList& softwareFields();

@@ -9,6 +9,7 @@
 #include <QButtonGroup>
 #include <QCompleter>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStringListModel>
@@ -84,14 +85,7 @@ void SearchWindow::SearchGroupClick() {
 
 void SearchWindow::FindButtonClick() {
     // Emptied once the search is done; kept, with the typed value, when it found nothing.
-    struct EmptyList {
-        QComboBox* list;
-        bool keep = false;
-        ~EmptyList() {
-            if (!keep)
-                list->clear();
-        }
-    } emptyList{m_ui->SearchList};
+    auto emptyList = qScopeGuard([this] { m_ui->SearchList->clear(); });
 
     m_dm.IPTable->setDatabaseName(QStringLiteral("IP"));
     m_dm.IPTable->setTableName(QStringLiteral("IP.dbf"));
@@ -103,7 +97,7 @@ void SearchWindow::FindButtonClick() {
     const QString filter = search::find(m_dm, m_criterion, m_ui->SearchList->currentText());
     if (filter.isNull()) {
         MessageService::information(this, search::notFoundMessage(m_criterion));
-        emptyList.keep = true;
+        emptyList.dismiss();
         retry();
         return;
     }

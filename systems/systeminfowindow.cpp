@@ -6,7 +6,7 @@
 #include "itementrywindow.h"
 #include "items.h"
 #include "messageservice.h"
-#include "systemrules.h"
+#include "recording.h"
 #include "table.h"
 #include "ui_systeminfowindow.h"
 
@@ -230,14 +230,9 @@ void SystemInfoWindow::UpdateButtonClick() {
         refuseEditing();
     const bool hasIp = ip.isActive() && !ip.isEmpty() && ip.recNo() != 0;
     if (hasIp) {
-        // The address key and the type's description follow what the boxes now hold.
-        const QString key = systemrules::addressKey(m_ui->IP1->text(), m_ui->IP2->text(),
-                                                    m_ui->IP3->text(), m_ui->IP4->text());
-        if (key != ip.fieldText(QStringLiteral("IPString")) &&
-            systemrules::addressRecorded(
-                *m_addressCheck,
-                {m_ui->IP1->text(), m_ui->IP2->text(), m_ui->IP3->text(), m_ui->IP4->text()},
-                ip.recNo())) {
+        const QStringList octets{m_ui->IP1->text(), m_ui->IP2->text(), m_ui->IP3->text(),
+                                 m_ui->IP4->text()};
+        if (systemrules::addressMovesOntoRecorded(*m_addressCheck, ip, octets)) {
             MessageService::information(
                 this, QStringLiteral("IP Address already exists! Please choose another"));
             m_ui->IP4->setFocus();
@@ -245,10 +240,8 @@ void SystemInfoWindow::UpdateButtonClick() {
         }
         if (ip.state() == Table::State::Browse)
             editing(ip, [&] { ip.edit(); });
-        ip.setFieldText(QStringLiteral("IPString"), key);
-        const QString desc = systemrules::descriptionOfCode(m_ui->MachineType->text());
-        if (!desc.isNull())
-            ip.setFieldText(QStringLiteral("TypeDesc"), desc);
+        // The address key and the type's description follow what the boxes now hold.
+        systemrules::setAddressKeys(ip, octets, m_ui->MachineType->text());
         ip.post();
     }
     if (sys.isActive() && !sys.isEmpty() && sys.recNo() != 0) {
