@@ -10,12 +10,15 @@
 #include "ui_addsystemwindow.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QShowEvent>
 #include <QStandardItemModel>
+#include <memory>
 
 namespace qn {
 namespace {
@@ -85,14 +88,31 @@ void AddSystemWindow::showEvent(QShowEvent* event) {
 }
 
 bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste) &&
-        (watched == m_ui->IP1 || watched == m_ui->IP2 || watched == m_ui->IP3 ||
-         watched == m_ui->IP4)) {
+    const bool octetBox = watched == m_ui->IP1 || watched == m_ui->IP2 || watched == m_ui->IP3 ||
+                          watched == m_ui->IP4;
+    if (octetBox && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
         bool taken = false;
         runHandler([&] { taken = pasteAddress(); });
         if (taken)
             return true;
+    }
+    // The menu's Paste would insert into the box directly and the length limit would cut the
+    // address; it goes through the same road as Ctrl+V.
+    if (octetBox && event->type() == QEvent::ContextMenu) {
+        auto* box = static_cast<QLineEdit*>(watched);
+        const std::unique_ptr<QMenu> menu(box->createStandardContextMenu());
+        if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+            paste->disconnect(box);
+            connect(paste, &QAction::triggered, box, [this, box] {
+                bool taken = false;
+                runHandler([&] { taken = pasteAddress(); });
+                if (!taken)
+                    box->paste();
+            });
+        }
+        menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
     }
     // Leaving a box for another control counts; the window losing focus does not.
     if (event->type() == QEvent::FocusOut &&
