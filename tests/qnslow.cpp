@@ -66,7 +66,7 @@ Config& config() {
             return out;
         };
         const std::pair<const char*, Kind> calls[] = {
-            {"open", kOpen},   {"stat", kStat},  {"fstat", kFstat}, {"pread", kRead},
+            {"open", kOpen},    {"stat", kStat},  {"fstat", kFstat}, {"pread", kRead},
             {"pwrite", kWrite}, {"fcntl", kLock}, {"sync", kSync}};
         for (const std::string& name : split(env("QNSLOW_CALLS")))
             for (auto [call, kind] : calls)
@@ -317,7 +317,7 @@ int fstatfs(int fd, struct statfs* st) {
     int fn(int fd) {                                                                               \
         static auto f = real<int (*)(int)>(#fn);                                                   \
         static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;                       \
-        return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });       \
+        return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });        \
     }
 QNSLOW_SYNC(fsync)
 QNSLOW_SYNC(fdatasync)

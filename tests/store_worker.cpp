@@ -1,8 +1,7 @@
-// A second (third, ...) user of a table for the locking tests: appends, allocates IDs, edits
+// A second (third, ...) user of a table for the locking tests: appends, records systems, edits
 // or holds locks on one table file while other copies of it do the same.
 //
 //   store_worker append   <dbf> <count> <label>      rows <label>-<n>, n = 1..count
-//   store_worker allocate <dbf> <count>              next free ID under the table lock
 //   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
 //   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
 //   store_worker lock     <dbf>                      hold the table lock until killed
@@ -108,25 +107,6 @@ int run(const QStringList& args) {
         }
     } else if (cmd == QLatin1String("record") && args.size() == 5) {
         recordSystems(engine, dbf, args[3].toInt(), args[4]);
-    } else if (cmd == QLatin1String("allocate") && args.size() == 4) {
-        openTable(t, dbf, QStringLiteral("SYSID"));
-        const int count = args[3].toInt();
-        for (int i = 0; i < count; ++i) {
-            qn::TableLock lock(t);
-            t.last();
-            const int next =
-                t.isEmpty() ? 1 : t.fieldText(QStringLiteral("SYSID")).mid(1).toInt() + 1;
-            t.setKey();
-            t.setFieldText(QStringLiteral("SYSID"),
-                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
-            if (t.gotoKey())
-                throw qn::StoreError(
-                    QStringLiteral("ID %1 is taken although it was free").arg(next));
-            t.append();
-            t.setFieldText(QStringLiteral("SYSID"),
-                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
-            t.post();
-        }
     } else if ((cmd == QLatin1String("edit") && args.size() == 6) ||
                (cmd == QLatin1String("hold") && args.size() == 4)) {
         openTable(t, dbf);
@@ -160,9 +140,8 @@ int run(const QStringList& args) {
         say(QStringLiteral("ready"));
         waitForKill();
     } else {
-        std::fputs(
-            "usage: store_worker append|allocate|edit|hold|lock|record|forever|check <dbf> ...\n",
-            stderr);
+        std::fputs("usage: store_worker append|edit|hold|lock|record|forever|check <dbf> ...\n",
+                   stderr);
         return 2;
     }
     say(QStringLiteral("done"));

@@ -205,6 +205,7 @@ private slots:
             (m_dm.get()->*d.openClose)("SysID", "", false, true);
             QCOMPARE(d.table->recordCount(), 3); // no master open: every row
         }
+        QCOMPARE(m_dm->objectName(), QString("TDataModule11")); // the form's name, kept
         m_dm->SysTableOpenClose("SysID", "", false, true);
         m_dm->SysTable->next();
         for (const Detail& d : details) {
