@@ -2,16 +2,13 @@
 // caches that follow changes made elsewhere, locks that die with their process, and tables
 // that survive a writer killed at any instant; the same again with the workers' file calls
 // slowed as on a network drive (tests/qnslow.cpp), and which network mounts are refused.
-#include "engine.h"
 #include "error.h"
 #include "mounts.h"
-#include "table.h"
 #include "tablefile.h"
 #include "tablelock.h"
 #include "testutil.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -24,29 +21,27 @@ using test::expectStoreError;
 
 namespace {
 
-// The sanitizer build runs every latency case, with fewer rows.
+// The sanitizer build runs each latency case once, with fewer rows.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kScale = 4;
+constexpr int kScale = 4, kRuns = 1;
 #else
-constexpr int kScale = 1;
+constexpr int kScale = 1, kRuns = 2;
 #endif
 
-// Workers started while this is set get their table file calls slowed: "500" µs each, or a
-// random "0-2000". Reads answer late (the answer is old when seen), locks are taken late.
-QString g_latency;
-QStringList g_shimEnv; // more QNSLOW_ settings for the next worker
+using Worker = std::unique_ptr<QProcess>;
 
-// A worker process (tests/store_worker.cpp); its environment carries the lock timeout.
-std::unique_ptr<QProcess> startWorker(const QStringList& args, int lockTimeoutMs = 10000) {
+// A worker process (tests/store_worker.cpp). Shim settings (QNSLOW_...) preload the latency
+// shim, which slows its table file calls: reads answer late (the answer is old when seen),
+// locks are taken late.
+Worker startWorker(const QStringList& args, const QStringList& shim = {}, int lockMs = 10000) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILLNET_LOCK_TIMEOUT_MS", QString::number(lockTimeoutMs));
-    if (!g_latency.isEmpty() || !g_shimEnv.isEmpty()) {
+    env.insert("QUILLNET_LOCK_TIMEOUT_MS", QString::number(lockMs));
+    if (!shim.isEmpty()) {
         env.insert("LD_PRELOAD", test::buildDir() + "/tests/qnslow.so");
         env.insert("QNSLOW_CALLS", "fstat,stat,pread,fcntl");
-        env.insert("QNSLOW_US", g_latency);
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-        for (const QString& kv : g_shimEnv)
+        for (const QString& kv : shim)
             env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
     }
     p->setProcessEnvironment(env);
@@ -57,28 +52,33 @@ std::unique_ptr<QProcess> startWorker(const QStringList& args, int lockTimeoutMs
 }
 
 // Waits for a line of the worker's output; the line or empty if it ended first.
-QString waitForLine(QProcess& p, int ms = 20000) {
+QString waitForLine(QProcess& p) {
     QElapsedTimer clock;
     clock.start();
-    while (!p.canReadLine() && clock.elapsed() < ms && p.state() != QProcess::NotRunning)
+    while (!p.canReadLine() && clock.elapsed() < 20000 && p.state() != QProcess::NotRunning)
         p.waitForReadyRead(100);
     return QString::fromLocal8Bit(p.readLine()).trimmed();
 }
 
-// The last line the worker wrote once it ended; warns if it exits other than expected.
-QString finish(QProcess& p, int expectedExit = 0, QString* all = nullptr) {
+// All the worker wrote once it ended; warns if it exits other than expected.
+QString finish(QProcess& p, int expectedExit = 0) {
     if (p.state() != QProcess::NotRunning && !p.waitForFinished(120000))
         qWarning() << "worker did not end";
-    const QString output = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-    if (all)
-        *all = output;
-    const QString out = output.split(u'\n').last();
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != expectedExit)
         qWarning().noquote() << "worker exit" << p.exitCode() << out << p.readAllStandardError();
     return out;
 }
+QString lastLine(QProcess& p, int expectedExit = 0) {
+    return finish(p, expectedExit).section(u'\n', -1);
+}
 
-void appendRow(Table& t, const QString& sysId, const QString& computer) {
+void kill(QProcess& p) {
+    p.kill();
+    p.waitForFinished();
+}
+
+void addIp(Table& t, const QString& sysId, const QString& computer) {
     test::appendRow(t, {{"SYSID", sysId}, {"COMPUTER", computer}, {"IPSTRING", sysId.right(3)}});
 }
 
@@ -94,15 +94,17 @@ bool found(Table& t, const QString& field, const QString& key) {
     return t.gotoKey();
 }
 
-// Latency cases run twice each (once in the sanitizer build): a race shows in some runs only.
-void addLatencyRows(const std::function<void(const char*, const QString&)>& row) {
-    row("no delay", {});
-    for (const char* run : {"run 1", "run 2"}) {
-        if (kScale > 1 && run[4] == '2')
-            break;
-        row(qPrintable(QStringLiteral("0.5 ms, %1").arg(run)), "500");
-        row(qPrintable(QStringLiteral("0-2 ms, %1").arg(run)), "0-2000");
-    }
+// Each latency case runs twice: a race shows in some runs only. The columns: how many (rows,
+// systems, kills), the shim's settings, how many worker processes.
+void latencyRows(int plain, int slowed) {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("shim");
+    QTest::addColumn<int>("processes");
+    QTest::newRow("no delay") << plain << QStringList() << 2;
+    for (int run = 1; run <= kRuns; ++run)
+        for (const char* us : {"500", "0-2000"})
+            QTest::addRow("%s us, run %d", us, run)
+                << slowed << QStringList{QStringLiteral("QNSLOW_US=") + us} << 2;
 }
 
 } // namespace
@@ -121,35 +123,25 @@ private slots:
     }
     void cleanup() {
         qunsetenv("QUILLNET_NO_HEADER_MAP");
-        g_latency.clear();
-        g_shimEnv.clear();
         m_box.reset();
     }
 
     void concurrentAppendsLoseNothing_data() {
-        QTest::addColumn<int>("workers");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<QString>("latency");
-        QTest::newRow("2 x 5000") << 2 << 5000 << QString();
-        QTest::newRow("4 x 1500") << 4 << 1500 << QString();
-        addLatencyRows([](const char* name, const QString& latency) {
-            if (!latency.isEmpty())
-                QTest::newRow(qPrintable(QStringLiteral("2 x 300, ") + name))
-                    << 2 << 300 / kScale << latency;
-        });
+        latencyRows(5000, 300 / kScale);
+        QTest::newRow("4 workers") << 1500 << QStringList() << 4;
     }
     // Every row of every appender once, the header count equal to the rows, and every tag a
     // sound tree holding exactly the keys of the rows; a reader in this process meanwhile never
-    // fails and never sees the count go back.
+    // fails, never sees the count go back, and at the end counts and finds the last rows.
     void concurrentAppendsLoseNothing() {
-        QFETCH(int, workers);
-        QFETCH(int, rows);
-        QFETCH(QString, latency);
-        g_latency = latency;
-        std::vector<std::unique_ptr<QProcess>> procs;
-        for (int w = 0; w < workers; ++w)
+        QFETCH(int, count);
+        QFETCH(QStringList, shim);
+        QFETCH(int, processes);
+        const int total = processes * count;
+        std::vector<Worker> procs;
+        for (int w = 0; w < processes; ++w)
             procs.push_back(startWorker(
-                {"append", m_dbf, QString::number(rows), QStringLiteral("W%1").arg(w)}));
+                {"append", m_dbf, QString::number(count), QStringLiteral("W%1").arg(w)}, shim));
         {
             auto reader = m_box->open("IP.DBF", "SYSID");
             int seen = 0;
@@ -160,7 +152,7 @@ private slots:
                 });
             };
             while (running()) {
-                int n = reader->recordCount();
+                const int n = reader->recordCount();
                 QVERIFY2(n >= seen,
                          qPrintable(QStringLiteral("%1 rows after %2").arg(n).arg(seen)));
                 seen = n;
@@ -168,19 +160,22 @@ private slots:
                     QCOMPARE(reader->fieldText("COMPUTER"), QString("pc-W0-1"));
             }
             QVERIFY(seen > 0);
+            for (auto& p : procs)
+                QCOMPARE(lastLine(*p), QString("done"));
+            QCOMPARE(reader->recordCount(), total);
+            const QString last = QStringLiteral("W%1-%2").arg(processes - 1).arg(count);
+            QVERIFY(found(*reader, "SYSID", last));
+            QCOMPARE(reader->fieldText("COMPUTER"), "pc-" + last);
         }
-        for (auto& p : procs)
-            QCOMPARE(finish(*p), QString("done"));
-
         TableFile file(m_dbf);
-        QCOMPARE(file.dbf().headerCount(), uint32_t(workers * rows));
-        QCOMPARE(file.dbf().recordCount(), uint32_t(workers * rows));
+        QCOMPARE(file.dbf().headerCount(), uint32_t(total));
+        QCOMPARE(file.dbf().recordCount(), uint32_t(total));
         const QStringList stored = test::storedValues(m_dbf, "SYSID"); // live rows only
         const std::set<QString> ids(stored.begin(), stored.end());
-        QCOMPARE(int(stored.size()), workers * rows);
-        QCOMPARE(int(ids.size()), workers * rows);
-        for (int w = 0; w < workers; ++w)
-            for (int n = 1; n <= rows; n += 97)
+        QCOMPARE(int(stored.size()), total);
+        QCOMPARE(int(ids.size()), total);
+        for (int w = 0; w < processes; ++w)
+            for (int n = 1; n <= count; n += 97)
                 QVERIFY(ids.count(QStringLiteral("W%1-%2").arg(w).arg(n)));
         file.verifyIndexes();
     }
@@ -190,115 +185,83 @@ private slots:
     // row, none over it.
     void appendDuringAnotherOpenLosesNothing() {
         auto mine = m_box->open("IP.DBF", "SYSID");
-        appendRow(*mine, "M1", "mine");
-        g_shimEnv = {"QNSLOW_CALLS=fstat", "QNSLOW_US=300000", "QNSLOW_TELL=1",
-                     "QNSLOW_MATCH=.dbf"};
-        auto w = startWorker({"append", m_dbf, "3", "W"});
+        addIp(*mine, "M1", "mine");
+        auto w = startWorker({"append", m_dbf, "3", "W"}, {"QNSLOW_CALLS=fstat", "QNSLOW_US=300000",
+                                                           "QNSLOW_TELL=1", "QNSLOW_MATCH=.dbf"});
         w->setReadChannel(QProcess::StandardError);
         QVERIFY2(waitForLine(*w).startsWith("qnslow: fstat"), "no delayed fstat");
-        appendRow(*mine, "M2", "mine");
+        addIp(*mine, "M2", "mine");
         w->setReadChannel(QProcess::StandardOutput);
-        QCOMPARE(finish(*w), QString("done"));
+        QCOMPARE(lastLine(*w), QString("done"));
         QStringList ids = test::storedValues(m_dbf, "SYSID");
         ids.sort();
         QCOMPARE(ids, (QStringList{"M1", "M2", "W-1", "W-2", "W-3"}));
         TableFile(m_dbf).verifyIndexes();
     }
 
-    void editedRowIsLockedAgainstOtherProcesses_data() {
-        QTest::addColumn<QString>("latency");
-        addLatencyRows(
-            [](const char* name, const QString& latency) { QTest::newRow(name) << latency; });
-    }
+    void editedRowIsLockedAgainstOtherProcesses_data() { latencyRows(0, 0); }
     // One process edits a row; another process (and this one) cannot edit or delete it
-    // meanwhile, get the locked error, and the stored row is the first editor's.
+    // meanwhile and get the locked error, while other rows stay free. Once it is posted, an edit
+    // here starts from the row as that process stored it, and posting keeps its change.
     void editedRowIsLockedAgainstOtherProcesses() {
-        QFETCH(QString, latency);
-        g_latency = latency;
+        QFETCH(QStringList, shim);
         auto t = m_box->open("IP.DBF");
         for (int i = 1; i <= 3; ++i)
-            appendRow(*t, QStringLiteral("A%1").arg(i, 3, 10, QChar(u'0')),
-                      QStringLiteral("pc%1").arg(i));
-
-        auto first = startWorker({"edit", m_dbf, "2", "first", "1500"});
+            addIp(*t, QStringLiteral("A00%1").arg(i), QStringLiteral("pc%1").arg(i));
+        auto first = startWorker({"edit", m_dbf, "2", "first", "1500"}, shim);
         QCOMPARE(waitForLine(*first), QString("ready"));
-        auto second = startWorker({"edit", m_dbf, "2", "second", "0"}, 200);
-        QString out = finish(*second, 3);
+        auto second = startWorker({"edit", m_dbf, "2", "second", "0"}, shim, 200);
+        const QString out = lastLine(*second, 3);
         QVERIFY2(out.contains("locked by another user") && out.contains("IP."), qPrintable(out));
 
         setLockTimeout(std::chrono::milliseconds(100));
-        goToRecord(*t, 2);
-        expectStoreError([&] { t->edit(); }, "locked by another user");
-        QCOMPARE(t->state(), Table::State::Browse);
-        expectStoreError([&] { t->remove(); }, "locked by another user");
-        // Other rows stay free.
         goToRecord(*t, 3);
         t->edit();
         t->setFieldText("COMPUTER", "third");
         t->post();
-
-        QCOMPARE(finish(*first), QString("done"));
         goToRecord(*t, 2);
-        QCOMPARE(t->fieldText("COMPUTER"), QString("first"));
-        t->edit(); // free again once posted
-        t->cancel();
-        QCOMPARE(t->recordCount(), 3);
-        t->file()->verifyIndexes();
-    }
+        QCOMPARE(t->fieldText("COMPUTER"), QString("pc2"));
+        expectStoreError([&] { t->edit(); }, "locked by another user");
+        QCOMPARE(t->state(), Table::State::Browse);
+        expectStoreError([&] { t->remove(); }, "locked by another user");
 
-    // An edit starts from the row as another process last stored it, and posting it keeps that
-    // process's change; rows appended elsewhere are found through the index and counted.
-    void rowChangedElsewhereIsReadBeforeEdit() {
-        auto t = m_box->open("IP.DBF", "COMPUTER");
-        appendRow(*t, "A001", "before");
-        t->first();
-        QCOMPARE(t->fieldText("COMPUTER"), QString("before"));
-
-        QCOMPARE(finish(*startWorker({"edit", m_dbf, "1", "changed elsewhere", "0"})),
-                 QString("done"));
+        QCOMPARE(lastLine(*first), QString("done"));
         QSignalSpy reread(t.get(), &Table::rowChanged);
         t->edit();
-        QCOMPARE(t->fieldText("COMPUTER"), QString("changed elsewhere"));
+        QCOMPARE(t->fieldText("COMPUTER"), QString("first"));
         QVERIFY(reread.count() >= 1);
         t->setFieldText("TYPE", "LINX");
         t->post();
-
-        QCOMPARE(finish(*startWorker({"append", m_dbf, "700", "X"})), QString("done"));
-        QCOMPARE(t->recordCount(), 701);
-        QVERIFY(found(*t, "COMPUTER", "pc-X-650"));
-        QCOMPARE(t->fieldText("SYSID"), QString("X-650"));
-        QCOMPARE(test::storedValues(m_dbf, "COMPUTER").first(), QString("changed elsewhere"));
-        QCOMPARE(test::storedValues(m_dbf, "TYPE").first(), QString("LINX"));
-        TableFile(m_dbf).verifyIndexes();
+        QCOMPARE(test::storedValues(m_dbf, "COMPUTER"), (QStringList{"pc1", "first", "third"}));
+        QCOMPARE(test::storedValues(m_dbf, "TYPE").at(1), QString("LINX"));
+        QCOMPARE(t->recordCount(), 3);
+        t->file()->verifyIndexes();
     }
 
     // Record and table locks of a killed process are gone at once; nothing it held is lost.
     void locksDieWithTheirProcess() {
         auto t = m_box->open("IP.DBF");
-        appendRow(*t, "A001", "one");
+        addIp(*t, "A001", "one");
         setLockTimeout(std::chrono::milliseconds(100));
 
         auto holder = startWorker({"hold", m_dbf, "1"});
         QCOMPARE(waitForLine(*holder), QString("ready"));
         t->first();
         expectStoreError([&] { t->edit(); }, "locked by another user");
-        holder->kill();
-        holder->waitForFinished();
+        kill(*holder);
         t->edit();
         t->setFieldText("COMPUTER", "mine");
         t->post();
 
         auto locker = startWorker({"lock", m_dbf});
         QCOMPARE(waitForLine(*locker), QString("ready"));
-        expectStoreError([&] { appendRow(*t, "A002", "two"); }, "is busy");
+        expectStoreError([&] { addIp(*t, "A002", "two"); }, "is busy");
         QCOMPARE(t->state(), Table::State::Insert); // the new row is still there to post again
-        // Reading is not blocked by the table lock.
         t->cancel();
-        t->first();
+        t->first(); // reading is not blocked by the table lock
         QCOMPARE(t->fieldText("COMPUTER"), QString("mine"));
-        locker->kill();
-        locker->waitForFinished();
-        appendRow(*t, "A002", "two");
+        kill(*locker);
+        addIp(*t, "A002", "two");
         QCOMPARE(t->recordCount(), 2);
         t->file()->verifyIndexes();
     }
@@ -323,8 +286,8 @@ private slots:
             Table& writer = round % 2 ? *b : *a;
             Table& reader = round % 2 ? *a : *b;
             for (int i = 0; i < 400; ++i)
-                appendRow(writer, QStringLiteral("R%1-%2").arg(round).arg(i, 4, 10, QChar(u'0')),
-                          QStringLiteral("pc%1").arg(i));
+                addIp(writer, QStringLiteral("R%1-%2").arg(round).arg(i, 4, 10, QChar(u'0')),
+                      QStringLiteral("pc%1").arg(i));
             QCOMPARE(reader.recordCount(), (round + 1) * 400);
             QVERIFY(reader.indexName() == "SYSID"
                         ? found(reader, "SYSID", QStringLiteral("R%1-0399").arg(round))
@@ -352,22 +315,22 @@ private slots:
         setLockTimeout(std::chrono::milliseconds(50));
         {
             TableLock lock(*mine);
-            appendRow(*mine, "A001", "one");
+            addIp(*mine, "A001", "one");
             mine->first();
             mine->edit();
             mine->setFieldText("TYPE", "UNIX");
             mine->post();
             { TableLock again(*mine->file()); }
-            expectStoreError([&] { appendRow(*theirs, "B001", "b"); }, "is busy");
+            expectStoreError([&] { addIp(*theirs, "B001", "b"); }, "is busy");
             theirs->cancel();
             theirs->first();
             expectStoreError([&] { theirs->remove(); }, "is busy");
         }
-        appendRow(*theirs, "B001", "b");
+        addIp(*theirs, "B001", "b");
         // A row being edited here stays locked after a post of another row.
         theirs->first();
         theirs->edit();
-        appendRow(*mine, "A002", "two");
+        addIp(*mine, "A002", "two");
         mine->first();
         expectStoreError([&] { mine->edit(); }, "locked by another user");
         theirs->cancel();
@@ -376,66 +339,53 @@ private slots:
         QCOMPARE(mine->recordCount(), 3);
     }
 
-    void twoProcessesRecordDistinctSystemIds_data() {
-        QTest::addColumn<int>("each");
-        QTest::addColumn<QString>("latency");
-        addLatencyRows([](const char* name, const QString& latency) {
-            QTest::newRow(name) << (latency.isEmpty() ? 500 : 100 / kScale) << latency;
-        });
-    }
+    void twoProcessesRecordDistinctSystemIds_data() { latencyRows(500, 100 / kScale); }
     // Two processes record systems the way Add New System does (ID shown first, checked and
     // taken under the systems table's lock at Save, "the highest plus one"): as many distinct
     // IDs as systems, the numbers from 1 without a gap.
     void twoProcessesRecordDistinctSystemIds() {
-        QFETCH(int, each);
-        QFETCH(QString, latency);
-        g_latency = latency;
-        std::vector<std::unique_ptr<QProcess>> procs;
-        for (int w = 0; w < 2; ++w)
-            procs.push_back(startWorker({"record", m_box->dbPath(), QString::number(each), "ABC"}));
+        QFETCH(int, count);
+        QFETCH(QStringList, shim);
+        QFETCH(int, processes);
+        std::vector<Worker> procs;
+        for (int w = 0; w < processes; ++w)
+            procs.push_back(
+                startWorker({"record", m_box->dbPath(), QString::number(count), "ABC"}, shim));
         int retaken = 0;
         for (auto& p : procs) {
-            QString out;
-            QCOMPARE(finish(*p, 0, &out), QString("done"));
+            const QString out = finish(*p);
+            QVERIFY2(out.endsWith("\ndone"), qPrintable(out));
             retaken += out.section("retaken ", 1).section(u'\n', 0, 0).toInt();
         }
         qInfo("%d shown IDs were taken by the other process before their Save", retaken);
         auto sys = m_box->open("SYSTEMS.DBF", "SYSID");
         QStringList expected;
-        for (int i = 1; i <= 2 * each; ++i)
+        for (int i = 1; i <= processes * count; ++i)
             expected << QStringLiteral("ABC%1").arg(i, 4, 10, QChar(u'0'));
         QCOMPARE(test::fieldValues(*sys, "SysID"), expected);
         sys->file()->verifyIndexes();
     }
 
-    void killedAppenderLosesNoCommittedRow_data() {
-        QTest::addColumn<int>("rounds");
-        QTest::addColumn<QString>("latency");
-        addLatencyRows([](const char* name, const QString& latency) {
-            QTest::newRow(name) << (latency.isEmpty() ? 50 : 20) << latency;
-        });
-    }
+    void killedAppenderLosesNoCommittedRow_data() { latencyRows(50, 20); }
     // A child appends to IP.DBF (every tag) until it is killed at a random instant, many times
     // over: each time the table opens, every row whose post had returned is there, and every
     // tag holds exactly the table's keys, rebuilt with a notice where the kill left it behind.
     // A table kept open here across the kills must mend the index at its next write too.
     void killedAppenderLosesNoCommittedRow() {
-        QFETCH(int, rounds);
-        QFETCH(QString, latency);
-        g_latency = latency;
+        QFETCH(int, count);
+        QFETCH(QStringList, shim);
         auto kept = m_box->open("IP.DBF", "SYSID");
         StoreNotices::instance().take();
         QRandomGenerator rng(20240611);
         std::set<QString> committed;
         int repaired = 0;
-        for (int round = 0; round < rounds; ++round) {
+        for (int round = 0; round < count; ++round) {
             const QString label = QStringLiteral("K%1").arg(round);
-            auto child = startWorker({"forever", m_dbf, label});
+            auto child = startWorker({"forever", m_dbf, label}, shim);
             QVERIFY2(!waitForLine(*child).isEmpty(), "the child committed no row");
             // Slowed calls stretch a post; the kill lands anywhere in a few of them.
-            QThread::usleep(rng.bounded(1, latency.isEmpty() ? 20000 : 60000));
-            child->kill();
-            QVERIFY(child->waitForFinished(10000));
+            QThread::usleep(rng.bounded(1, shim.isEmpty() ? 20000 : 60000));
+            kill(*child);
             QCOMPARE(child->exitStatus(), QProcess::CrashExit);
             // The first line was taken by waitForLine; its row is "<label>-1".
             committed.insert(label + "-1");
@@ -453,7 +403,7 @@ private slots:
                 file.verifyIndexes();
             }
             if (round % 5 == 4) { // the table open all along writes next
-                appendRow(*kept, QStringLiteral("M%1").arg(round), "kept");
+                addIp(*kept, QStringLiteral("M%1").arg(round), "kept");
                 committed.insert(QStringLiteral("M%1").arg(round));
                 QVERIFY(found(*kept, "SYSID", *committed.rbegin()));
             }
@@ -463,7 +413,7 @@ private slots:
         for (const QString& n : notices)
             QVERIFY2(n.contains("rebuilt") && n.contains("IP."), qPrintable(n));
         qInfo("%d committed rows; the index was rebuilt after %d of %d kills",
-              int(committed.size()), repaired, rounds);
+              int(committed.size()), repaired, count);
         kept->close();
         TableFile(m_dbf).verifyIndexes();
     }
