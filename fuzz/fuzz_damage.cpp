@@ -7,6 +7,7 @@
 #include "engine.h"
 #include "error.h"
 #include "filelock.h"
+#include "fuzzutil.h"
 #include "mdxfile.h"
 #include "schema.h"
 #include "table.h"
@@ -22,16 +23,8 @@
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        std::abort();
-}
+using fuzz::readAll;
+using fuzz::writeAll;
 
 struct Setup {
     QTemporaryDir dir;

@@ -3,6 +3,7 @@
 #include "error.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,19 @@ private:
 inline void expectNamed(const qn::StoreError& e, const QString& path) {
     if (!e.message().contains(path)) {
         std::fprintf(stderr, "error without the file name: %s\n", e.what());
+        std::abort();
+    }
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         std::abort();
     }
 }

@@ -2,6 +2,7 @@
 // variants of them. Run by hand when the formats change: make_corpus <fuzz/corpus>
 #include "dbffile.h"
 #include "error.h"
+#include "fuzzutil.h"
 #include "mdxfile.h"
 
 #include <QByteArray>
@@ -13,18 +14,8 @@
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw qn::StoreError(QStringLiteral("Cannot read %1").arg(path));
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        throw qn::StoreError(QStringLiteral("Cannot write %1").arg(path));
-}
+using fuzz::readAll;
+using fuzz::writeAll;
 
 void tables(const QString& dir) {
     const std::vector<qn::FieldDef> fields = {
@@ -54,16 +45,8 @@ void tables(const QString& dir) {
 }
 
 void indexes(const QString& dir) {
-    qn::TagSpec name;
-    name.name = "NAME";
-    name.expression = "UPPER(NAME)";
-    name.keyLength = 8;
-    qn::TagSpec when;
-    when.name = "WHEN";
-    when.expression = "WHEN";
-    when.keyType = 'D';
-    when.keyLength = 8;
-    when.descending = true;
+    const qn::TagSpec name{"NAME", "UPPER(NAME)", "", 'C', 8, false, false};
+    const qn::TagSpec when{"WHEN", "WHEN", "", 'D', 8, false, true};
     const QString small = dir + QStringLiteral("/small.mdx");
     qn::MdxFile::create(small, "VALID", {name, when});
     {

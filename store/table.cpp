@@ -203,6 +203,7 @@ void Table::applySelection() {
                        t.key->text().trimmed().compare(QString::fromStdString(f.name),
                                                        Qt::CaseInsensitive) == 0;
     }
+    m_masterOnTag = m_rangeOnTag;
     selectFilterRange();
     m_rangeOnTag = m_rangeOnTag || m_filterRange;
     updateMasterKey();
@@ -218,6 +219,8 @@ void Table::updateMasterKey() {
     m_masterValue.clear();
     m_rangeKey = m_filterRange ? m_filterKey : std::string();
     m_masterLinked = masterActive();
+    // A closed master limits nothing: the tag is walked whole.
+    m_rangeOnTag = m_filterRange || (m_masterOnTag && m_masterLinked);
     if (!masterActive())
         return;
     const DbfField& f = m_file->fields()[size_t(m_masterField)];
@@ -244,11 +247,13 @@ void Table::masterMoved() {
     const std::string before = m_masterValue;
     const std::string beforeRange = m_rangeKey;
     const bool wasLinked = m_masterLinked;
+    const bool beforeOnTag = m_rangeOnTag;
     updateMasterKey();
     if (m_masterValue == before && masterActive() == wasLinked)
         return;
     m_masterValue = before;
     m_rangeKey = beforeRange;
+    m_rangeOnTag = beforeOnTag;
     postIfEditing();
     HoldObservers hold(*this);
     updateMasterKey();

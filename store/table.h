@@ -229,6 +229,7 @@ private:
     int m_nextHookId = 1;      // whether the master was open when m_masterValue was taken
     bool m_rangeOnTag = false; // the current tag is keyed on the master field alone
     std::string m_rangeKey;
+    bool m_masterOnTag = false; // m_rangeOnTag while the master is open
 
     State m_state = State::Inactive;
     uint32_t m_recno = 0;

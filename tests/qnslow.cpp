@@ -51,10 +51,7 @@ struct Config {
 Config& config() {
     static Config c = [] {
         Config r;
-        auto env = [](const char* n) {
-            const char* v = std::getenv(n);
-            return std::string(v ? v : "");
-        };
+        auto env = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : ""); };
         auto split = [](const std::string& s) {
             std::vector<std::string> out;
             size_t from = 0;
@@ -68,31 +65,19 @@ Config& config() {
             }
             return out;
         };
-        for (const std::string& name : split(env("QNSLOW_CALLS"))) {
-            const bool all = name == "all";
-            if (all || name == "open")
-                r.delay[kOpen] = true;
-            if (all || name == "stat")
-                r.delay[kStat] = true;
-            if (all || name == "fstat")
-                r.delay[kFstat] = true;
-            if (all || name == "pread")
-                r.delay[kRead] = true;
-            if (all || name == "pwrite")
-                r.delay[kWrite] = true;
-            if (all || name == "fcntl")
-                r.delay[kLock] = true;
-            if (all || name == "sync")
-                r.delay[kSync] = true;
-        }
+        const std::pair<const char*, Kind> calls[] = {
+            {"open", kOpen},    {"stat", kStat},  {"fstat", kFstat}, {"pread", kRead},
+            {"pwrite", kWrite}, {"fcntl", kLock}, {"sync", kSync}};
+        for (const std::string& name : split(env("QNSLOW_CALLS")))
+            for (auto [call, kind] : calls)
+                r.delay[kind] |= name == "all" || name == call;
         const std::string us = env("QNSLOW_US");
         r.minUs = r.maxUs = us.empty() ? 500 : std::atol(us.c_str());
         if (size_t dash = us.find('-'); dash != std::string::npos && dash > 0)
             r.maxUs = std::atol(us.c_str() + dash + 1);
         r.before = env("QNSLOW_WHEN") == "before";
         r.tell = env("QNSLOW_TELL") == "1";
-        const char* m = std::getenv("QNSLOW_MATCH");
-        r.match = split(m ? m : ".dbf,.mdx");
+        r.match = split(std::getenv("QNSLOW_MATCH") ? env("QNSLOW_MATCH") : ".dbf,.mdx");
         for (auto& s : r.match)
             for (char& ch : s)
                 ch = char(std::tolower(static_cast<unsigned char>(ch)));
@@ -215,6 +200,12 @@ mode_t modeArg(int flags, va_list ap) {
     return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE ? mode_t(va_arg(ap, int)) : 0;
 }
 
+// A path call on an empty path with AT_EMPTY_PATH is a call on the descriptor.
+template <class F> int atCall(int dirfd, const char* path, int flags, F&& call) {
+    const bool byFd = (flags & AT_EMPTY_PATH) && path && !*path;
+    return around(byFd ? kFstat : kStat, byFd ? tracked(dirfd) : matches(path), call);
+}
+
 } // namespace
 
 extern "C" {
@@ -305,16 +296,11 @@ QNSLOW_STAT(lstat64, struct stat64)
 
 int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* st) {
     static auto f = real<int (*)(int, const char*, int, unsigned, struct statx*)>("statx");
-    const bool byFd = (flags & AT_EMPTY_PATH) && path && !*path;
-    return around(byFd ? kFstat : kStat, byFd ? tracked(dirfd) : matches(path),
-                  [&] { return f(dirfd, path, flags, mask, st); });
+    return atCall(dirfd, path, flags, [&] { return f(dirfd, path, flags, mask, st); });
 }
-
 int fstatat(int dirfd, const char* path, struct stat* st, int flags) {
     static auto f = real<int (*)(int, const char*, struct stat*, int)>("fstatat");
-    const bool byFd = (flags & AT_EMPTY_PATH) && path && !*path;
-    return around(byFd ? kFstat : kStat, byFd ? tracked(dirfd) : matches(path),
-                  [&] { return f(dirfd, path, st, flags); });
+    return atCall(dirfd, path, flags, [&] { return f(dirfd, path, st, flags); });
 }
 
 int access(const char* path, int mode) {
@@ -327,25 +313,22 @@ int fstatfs(int fd, struct statfs* st) {
     return around(kStatfs, tracked(fd), [&] { return f(fd, st); });
 }
 
-int fsync(int fd) {
-    static auto f = real<int (*)(int)>("fsync");
-    static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;
-    return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });
-}
-int fdatasync(int fd) {
-    static auto f = real<int (*)(int)>("fdatasync");
-    static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;
-    return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });
-}
+#define QNSLOW_SYNC(fn)                                                                            \
+    int fn(int fd) {                                                                               \
+        static auto f = real<int (*)(int)>(#fn);                                                   \
+        static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;                       \
+        return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });        \
+    }
+QNSLOW_SYNC(fsync)
+QNSLOW_SYNC(fdatasync)
 
-int ftruncate(int fd, off_t len) {
-    static auto f = real<int (*)(int, off_t)>("ftruncate");
-    return around(kTruncate, tracked(fd), [&] { return f(fd, len); });
-}
-int ftruncate64(int fd, off_t len) {
-    static auto f = real<int (*)(int, off_t)>("ftruncate64");
-    return around(kTruncate, tracked(fd), [&] { return f(fd, len); });
-}
+#define QNSLOW_TRUNCATE(fn)                                                                        \
+    int fn(int fd, off_t len) {                                                                    \
+        static auto f = real<int (*)(int, off_t)>(#fn);                                            \
+        return around(kTruncate, tracked(fd), [&] { return f(fd, len); });                         \
+    }
+QNSLOW_TRUNCATE(ftruncate)
+QNSLOW_TRUNCATE(ftruncate64)
 
 #define QNSLOW_FCNTL(fn)                                                                           \
     int fn(int fd, int cmd, ...) {                                                                 \

@@ -1,8 +1,7 @@
-// A second (third, ...) user of a table for the locking tests: appends, allocates IDs, edits
+// A second (third, ...) user of a table for the locking tests: appends, records systems, edits
 // or holds locks on one table file while other copies of it do the same.
 //
 //   store_worker append   <dbf> <count> <label>      rows <label>-<n>, n = 1..count
-//   store_worker allocate <dbf> <count>              next free ID under the table lock
 //   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
 //   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
 //   store_worker lock     <dbf>                      hold the table lock until killed
@@ -26,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -35,137 +35,106 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
-void openTable(qn::Table& t, const QString& dbf, const QString& tag = {}) {
-    t.setTableName(QDir(dbf).absolutePath());
-    t.setIndexName(tag);
-    t.open();
-}
-
-void goToRecord(qn::Table& t, uint32_t recno) {
-    for (t.first(); !t.eof() && t.recNo() != recno; t.next()) {
-    }
-    if (t.recNo() != recno)
-        throw qn::StoreError(QStringLiteral("record %1 not found").arg(recno));
-}
-
 [[noreturn]] void waitForKill() {
     for (;;)
         QThread::sleep(60);
 }
 
 void appendIpRow(qn::Table& t, const QString& label, int n) {
-    const QString id = QStringLiteral("%1-%2").arg(label).arg(n);
+    const QString id = QString("%1-%2").arg(label).arg(n);
     t.append();
-    t.setFieldText(QStringLiteral("SYSID"), id);
-    t.setFieldText(QStringLiteral("COMPUTER"), QStringLiteral("pc-") + id);
-    t.setFieldText(QStringLiteral("IPSTRING"), QString::number(n % 997));
-    t.setFieldText(QStringLiteral("TYPE"), label.left(4));
-    t.setFieldText(QStringLiteral("ALIAS1"), n % 3 ? QStringLiteral("www") + id : QString());
+    t.setFieldText("SYSID", id);
+    t.setFieldText("COMPUTER", "pc-" + id);
+    t.setFieldText("IPSTRING", QString::number(n % 997));
+    t.setFieldText("TYPE", label.left(4));
+    t.setFieldText("ALIAS1", n % 3 ? "www" + id : QString());
     t.post();
 }
 
 // Each system as Add New System saves it: the ID shown beforehand, then kept or replaced
 // under the systems table's lock. Prints how many shown IDs had been taken meanwhile.
 void recordSystems(qn::Engine& engine, const QString& folder, int count, const QString& prefix) {
-    engine.addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + QDir(folder).absolutePath());
+    engine.addAlias("IP", "PATH:" + QDir(folder).absolutePath());
     qn::DataModule dm(engine);
     int retaken = 0;
     for (int i = 0; i < count; ++i) {
         const QString shown = qn::systemrules::nextSystemId(dm, prefix);
-        const QString used =
-            qn::systemrules::recordSystem(dm, prefix, shown, [&](const QString& id) {
+        retaken +=
+            shown != qn::systemrules::recordSystem(dm, prefix, shown, [&](const QString& id) {
                 dm.SysTableOpenClose(QString(), QString(), false, true);
-                qn::Table& sys = *dm.SysTable;
-                sys.append();
-                sys.setFieldText(QStringLiteral("SysID"), id);
-                sys.setFieldText(QStringLiteral("Company"), QStringLiteral("worker ") + prefix);
-                sys.post();
+                dm.SysTable->append();
+                dm.SysTable->setFieldText("SysID", id);
+                dm.SysTable->setFieldText("Company", "worker " + prefix);
+                dm.SysTable->post();
                 dm.SysTableOpenClose(QString(), QString(), false, false);
             });
-        retaken += used != shown;
     }
-    say(QStringLiteral("retaken %1").arg(retaken));
+    say(QString("retaken %1").arg(retaken));
+}
+
+// The field of every row, the row count, the repairs made on opening and the trees' state.
+void check(const QString& dbf, const QString& name) {
+    qn::TableFile file(dbf);
+    const int f = file.dbf().fieldIndex(name.toUpper().toStdString());
+    if (f < 0)
+        throw qn::StoreError("no field " + name);
+    const qn::DbfField& field = file.fields()[size_t(f)];
+    for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r)
+        say(QString::fromLatin1(file.dbf().record(r) + field.offset, field.length).trimmed());
+    say(QString("rows %1").arg(file.dbf().recordCount()));
+    say(QString("repaired %1").arg(file.repairs()));
+    try {
+        file.verifyIndexes();
+        say("index ok");
+    } catch (const qn::StoreError& e) {
+        say("index: " + e.message());
+    }
 }
 
 int run(const QStringList& args) {
     qn::Engine engine(QDir::temp().filePath(
-        QStringLiteral("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
+        QString("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
     engine.initialize();
-    const QString cmd = args.value(1);
-    const QString dbf = args.value(2);
+    const QString cmd = args.value(1), dbf = args.value(2);
     qn::Table t(engine);
-    if (cmd == QLatin1String("append") && args.size() == 5) {
-        openTable(t, dbf);
-        const int count = args[3].toInt();
-        for (int n = 1; n <= count; ++n)
-            appendIpRow(t, args[4], n);
-    } else if (cmd == QLatin1String("forever") && args.size() == 4) {
-        openTable(t, dbf);
-        for (int n = 1;; ++n) {
-            appendIpRow(t, args[3], n);
-            // Printed only once the post has returned.
-            say(QStringLiteral("%1 %2-%3").arg(t.recNo()).arg(args[3]).arg(n));
+    t.setTableName(QDir(dbf).absolutePath());
+    const bool endless = cmd == "forever" && args.size() == 4;
+    if (endless || (cmd == "append" && args.size() == 5)) {
+        t.open();
+        const int count = endless ? INT_MAX : args[3].toInt();
+        for (int n = 1; n <= count; ++n) {
+            appendIpRow(t, args.last(), n);
+            if (endless) // printed only once the post has returned
+                say(QString("%1 %2-%3").arg(t.recNo()).arg(args[3]).arg(n));
         }
-    } else if (cmd == QLatin1String("record") && args.size() == 5) {
+    } else if (cmd == "record" && args.size() == 5) {
         recordSystems(engine, dbf, args[3].toInt(), args[4]);
-    } else if (cmd == QLatin1String("allocate") && args.size() == 4) {
-        openTable(t, dbf, QStringLiteral("SYSID"));
-        const int count = args[3].toInt();
-        for (int i = 0; i < count; ++i) {
-            qn::TableLock lock(t);
-            t.last();
-            const int next =
-                t.isEmpty() ? 1 : t.fieldText(QStringLiteral("SYSID")).mid(1).toInt() + 1;
-            t.setKey();
-            t.setFieldText(QStringLiteral("SYSID"),
-                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
-            if (t.gotoKey())
-                throw qn::StoreError(
-                    QStringLiteral("ID %1 is taken although it was free").arg(next));
-            t.append();
-            t.setFieldText(QStringLiteral("SYSID"),
-                           QStringLiteral("S%1").arg(next, 6, 10, QChar(u'0')));
-            t.post();
+    } else if ((cmd == "edit" && args.size() == 6) || (cmd == "hold" && args.size() == 4)) {
+        t.open();
+        for (t.first(); !t.eof() && t.recNo() != args[3].toUInt(); t.next()) {
         }
-    } else if ((cmd == QLatin1String("edit") && args.size() == 6) ||
-               (cmd == QLatin1String("hold") && args.size() == 4)) {
-        openTable(t, dbf);
-        goToRecord(t, args[3].toUInt());
+        if (t.eof())
+            throw qn::StoreError("record " + args[3] + " not found");
         t.edit();
-        say(QStringLiteral("ready"));
-        if (cmd == QLatin1String("hold"))
+        say("ready");
+        if (cmd == "hold")
             waitForKill();
-        t.setFieldText(QStringLiteral("COMPUTER"), args[4]);
+        t.setFieldText("COMPUTER", args[4]);
         QThread::msleep(args[5].toULong());
         t.post();
-    } else if (cmd == QLatin1String("check") && args.size() == 4) {
-        qn::TableFile file(dbf);
-        const int f = file.dbf().fieldIndex(args[3].toUpper().toStdString());
-        if (f < 0)
-            throw qn::StoreError(QStringLiteral("no field ") + args[3]);
-        const qn::DbfField& field = file.fields()[size_t(f)];
-        for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r)
-            say(QString::fromLatin1(file.dbf().record(r) + field.offset, field.length).trimmed());
-        say(QStringLiteral("rows %1").arg(file.dbf().recordCount()));
-        say(QStringLiteral("repaired %1").arg(file.repairs()));
-        try {
-            file.verifyIndexes();
-            say(QStringLiteral("index ok"));
-        } catch (const qn::StoreError& e) {
-            say(QStringLiteral("index: ") + e.message());
-        }
-    } else if (cmd == QLatin1String("lock") && args.size() == 3) {
-        openTable(t, dbf);
+    } else if (cmd == "check" && args.size() == 4) {
+        check(dbf, args[3]);
+    } else if (cmd == "lock" && args.size() == 3) {
+        t.open();
         qn::TableLock lock(t);
-        say(QStringLiteral("ready"));
+        say("ready");
         waitForKill();
     } else {
-        std::fputs(
-            "usage: store_worker append|allocate|edit|hold|lock|record|forever|check <dbf> ...\n",
-            stderr);
+        std::fputs("usage: store_worker append|edit|hold|lock|record|forever|check <dbf> ...\n",
+                   stderr);
         return 2;
     }
-    say(QStringLiteral("done"));
+    say("done");
     return 0;
 }
 
@@ -176,7 +145,7 @@ int main(int argc, char** argv) {
     try {
         return run(app.arguments());
     } catch (const qn::Error& e) {
-        say(QStringLiteral("error: ") + e.message());
+        say("error: " + e.message());
         return 3;
     }
 }

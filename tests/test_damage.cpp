@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace qn;
@@ -27,21 +28,8 @@ namespace user = test::user;
 
 namespace {
 
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Rewrites the file in place (same inode, as an in-place export does), keeping its index.
-void overwrite(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-void cutTo(const QString& path, qint64 size) {
-    QVERIFY(QFile::resize(path, size));
-}
+using test::fieldValues;
+using test::fileBytes;
 
 struct Layout {
     int headerLength, recordLength;
@@ -93,34 +81,14 @@ void restructure(const QString& path, const QString& change) {
             fresh.appendRecord(rec.data());
         }
     }
-    QByteArray bytes = readFile(path + ".new");
+    QByteArray bytes = fileBytes(path + ".new");
     bytes.replace(16, 4, QByteArray(4, '\0')); // reserved bytes, as other programs write them
     QFile::remove(path + ".new");
-    overwrite(path, bytes);
-}
-
-std::unique_ptr<Table> openIp(Engine& engine, const QString& tag = "IP") {
-    auto t = std::make_unique<Table>(engine);
-    t->setDatabaseName("IP");
-    t->setTableName("IP.dbf");
-    t->setIndexName(tag);
-    t->open();
-    return t;
+    test::writeBytes(path, bytes); // in place, same inode, as an in-place export does
 }
 
 void addAddress(Table& t, const QString& id, const QString& key) {
-    t.append();
-    t.setFieldText("SysID", id);
-    t.setFieldText("Computer", "pc-" + key);
-    t.setFieldText("IPString", key);
-    t.post();
-}
-
-QStringList column(Table& t, const QString& field) {
-    QStringList out;
-    for (t.first(); !t.eof(); t.next())
-        out << t.fieldText(field);
-    return out;
+    test::appendRow(t, {{"SysID", id}, {"Computer", "pc-" + key}, {"IPString", key}});
 }
 
 // The program's windows on a folder with two recorded systems at 10.0.0.5 and 10.0.0.7.
@@ -207,148 +175,176 @@ private slots:
         MessageService::takeShown();
         StoreNotices::instance().take();
     }
-    void cutInsideTheLastRowThenSaveAndSearch();
-    void rowsLostOrIndexAhead_data();
-    void rowsLostOrIndexAhead();
-    void restructuredWhileOpen_data();
-    void restructuredWhileOpen();
-};
+    void cutInsideTheLastRowThenSaveAndSearch() {
+        Program2 p;
+        const Layout l = layoutOf(p.ipFile());
+        const QByteArray whole = fileBytes(p.ipFile());
+        const qint64 cut = l.headerLength + l.recordLength + l.recordLength / 2;
+        QVERIFY(QFile::resize(p.ipFile(), cut));
 
-void TestDamage::cutInsideTheLastRowThenSaveAndSearch() {
-    Program2 p;
-    const Layout l = layoutOf(p.ipFile());
-    const QByteArray whole = readFile(p.ipFile());
-    const qint64 cut = l.headerLength + l.recordLength + l.recordLength / 2;
-    cutTo(p.ipFile(), cut);
+        QCOMPARE(p.viewAddresses(), QStringList{"10.0.0.5"});
+        const QStringList told = p.shown();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains("IP.dbf") && told[0].contains("1 incomplete row"),
+                 qPrintable(told.join('|')));
+        const QStringList side = QDir(p.ws.path("db")).entryList({"IP.dbf.partial-*"});
+        QCOMPARE(side.size(), 1);
+        QVERIFY(QRegularExpression("^IP\\.dbf\\.partial-\\d{8}-\\d{6}$").match(side[0]).hasMatch());
+        QVERIFY2(told[0].contains(p.ws.path("db/") + side[0]), qPrintable(told[0]));
+        QCOMPARE(fileBytes(p.ws.path("db/") + side[0]),
+                 whole.mid(l.headerLength + l.recordLength, l.recordLength / 2));
 
-    QCOMPARE(p.viewAddresses(), QStringList{"10.0.0.5"});
-    const QStringList told = p.shown();
-    QCOMPARE(told.size(), 1);
-    QVERIFY2(told[0].contains("IP.dbf") && told[0].contains("1 incomplete row"),
-             qPrintable(told.join('|')));
-    const QStringList side = QDir(p.ws.path("db")).entryList({"IP.dbf.partial-*"});
-    QCOMPARE(side.size(), 1);
-    QVERIFY(QRegularExpression("^IP\\.dbf\\.partial-\\d{8}-\\d{6}$").match(side[0]).hasMatch());
-    QVERIFY2(told[0].contains(p.ws.path("db/") + side[0]), qPrintable(told[0]));
-    QCOMPARE(readFile(p.ws.path("db/") + side[0]),
-             whole.mid(l.headerLength + l.recordLength, l.recordLength / 2));
+        p.saveNewSystem("New", "9");
+        QCOMPARE(p.viewAddresses(), (QStringList{"10.0.0.5", "10.0.0.9"}));
+        QCOMPARE(p.searchAddress("10.0.0.7"), QString());
+        QVERIFY(p.shown().contains("System Not Found!"));
+        QCOMPARE(p.searchAddress("10.0.0.9"), QString("QN0003"));
+        QCOMPARE(p.searchAddress("10.0.0.5"), QString("QN0001"));
+        QCOMPARE(p.shown(), QStringList{}); // told once, not at every opening
+    }
 
-    p.saveNewSystem("New", "9");
-    QCOMPARE(p.viewAddresses(), (QStringList{"10.0.0.5", "10.0.0.9"}));
-    QCOMPARE(p.searchAddress("10.0.0.7"), QString());
-    QVERIFY(p.shown().contains("System Not Found!"));
-    QCOMPARE(p.searchAddress("10.0.0.9"), QString("QN0003"));
-    QCOMPARE(p.searchAddress("10.0.0.5"), QString("QN0001"));
-    QCOMPARE(p.shown(), QStringList{}); // told once, not at every opening
-}
+    void rowsLostOrIndexAhead_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("said"); // empty: nothing to tell
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("gone");
+        const QStringList two{"1001", "1002"}, three{"1001", "1002", "1003"};
+        QTest::newRow("cut at a row boundary") << "boundary"
+                                               << "promises 3 rows" << two << "1003";
+        QTest::newRow("cut inside the last row") << "inside"
+                                                 << "1 incomplete row" << two << "1003";
+        QTest::newRow("index from a longer copy") << "ahead"
+                                                  << "rebuilt" << two << "1003";
+        QTest::newRow("index from an older copy") << "behind"
+                                                  << "rebuilt" << three << "";
+        QTest::newRow("row changed, index not, marked unfinished")
+            << "changed"
+            << "rebuilt" << QStringList{"1001", "1003", "1009"} << "1002";
+        QTest::newRow("change marked unfinished, index sound") << "marked"
+                                                               << "" << three << "";
+    }
 
-void TestDamage::rowsLostOrIndexAhead_data() {
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QString>("said");
-    QTest::newRow("cut at a row boundary") << "boundary"
-                                           << "promises 3 rows";
-    QTest::newRow("cut inside the last row") << "inside"
-                                             << "1 incomplete row";
-    QTest::newRow("index from a longer copy") << "index"
-                                              << "rebuilt";
-}
+    // Three rows, one lost or changed behind the index one way or another, then a fourth appended:
+    // the index agrees with the rows, no key leads to a row that is gone, and the user hears once
+    // what was found (nothing when the table was sound).
+    void rowsLostOrIndexAhead() {
+        QFETCH(QString, damage);
+        QFETCH(QString, said);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, gone);
+        test::Sandbox box;
+        box.createInventory();
+        const QString ip = box.file("IP.dbf"), mdx = box.file("IP.mdx");
+        QByteArray twoRows, twoKeys;
+        {
+            auto t = box.open("IP.dbf", "IP");
+            addAddress(*t, "S1", "1001");
+            addAddress(*t, "S2", "1002");
+            twoRows = fileBytes(ip);
+            twoKeys = fileBytes(mdx);
+            addAddress(*t, "S3", "1003");
+        }
+        DbfFile dbf;
+        dbf.open(ip, false);
+        const int header = dbf.headerLength(), record = dbf.recordLength();
+        const int key = header + record + dbf.fields()[size_t(dbf.fieldIndex("IPSTRING"))].offset;
+        dbf.close();
+        QByteArray bytes = fileBytes(ip);
+        if (damage == "boundary" || damage == "inside")
+            bytes.truncate(header + 2 * record + (damage == "inside") * 7);
+        else if (damage == "ahead") // the table put back from a copy taken before the third row
+            bytes = twoRows;
+        else if (damage == "behind")
+            test::writeBytes(mdx, twoKeys);
+        if (damage == "changed") // rewritten in place, and the index change never came
+            bytes.replace(key, 4, "1009");
+        if (damage == "changed" || damage == "marked")
+            bytes[14] = 1;
+        test::writeBytes(ip, bytes);
 
-// Three rows, the third lost one way or another, then a fourth appended: no key may lead to the
-// row that took the lost one's number, and the user hears what was found.
-void TestDamage::rowsLostOrIndexAhead() {
-    QFETCH(QString, damage);
-    QFETCH(QString, said);
-    test::Sandbox box;
-    box.createInventory();
-    const QString ip = box.file("IP.dbf");
-    QByteArray twoRows;
-    {
-        auto t = openIp(box.engine());
+        QSignalSpy heard(&StoreNotices::instance(), &StoreNotices::notice);
+        auto t = box.open("IP.dbf", "IP");
+        QVERIFY(!t->file()->dbf().incomplete());
+        QCOMPARE(fieldValues(*t, "IPString"), keys);
+        const QStringList told = StoreNotices::instance().take(); // at open, or when first reached
+        QCOMPARE(told.size(), said.isEmpty() ? 0 : 1);
+        QCOMPARE(heard.count(), told.size());
+        if (!said.isEmpty())
+            QVERIFY2(told[0].contains("IP.dbf") && told[0].contains(said), qPrintable(told[0]));
+        auto found = [&](const QString& key) {
+            t->setKey();
+            t->setFieldText("IPString", key);
+            return t->gotoKey() ? t->fieldText("SysID") : QString();
+        };
+        QCOMPARE(found(gone), QString());
+        addAddress(*t, "S4", "1004");
+        QCOMPARE(found(gone), QString());
+        QCOMPARE(found("1004"), QString("S4"));
+        keys << "1004";
+        keys.sort();
+        QCOMPARE(fieldValues(*t, "IPString"), keys);
+        t->file()->verifyIndexes();
+        t.reset();
+        QCOMPARE(layoutOf(ip).headerLength, header);
+        QCOMPARE(QFileInfo(ip).size(), header + keys.size() * record + 1);
+        QCOMPARE(fileBytes(ip).back(), '\x1A');
+        dbf.open(ip, false);
+        QCOMPARE(qsizetype(dbf.headerCount()), keys.size());
+        dbf.close();
+        QCOMPARE(StoreNotices::instance().take(), QStringList{});
+        QCOMPARE(TableFile(ip).repairs(), 0); // opened again, nothing more to mend
+    }
+
+    void restructuredWhileOpen_data() {
+        QTest::addColumn<QString>("change");
+        for (const char* c : {"field added", "field removed", "field widened", "field renamed"})
+            QTest::newRow(c) << c;
+    }
+
+    void restructuredWhileOpen() {
+        QFETCH(QString, change);
+        test::Sandbox box;
+        box.createInventory();
+        auto t = box.open("IP.dbf", "IP");
+        auto other = box.open("IP.dbf", "SYSID"); // a second table object on the same file
+        t->setFilter("SysID <> 'none'");
+        t->setFiltered(true);
         addAddress(*t, "S1", "1001");
         addAddress(*t, "S2", "1002");
-        twoRows = readFile(ip);
+        restructure(box.file("IP.dbf"), change);
+
+        auto expectRestructured = [&](const char* what, const std::function<void()>& step) {
+            try {
+                step();
+                QFAIL(qPrintable(QString("%1 worked on a restructured table").arg(what)));
+            } catch (const StoreError& e) {
+                QVERIFY2(e.message().contains("IP.dbf") &&
+                             e.message().contains("restructured by another program") &&
+                             e.message().contains("opened again"),
+                         qPrintable(e.message()));
+            }
+        };
+        expectRestructured("append", [&] { addAddress(*t, "S3", "1003"); });
+        t->cancel();
+        expectRestructured("a move", [&] { t->first(); });
+        expectRestructured("a count", [&] { t->recordCount(); });
+        expectRestructured("another table's move", [&] { other->first(); });
+
+        // Opened again, the table has its new layout while the other object still holds the old.
+        t->close();
+        t->open();
+        QCOMPARE(t->hasField("NOTE"), change == "field added");
+        QCOMPARE(t->hasField("TYPENOTE"), change == "field renamed");
+        QCOMPARE(fieldValues(*t, "IPString"), (QStringList{"1001", "1002"}));
         addAddress(*t, "S3", "1003");
+        QCOMPARE(fieldValues(*t, "SysID"), (QStringList{"S1", "S2", "S3"}));
+        t->file()->verifyIndexes();
+        expectRestructured("another table's count", [&] { other->recordCount(); });
+        other->close();
+        other->open();
+        QCOMPARE(other->recordCount(), 3);
     }
-    const Layout l = layoutOf(ip);
-    if (damage == "boundary") {
-        cutTo(ip, l.headerLength + 2 * l.recordLength);
-    } else if (damage == "inside") {
-        cutTo(ip, l.headerLength + 2 * l.recordLength + 7);
-    } else { // the table put back from a copy taken before the third row; the index kept
-        overwrite(ip, twoRows);
-    }
-    auto t = openIp(box.engine());
-    QCOMPARE(column(*t, "IPString"), (QStringList{"1001", "1002"}));
-    const QStringList told = StoreNotices::instance().take(); // at open, or when first reached
-    QCOMPARE(told.size(), 1);
-    QVERIFY2(told[0].contains("IP.dbf") && told[0].contains(said), qPrintable(told[0]));
-    t->setKey();
-    t->setFieldText("IPString", "1003");
-    QVERIFY(!t->gotoKey());
-    addAddress(*t, "S4", "1004");
-    t->setKey();
-    t->setFieldText("IPString", "1003");
-    QVERIFY(!t->gotoKey());
-    t->setKey();
-    t->setFieldText("IPString", "1004");
-    QVERIFY(t->gotoKey());
-    QCOMPARE(t->fieldText("SysID"), QString("S4"));
-    QCOMPARE(column(*t, "IPString"), (QStringList{"1001", "1002", "1004"}));
-    t->file()->verifyIndexes();
-    QCOMPARE(layoutOf(ip).headerLength, l.headerLength);
-    QCOMPARE(QFileInfo(ip).size(), l.headerLength + 3 * l.recordLength + 1);
-    QCOMPARE(StoreNotices::instance().take(), QStringList{});
-}
-
-void TestDamage::restructuredWhileOpen_data() {
-    QTest::addColumn<QString>("change");
-    for (const char* c : {"field added", "field removed", "field widened", "field renamed"})
-        QTest::newRow(c) << c;
-}
-
-void TestDamage::restructuredWhileOpen() {
-    QFETCH(QString, change);
-    test::Sandbox box;
-    box.createInventory();
-    auto t = openIp(box.engine());
-    auto other = openIp(box.engine(), "SYSID"); // a second table object on the same file
-    t->setFilter("SysID <> 'none'");
-    t->setFiltered(true);
-    addAddress(*t, "S1", "1001");
-    addAddress(*t, "S2", "1002");
-    restructure(box.file("IP.dbf"), change);
-
-    auto expectRestructured = [&](const char* what, const std::function<void()>& step) {
-        try {
-            step();
-            QFAIL(qPrintable(QString("%1 worked on a restructured table").arg(what)));
-        } catch (const StoreError& e) {
-            QVERIFY2(e.message().contains("IP.dbf") &&
-                         e.message().contains("restructured by another program") &&
-                         e.message().contains("opened again"),
-                     qPrintable(e.message()));
-        }
-    };
-    expectRestructured("append", [&] { addAddress(*t, "S3", "1003"); });
-    t->cancel();
-    expectRestructured("a move", [&] { t->first(); });
-    expectRestructured("a count", [&] { t->recordCount(); });
-    expectRestructured("another table's move", [&] { other->first(); });
-
-    // Opened again, the table has its new layout while the other object still holds the old.
-    t->close();
-    t->open();
-    QCOMPARE(t->hasField("NOTE"), change == "field added");
-    QCOMPARE(t->hasField("TYPENOTE"), change == "field renamed");
-    QCOMPARE(column(*t, "IPString"), (QStringList{"1001", "1002"}));
-    addAddress(*t, "S3", "1003");
-    QCOMPARE(column(*t, "SysID"), (QStringList{"S1", "S2", "S3"}));
-    t->file()->verifyIndexes();
-    expectRestructured("another table's count", [&] { other->recordCount(); });
-    other->close();
-    other->open();
-    QCOMPARE(other->recordCount(), 3);
-}
+};
 
 QN_GUI_TEST_MAIN(TestDamage)
 #include "test_damage.moc"

@@ -1,4 +1,5 @@
-// Table files: field round trips, code page text, refusals, deleted rows and damaged files.
+// Table files and their production index: field round trips, code page text, refusals, deleted
+// rows, damaged files, and every tag ordered and complete under many mixed changes.
 #include "error.h"
 #include "schema.h"
 #include "table.h"
@@ -6,353 +7,390 @@
 #include "testutil.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
+#include <set>
 
 using namespace qn;
+using test::expectStoreError;
+using test::fileBytes;
+using test::writeBytes;
 
 class TestDbf : public QObject {
     Q_OBJECT
-private slots:
-    void init();
-    void everyFieldTypeRoundTrips();
-    void headerFollowsTheFormat();
-    void codePageTextIsStoredAsBytes();
-    void refusedValuesLeaveTheRowUnchanged_data();
-    void refusedValuesLeaveTheRowUnchanged();
-    void deletedRowsAreInvisible();
-    void damagedTablesAreRefusedWithTheirName_data();
-    void damagedTablesAreRefusedWithTheirName();
-    void headerCountIsReconciledWithTheFile();
-    void damagedOrMissingIndexIsReported();
-    void fileNamesMatchWithoutCase();
-
-private:
-    QString makeTable();
-    Table* openTable(const QString& name = "T.dbf");
     std::unique_ptr<test::Sandbox> m_box;
     std::unique_ptr<Table> m_table;
-};
 
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
-
-void expectError(const std::function<void()>& action, const QString& part) {
-    try {
-        action();
-    } catch (const StoreError& e) {
-        QVERIFY2(e.message().contains(part), qPrintable(e.message()));
-        return;
+    QString makeTable() {
+        QString path = m_box->file("T.dbf");
+        schema::createTableFiles(
+            path,
+            {{"NAME", 'C', 12, 0}, {"QTY", 'N', 7, 2}, {"BORN", 'D', 8, 0}, {"OK", 'L', 1, 0}},
+            {TagSpec{"NAME", "NAME", "", 'C', 0, false, false}});
+        return path;
     }
-    QFAIL(qPrintable("no error; expected one mentioning " + part));
-}
-
-} // namespace
-
-void TestDbf::init() {
-    m_table.reset();
-    m_box = std::make_unique<test::Sandbox>();
-}
-
-QString TestDbf::makeTable() {
-    QString path = m_box->file("T.dbf");
-    schema::createTableFiles(path,
-                             {{"NAME", 'C', 12, 0}, {"QTY", 'N', 7, 2}, {"BORN", 'D', 8, 0},
-                              {"OK", 'L', 1, 0}},
-                             {TagSpec{"NAME", "NAME", "", 'C', 0, false, false}});
-    return path;
-}
-
-Table* TestDbf::openTable(const QString& name) {
-    m_table = std::make_unique<Table>(m_box->engine());
-    m_table->setDatabaseName("IP");
-    m_table->setTableName(name);
-    m_table->open();
-    return m_table.get();
-}
-
-void TestDbf::everyFieldTypeRoundTrips() {
-    makeTable();
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    Table* t = openTable();
-    t->append();
-    t->setFieldText("Name", "  padded ");
-    t->setFieldText("QTY", "-12.5");
-    t->setFieldDateTime("BORN", QDateTime(QDate(2026, 12, 6), QTime(14, 30)));
-    t->setFieldText("OK", "True");
-    t->post();
-    t->append();
-    t->setFieldInteger("QTY", 42);
-    t->setFieldText("BORN", "2001-02-03");
-    t->setFieldText("OK", "F");
-    t->post();
-    t->append(); // all blank
-    t->post();
-    t->close();
-
-    t = openTable("t.DBF");
-    QCOMPARE(t->recordCount(), 3);
-    t->first();
-    QCOMPARE(t->fieldText("NAME"), QString("  padded")); // leading blanks kept, padding dropped
-    QCOMPARE(t->fieldText("QTY"), QString("-12.50"));
-    QCOMPARE(t->fieldText("BORN"), QString("12/6/2026"));
-    QCOMPARE(t->fieldText("OK"), QString("True"));
-    t->next();
-    QCOMPARE(t->fieldText("QTY"), QString("42.00"));
-    QCOMPARE(t->fieldText("BORN"), QString("2/3/2001"));
-    QCOMPARE(t->fieldText("OK"), QString("False"));
-    t->next();
-    QCOMPARE(t->fieldText("NAME"), QString());
-    QCOMPARE(t->fieldText("QTY"), QString());
-    QCOMPARE(t->fieldText("BORN"), QString());
-    QCOMPARE(t->fieldText("OK"), QString());
-    // A date written as text in the locale's own short form reads back the same.
-    t->edit();
-    t->setFieldText("BORN", "7/4/1999");
-    t->post();
-    QCOMPARE(t->fieldText("BORN"), QString("7/4/1999"));
-    QLocale::setDefault(QLocale::c());
-}
-
-void TestDbf::headerFollowsTheFormat() {
-    QString path = makeTable();
-    Table* t = openTable();
-    t->append();
-    t->setFieldText("NAME", "x");
-    t->post();
-    QByteArray bytes = readAll(path);
-    QCOMPARE(uchar(bytes[0]), uchar(0x03));
-    QCOMPARE(uchar(bytes[28]), uchar(1));    // production index present
-    QCOMPARE(uchar(bytes[29]), uchar(0x57)); // code page 1252
-    QCOMPARE(int(uchar(bytes[4])), 1);
-    int header = uchar(bytes[8]) | uchar(bytes[9]) << 8;
-    int record = uchar(bytes[10]) | uchar(bytes[11]) << 8;
-    QCOMPARE(header, 32 + 4 * 32 + 1);
-    QCOMPARE(record, 1 + 12 + 7 + 8 + 1);
-    QCOMPARE(bytes.size(), header + record + 1);
-    QCOMPARE(uchar(bytes.back()), uchar(0x1A));
-    QCOMPARE(bytes.mid(header, record),
-             QByteArray(" x") + QByteArray(11 + 7 + 8 + 1, ' '));
-}
-
-void TestDbf::codePageTextIsStoredAsBytes() {
-    QString path = makeTable();
-    Table* t = openTable();
-    t->append();
-    const QString text = QString::fromUtf8("Zoë €5 Œuvre");
-    t->setFieldText("NAME", text); // 12 characters, 12 bytes
-    t->post();
-    QVERIFY(readAll(path).contains(QByteArray("Zo\xEB \x80" "5 \x8Cuvre")));
-    t->close();
-    t = openTable();
-    t->first();
-    QCOMPARE(t->fieldText("NAME"), text);
-}
-
-void TestDbf::refusedValuesLeaveTheRowUnchanged_data() {
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("too long") << "NAME" << "thirteen chrs" << "NAME holds at most 12 characters";
-    QTest::newRow("outside the code page") << "NAME" << QString::fromUtf8("Łódź") << "NAME cannot hold the character 'Ł'";
-    QTest::newRow("not a number") << "QTY" << "12a" << "QTY needs a number";
-    QTest::newRow("number too wide") << "QTY" << "123456" << "QTY holds at most 7";
-    QTest::newRow("not a date") << "BORN" << "31.02.2020x" << "BORN needs a date";
-    QTest::newRow("not logical") << "OK" << "maybe" << "OK needs True or False";
-    QTest::newRow("unknown field") << "COLOUR" << "red" << "Field COLOUR does not exist";
-}
-
-void TestDbf::refusedValuesLeaveTheRowUnchanged() {
-    QFETCH(QString, field);
-    QFETCH(QString, value);
-    QFETCH(QString, message);
-    makeTable();
-    Table* t = openTable();
-    t->append();
-    t->setFieldText("NAME", "keep");
-    t->setFieldText("QTY", "1");
-    t->post();
-    t->edit();
-    expectError([&] { t->setFieldText(field, value); }, message);
-    t->post();
-    QCOMPARE(t->fieldText("NAME"), QString("keep"));
-    QCOMPARE(t->fieldText("QTY"), QString("1.00"));
-    // Writing outside edit mode is refused too.
-    expectError([&] { t->setFieldText("NAME", "x"); }, "not in edit or insert mode");
-}
-
-void TestDbf::deletedRowsAreInvisible() {
-    QString path = makeTable();
-    Table* t = openTable();
-    for (const char* n : {"a", "b", "c", "d"}) {
-        t->append();
-        t->setFieldText("NAME", n);
-        t->post();
-    }
-    t->first();
-    t->next(); // b
-    t->remove();
-    QCOMPARE(t->fieldText("NAME"), QString("c")); // the following row becomes current
-    t->last();
-    t->remove();
-    QCOMPARE(t->fieldText("NAME"), QString("c")); // at the end, the prior one
-    QVERIFY(t->eof());
-    QCOMPARE(t->recordCount(), 2);
-    t->close();
-    QByteArray bytes = readAll(path);
-    QCOMPARE(bytes.count('*'), 2); // still in the file, flagged
-    t = openTable();
-    QStringList names;
-    for (t->first(); !t->eof(); t->next())
-        names << t->fieldText("NAME");
-    QCOMPARE(names, QStringList({"a", "c"}));
-    t->setIndexName("NAME");
-    names.clear();
-    for (t->first(); !t->eof(); t->next())
-        names << t->fieldText("NAME");
-    QCOMPARE(names, QStringList({"a", "c"}));
-    QVERIFY(!t->locate("NAME", "b"));
-    t->file()->verifyIndexes();
-}
-
-void TestDbf::damagedTablesAreRefusedWithTheirName_data() {
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("truncateTo");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("FoxPro version") << 0 << QByteArray("\x30", 1) << -1 << "version byte 0x30";
-    QTest::newRow("memo version") << 0 << QByteArray("\x8B", 1) << -1 << "version byte 0x8b";
-    QTest::newRow("memo field") << 32 + 11 << QByteArray("M") << -1 << "type 'M'";
-    QTest::newRow("float field") << 32 + 32 + 11 << QByteArray("F") << -1 << "type 'F'";
-    QTest::newRow("header length past the end") << 8 << QByteArray("\xFF\x7F", 2) << -1 << "header length";
-    QTest::newRow("record shorter than fields") << 10 << QByteArray("\x05\x00", 2) << -1 << "record length";
-    QTest::newRow("cut inside the header") << 0 << QByteArray() << 20 << "too short";
-    QTest::newRow("cut inside the fields") << 0 << QByteArray() << 70 << "header length 161";
-    QTest::newRow("encrypted") << 15 << QByteArray("\x01", 1) << -1 << "encrypted";
-}
-
-void TestDbf::damagedTablesAreRefusedWithTheirName() {
-    QFETCH(int, offset);
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, truncateTo);
-    QFETCH(QString, message);
-    QString path = makeTable();
-    QByteArray data = readAll(path);
-    data.replace(offset, bytes.size(), bytes);
-    if (truncateTo >= 0)
-        data.truncate(truncateTo);
-    writeAll(path, data);
-    expectError([&] { openTable(); }, message);
-    expectError([&] { openTable(); }, "T.dbf");
-}
-
-void TestDbf::headerCountIsReconciledWithTheFile() {
-    QString path = makeTable();
-    {
-        Table* t = openTable();
-        for (int i = 0; i < 5; ++i) {
-            t->append();
-            t->setFieldText("NAME", QString("row%1").arg(i));
-            t->post();
-        }
+    Table* openTable(const QString& name = "T.dbf") {
         m_table.reset();
+        m_table = m_box->open(name);
+        return m_table.get();
     }
-    QByteArray good = readAll(path);
-    // Header promises more rows than the file holds: the complete rows are read and the next
-    // append continues after them.
-    QByteArray more = good;
-    more[4] = 9;
-    writeAll(path, more);
-    {
-        Table* t = openTable();
-        QCOMPARE(t->recordCount(), 5);
-        t->append();
-        t->setFieldText("NAME", "row5");
-        t->post();
-        QCOMPARE(t->recordCount(), 6);
+    Table& inventoryTable(const QString& name) {
+        m_box->createInventory();
+        return *openTable(name);
+    }
+
+private slots:
+    void init() {
         m_table.reset();
-        QByteArray after = readAll(path);
-        QCOMPARE(int(after[4]), 6);
-        QCOMPARE(uchar(after.back()), uchar(0x1A));
+        m_box = std::make_unique<test::Sandbox>();
     }
-    // A file cut in the middle of a row: that row is dropped, the others stay readable.
-    QByteArray cut = good.left(good.size() - 1 - 10);
-    writeAll(path, cut);
-    {
+
+    void everyFieldTypeRoundTrips() {
+        makeTable();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         Table* t = openTable();
-        QCOMPARE(t->recordCount(), 4);
+        t->append();
+        t->setFieldText("Name", "  padded ");
+        t->setFieldText("QTY", "-12.5");
+        t->setFieldDateTime("BORN", QDateTime(QDate(2026, 12, 6), QTime(14, 30)));
+        t->setFieldText("OK", "True");
+        t->post();
+        t->append();
+        t->setFieldInteger("QTY", 42);
+        t->setFieldText("BORN", "2001-02-03");
+        t->setFieldText("OK", "F");
+        t->post();
+        test::appendRow(*t, {}); // all blank
+        t->close();
+
+        t = openTable("t.DBF");
+        QCOMPARE(t->recordCount(), 3);
+        const QStringList expected[] = {{"  padded", "-12.50", "12/6/2026", "True"},
+                                        {"", "42.00", "2/3/2001", "False"},
+                                        {"", "", "", ""}};
+        int row = 0;
+        for (t->first(); !t->eof(); t->next(), ++row) // leading blanks kept, padding dropped
+            QCOMPARE((QStringList{t->fieldText("NAME"), t->fieldText("QTY"), t->fieldText("BORN"),
+                                  t->fieldText("OK")}),
+                     expected[row]);
+        // A date written as text in the locale's own short form reads back the same.
+        t->edit();
+        t->setFieldText("BORN", "7/4/1999");
+        t->post();
+        QCOMPARE(t->fieldText("BORN"), QString("7/4/1999"));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void headerAndCodePageTextFollowTheFormat() {
+        QString path = makeTable();
+        Table* t = openTable();
+        test::appendRow(*t, {{"NAME", "x"}});
+        QByteArray bytes = fileBytes(path);
+        QCOMPARE(uchar(bytes[0]), uchar(0x03));
+        QCOMPARE(uchar(bytes[28]), uchar(1));    // production index present
+        QCOMPARE(uchar(bytes[29]), uchar(0x57)); // code page 1252
+        QCOMPARE(int(uchar(bytes[4])), 1);
+        int header = uchar(bytes[8]) | uchar(bytes[9]) << 8;
+        int record = uchar(bytes[10]) | uchar(bytes[11]) << 8;
+        QCOMPARE(header, 32 + 4 * 32 + 1);
+        QCOMPARE(record, 1 + 12 + 7 + 8 + 1);
+        QCOMPARE(bytes.size(), header + record + 1);
+        QCOMPARE(uchar(bytes.back()), uchar(0x1A));
+        QCOMPARE(bytes.mid(header, record), QByteArray(" x") + QByteArray(11 + 7 + 8 + 1, ' '));
+
+        const QString text = QString::fromUtf8("Zoë €5 Œuvre"); // 12 characters, 12 bytes
+        test::appendRow(*t, {{"NAME", text}});
+        QVERIFY(fileBytes(path).contains(QByteArray("Zo\xEB \x80"
+                                                    "5 \x8Cuvre")));
+        t = openTable();
         t->last();
-        QCOMPARE(t->fieldText("NAME"), QString("row3"));
-        m_table.reset();
+        QCOMPARE(t->fieldText("NAME"), text);
     }
-    // Header counts fewer rows than the file holds (a writer stopped before publishing them):
-    // only the counted rows are shown; the next append keeps the whole rows past the count
-    // (never writing over a slot the file holds) and goes after them.
-    QByteArray fewer = good;
-    fewer[4] = 3;
-    writeAll(path, fewer);
-    {
+
+    void refusedValuesLeaveTheRowUnchanged_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        for (auto [name, field, value, message] :
+             {std::tuple{"too long", "NAME", "thirteen chrs", "NAME holds at most 12 characters"},
+              {"outside the code page", "NAME", "Łódź", "NAME cannot hold the character 'Ł'"},
+              {"not a number", "QTY", "12a", "QTY needs a number"},
+              {"number too wide", "QTY", "123456", "QTY holds at most 7"},
+              {"not a date", "BORN", "31.02.2020x", "BORN needs a date"},
+              {"not logical", "OK", "maybe", "OK needs True or False"},
+              {"unknown field", "COLOUR", "red", "Field COLOUR does not exist"}})
+            QTest::newRow(name) << QString(field) << QString::fromUtf8(value)
+                                << QString::fromUtf8(message);
+    }
+    void refusedValuesLeaveTheRowUnchanged() {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        makeTable();
         Table* t = openTable();
+        test::appendRow(*t, {{"NAME", "keep"}, {"QTY", "1"}});
+        t->edit();
+        expectStoreError([&] { t->setFieldText(field, value); }, message);
+        t->post();
+        QCOMPARE(t->fieldText("NAME"), QString("keep"));
+        QCOMPARE(t->fieldText("QTY"), QString("1.00"));
+        // Writing outside edit mode is refused too.
+        expectStoreError([&] { t->setFieldText("NAME", "x"); }, "not in edit or insert mode");
+    }
+
+    void deletedRowsAreInvisible() {
+        QString path = makeTable();
+        Table* t = openTable();
+        for (const char* n : {"a", "b", "c", "d"})
+            test::appendRow(*t, {{"NAME", n}});
+        t->first();
+        t->next(); // b
+        t->remove();
+        QCOMPARE(t->fieldText("NAME"), QString("c")); // the following row becomes current
+        t->last();
+        t->remove();
+        QCOMPARE(t->fieldText("NAME"), QString("c")); // at the end, the prior one
+        QVERIFY(t->eof());
+        QCOMPARE(t->recordCount(), 2);
+        t->close();
+        QCOMPARE(fileBytes(path).count('*'), 2); // still in the file, flagged
+        t = openTable();
+        QCOMPARE(test::fieldValues(*t, "NAME"), QStringList({"a", "c"}));
+        t->setIndexName("NAME");
+        QCOMPARE(test::fieldValues(*t, "NAME"), QStringList({"a", "c"}));
+        QVERIFY(!t->locate("NAME", "b"));
+        t->file()->verifyIndexes();
+    }
+
+    void damagedTablesAreRefusedWithTheirName_data() {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("truncateTo");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("FoxPro version") << 0 << QByteArray("\x30", 1) << -1 << "version byte 0x30";
+        QTest::newRow("memo version") << 0 << QByteArray("\x8B", 1) << -1 << "version byte 0x8b";
+        QTest::newRow("memo field") << 32 + 11 << QByteArray("M") << -1 << "type 'M'";
+        QTest::newRow("float field") << 32 + 32 + 11 << QByteArray("F") << -1 << "type 'F'";
+        QTest::newRow("header length past the end")
+            << 8 << QByteArray("\xFF\x7F", 2) << -1 << "header length";
+        QTest::newRow("record shorter than fields")
+            << 10 << QByteArray("\x05\x00", 2) << -1 << "record length";
+        QTest::newRow("cut inside the header") << 0 << QByteArray() << 20 << "too short";
+        QTest::newRow("cut inside the fields") << 0 << QByteArray() << 70 << "header length 161";
+        QTest::newRow("encrypted") << 15 << QByteArray("\x01", 1) << -1 << "encrypted";
+    }
+    void damagedTablesAreRefusedWithTheirName() {
+        QFETCH(int, offset);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, truncateTo);
+        QFETCH(QString, message);
+        QString path = makeTable();
+        QByteArray data = fileBytes(path);
+        data.replace(offset, bytes.size(), bytes);
+        if (truncateTo >= 0)
+            data.truncate(truncateTo);
+        writeBytes(path, data);
+        expectStoreError([&] { openTable(); }, message);
+        expectStoreError([&] { openTable(); }, "T.dbf");
+    }
+
+    // A writer stopped before publishing its rows in the header: only the counted rows are
+    // shown; the next append keeps the whole rows past the count (never writing over a slot
+    // the file holds) and goes after them. (Rows lost from the file: test_damage.)
+    void rowsPastTheHeaderCountAreKept() {
+        QString path = makeTable();
+        Table* t = openTable();
+        for (int i = 0; i < 5; ++i)
+            test::appendRow(*t, {{"NAME", QString("row%1").arg(i)}});
+        m_table.reset();
+        QByteArray fewer = fileBytes(path);
+        fewer[4] = 3;
+        writeBytes(path, fewer);
+        t = openTable();
         t->setIndexName(""); // the index still knows rows 4 and 5, the table does not
         QCOMPARE(t->recordCount(), 3);
-        t->append();
-        t->setFieldText("NAME", "new");
-        t->post();
+        test::appendRow(*t, {{"NAME", "new"}});
         QCOMPARE(t->recNo(), 6u);
         QCOMPARE(t->recordCount(), 6);
         t->file()->verifyIndexes();
     }
-}
 
-void TestDbf::damagedOrMissingIndexIsReported() {
-    QString path = makeTable();
-    QString mdx = m_box->file("T.mdx");
-    QByteArray good = readAll(mdx);
-    // Garbage where the index should be.
-    QByteArray garbage(good.size(), '\xA5');
-    writeAll(mdx, garbage);
-    expectError([&] { openTable(); }, "T.mdx is damaged");
-    // A node claiming more keys than a block holds, reached on the first move.
-    QByteArray badNode = good;
-    badNode[6 * 512] = 0x7F;
-    writeAll(mdx, badNode);
-    expectError([&] { openTable()->setIndexName("NAME"); }, "is damaged");
-    // A child pointer leading outside the file.
-    QByteArray loop = good;
-    loop[2048] = 0x7F; // the tag's root page
-    writeAll(mdx, loop);
-    expectError([&] { openTable(); }, "root outside the file");
-    // Flag set, index gone.
-    QFile::remove(mdx);
-    expectError([&] { openTable(); }, "T.mdx of table");
-    // Without the flag the table opens in physical order and refuses a tag.
-    QByteArray table = readAll(path);
-    table[28] = 0;
-    writeAll(path, table);
-    Table* t = openTable();
-    QVERIFY(t->isEmpty());
-    expectError([&] { t->setIndexName("NAME"); }, "Index tag NAME does not exist");
-}
-
-void TestDbf::fileNamesMatchWithoutCase() {
-    m_box->createInventory();
-    for (const char* name : {"IP.DBF", "ip.dbf", "Ip.Dbf", "IP"}) {
-        Table* t = openTable(name);
-        QVERIFY(t->filePath().endsWith("/IP.dbf"));
-        QVERIFY(t->hasField("ipstring"));
+    void damagedOrMissingIndexIsReported() {
+        QString path = makeTable();
+        QString mdx = m_box->file("T.mdx");
+        QByteArray good = fileBytes(mdx);
+        writeBytes(mdx, QByteArray(good.size(), '\xA5')); // garbage where the index should be
+        expectStoreError([&] { openTable(); }, "T.mdx is damaged");
+        // A node claiming more keys than a block holds, reached on the first move.
+        QByteArray badNode = good;
+        badNode[6 * 512] = 0x7F;
+        writeBytes(mdx, badNode);
+        expectStoreError([&] { openTable()->setIndexName("NAME"); }, "is damaged");
+        // A child pointer leading outside the file.
+        QByteArray loop = good;
+        loop[2048] = 0x7F; // the tag's root page
+        writeBytes(mdx, loop);
+        expectStoreError([&] { openTable(); }, "root outside the file");
+        // Flag set, index gone.
+        QFile::remove(mdx);
+        expectStoreError([&] { openTable(); }, "T.mdx of table");
+        // Without the flag the table opens in physical order and refuses a tag.
+        QByteArray table = fileBytes(path);
+        table[28] = 0;
+        writeBytes(path, table);
+        Table* t = openTable();
+        QVERIFY(t->isEmpty());
+        expectStoreError([&] { t->setIndexName("NAME"); }, "Index tag NAME does not exist");
     }
-    expectError([&] { openTable("Nothing.dbf"); }, "Table does not exist");
-}
+
+    void fileNamesMatchWithoutCase() {
+        m_box->createInventory();
+        for (const char* name : {"IP.DBF", "ip.dbf", "Ip.Dbf", "IP"}) {
+            Table* t = openTable(name);
+            QVERIFY(t->filePath().endsWith("/IP.dbf"));
+            QVERIFY(t->hasField("ipstring"));
+        }
+        expectStoreError([&] { openTable("Nothing.dbf"); }, "Table does not exist");
+    }
+
+    void mixedChangesKeepEveryTagComplete_data() {
+        QTest::addColumn<int>("operations");
+        QTest::addColumn<quint32>("seed");
+        QTest::newRow("3000 ops") << 3000 << 7u;
+        QTest::newRow("6000 ops") << 6000 << 12345u;
+    }
+    void mixedChangesKeepEveryTagComplete() {
+        QFETCH(int, operations);
+        QFETCH(quint32, seed);
+        Table& t = inventoryTable("IP.DBF");
+        QRandomGenerator rng(seed);
+        const QStringList types{"AAAA", "APPL", "LINX", "NHUB", "WIND"};
+        const QStringList names{"alpha",   "beta", "gamma",  "Delta",
+                                "epsilon", "zeta", "Ørsted", "Müller"};
+        auto pick = [&](const QStringList& from) { return from[int(rng.bounded(from.size()))]; };
+        for (int i = 0; i < operations; ++i) {
+            int op = int(rng.bounded(10));
+            if (op < 6 || t.isEmpty()) {
+                test::appendRow(t,
+                                {{"SysID", QString("A%1").arg(rng.bounded(400), 4, 10, QChar('0'))},
+                                 {"Computer", pick(names) + QString::number(rng.bounded(50))},
+                                 {"IPString", QString::number(rng.bounded(1000))},
+                                 {"Type", pick(types)},
+                                 {"Alias1", rng.bounded(3) == 0 ? QString() : pick(names)}});
+                continue;
+            }
+            // Jump to a random live row by walking a few steps from the first.
+            t.first();
+            for (int s = int(rng.bounded(40)); s > 0 && !t.eof(); --s)
+                t.next();
+            if (op >= 8) {
+                t.remove();
+                continue;
+            }
+            t.edit();
+            t.setFieldText("Type", pick(types));
+            t.setFieldText("IPString", QString::number(rng.bounded(1000)));
+            if (op == 7)
+                t.setFieldText("SysID", QString("B%1").arg(rng.bounded(50)));
+            t.post();
+        }
+        t.file()->verifyIndexes();
+        // The tag walks the keys in byte order both ways.
+        QStringList keys = test::storedValues(m_box->file("IP.dbf"), "IPString"), backward;
+        std::sort(keys.begin(), keys.end(),
+                  [](const QString& a, const QString& b) { return a.toLatin1() < b.toLatin1(); });
+        t.setIndexName("IP");
+        for (t.last(); !t.bof(); t.prior())
+            backward.prepend(t.fieldText("IPString"));
+        QCOMPARE(test::fieldValues(t, "IPString"), keys);
+        QCOMPARE(backward, keys);
+        m_table.reset();
+        // Reopened from disk, the tags still agree with the rows.
+        TableFile(m_box->file("IP.dbf")).verifyIndexes();
+    }
+
+    void longRunsOfOneKeyStayOrderedByRecord() {
+        Table& t = inventoryTable("ip.dbf");
+        for (int i = 0; i < 5000; ++i)
+            test::appendRow(t, {{"Type", i % 2 ? "WIND" : "LINX"}, {"SysID", QString::number(i)}});
+        t.file()->verifyIndexes();
+        t.setIndexName("type");
+        uint32_t previous = 0;
+        int linx = 0;
+        for (t.first(); !t.eof() && t.fieldText("Type") == "LINX"; t.next(), ++linx) {
+            QVERIFY(t.recNo() > previous);
+            previous = t.recNo();
+        }
+        QCOMPARE(linx, 2500);
+        // Deleting from the middle of a run keeps the run ordered and complete.
+        t.first();
+        for (int i = 0; i < 1200; ++i)
+            t.remove();
+        t.file()->verifyIndexes();
+        QCOMPARE(t.recordCount(), 3800);
+    }
+
+    void uniqueTagKeepsEachKeyWhileAnyRowHasIt() {
+        Table& t = inventoryTable("Systems.dbf");
+        for (const char* c : {"Initech", "Acme", "Initech", "Globex", "Acme", "Initech"})
+            test::appendRow(t, {{"Company", c}});
+        t.setIndexName("Company");
+        QCOMPARE(test::fieldValues(t, "Company"), QStringList({"Acme", "Globex", "Initech"}));
+        QCOMPARE(t.recordCount(), 3);
+        // Remove the row that stands for Initech, then rename another: the key survives while
+        // a row still has it, and goes when none does.
+        t.setIndexName("");
+        t.first();
+        t.remove(); // record 1, Initech
+        t.setIndexName("Company");
+        QCOMPARE(test::fieldValues(t, "Company"), QStringList({"Acme", "Globex", "Initech"}));
+        t.file()->verifyIndexes();
+        t.setIndexName("");
+        for (t.first(); !t.eof(); t.next())
+            if (t.fieldText("Company") == "Initech") {
+                t.edit();
+                t.setFieldText("Company", "Umbrella");
+                t.post();
+            }
+        t.setIndexName("Company");
+        QCOMPARE(test::fieldValues(t, "Company"), QStringList({"Acme", "Globex", "Umbrella"}));
+        t.file()->verifyIndexes();
+    }
+
+    // The B-tree alone against a model, with a few distinct keys so that runs span many leaves.
+    void rawTreeInsertRemoveAgreesWithModel() {
+        QString path = m_box->file("raw.dbf");
+        schema::createTableFiles(path, {{"K", 'C', 6, 0}},
+                                 {TagSpec{"K", "K", "", 'C', 0, false, false}});
+        TableFile file(path);
+        MdxTag& tag = *file.tag(0).index;
+        std::set<std::pair<std::string, uint32_t>> model;
+        QRandomGenerator rng(99);
+        for (int i = 0; i < 20000; ++i) {
+            std::string key = "k" + std::to_string(rng.bounded(4));
+            key.resize(6, ' ');
+            uint32_t rec = rng.bounded(5000) + 1;
+            if (rng.bounded(3) == 0 && !model.empty()) {
+                auto it = model.lower_bound({key, rec});
+                if (it == model.end())
+                    it = model.begin();
+                QVERIFY(tag.remove(it->first, it->second));
+                model.erase(it);
+            } else if (model.insert({key, rec}).second) {
+                tag.insert(key, rec);
+            }
+        }
+        std::vector<std::pair<std::string, uint32_t>> entries;
+        for (const auto& e : tag.check())
+            entries.emplace_back(e.key, e.recno);
+        QVERIFY(entries == std::vector(model.begin(), model.end()));
+        QVERIFY(!tag.remove("k9    ", 1));
+        MdxTag::Entry e;
+        QVERIFY(tag.seek("k2    ", 0, e));
+        QCOMPARE(e.key, std::string("k2    "));
+        QCOMPARE(e.recno, model.lower_bound({"k2    ", 0})->second);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDbf)
 #include "test_dbf.moc"

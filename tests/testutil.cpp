@@ -1,23 +1,87 @@
 #include "testutil.h"
 
+#include "error.h"
 #include "schema.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
 namespace qn::test {
 
-Sandbox::Sandbox() {
-    QDir().mkpath(dbPath());
-    m_engine = std::make_unique<Engine>(m_dir.path() + QStringLiteral("/engine.cfg"));
-    m_engine->initialize();
-    m_engine->addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + dbPath());
+Sandbox::Sandbox(const QString& db)
+    : m_db(db.isEmpty() ? m_dir.path() + QStringLiteral("/db") : db) {
+    QDir().mkpath(m_db);
+    m_engine = otherEngine(QStringLiteral("engine"));
+}
+
+std::unique_ptr<Engine> Sandbox::otherEngine(const QString& name) {
+    auto engine = std::make_unique<Engine>(m_dir.path() + u'/' + name + QStringLiteral(".cfg"));
+    engine->initialize();
+    engine->addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + m_db);
+    return engine;
 }
 
 void Sandbox::createInventory() {
     schema::createAll(dbPath());
+}
+
+std::unique_ptr<Table> Sandbox::openTable(Engine& engine, const QString& table,
+                                          const QString& tag) {
+    auto t = std::make_unique<Table>(engine);
+    t->setDatabaseName(QStringLiteral("IP"));
+    t->setTableName(table);
+    t->setIndexName(tag);
+    t->open();
+    return t;
+}
+
+void appendRow(Table& t, const Values& values) {
+    t.append();
+    for (const auto& [field, value] : values)
+        t.setFieldText(field, value);
+    t.post();
+}
+
+QStringList fieldValues(Table& t, const QString& field) {
+    QStringList out;
+    for (t.first(); !t.eof(); t.next())
+        out << t.fieldText(field);
+    return out;
+}
+
+QStringList storedValues(const QString& dbf, const QString& field) {
+    DbfFile file;
+    file.open(dbf, false);
+    const DbfField& f = file.fields()[size_t(file.fieldIndex(field.toUpper().toStdString()))];
+    QStringList out;
+    for (uint32_t r = 1; r <= file.recordCount(); ++r)
+        if (DbfFile::isLive(file.record(r)))
+            out << QString::fromLatin1(file.record(r) + f.offset, f.length).trimmed();
+    return out;
+}
+
+void expectStoreError(const std::function<void()>& action, const QString& part) {
+    try {
+        action();
+    } catch (const StoreError& e) {
+        QVERIFY2(e.message().contains(part), qPrintable(e.message()));
+        return;
+    }
+    QFAIL(qPrintable("no error; expected one mentioning " + part));
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
 }
 
 QByteArray run(const QString& program, const QStringList& args, int* exitCode) {

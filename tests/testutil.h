@@ -3,10 +3,13 @@
 #include "dbffile.h"
 #include "engine.h"
 #include "mdxfile.h"
+#include "table.h"
 
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace qn::test {
@@ -15,18 +18,41 @@ namespace qn::test {
 /// database folder inside it.
 class Sandbox {
 public:
-    Sandbox();
+    /// The alias points at db instead when it is given.
+    explicit Sandbox(const QString& db = {});
     QString path() const { return m_dir.path(); }
-    QString dbPath() const { return m_dir.path() + QStringLiteral("/db"); }
+    QString dbPath() const { return m_db; }
     Engine& engine() { return *m_engine; }
+    /// Another engine on the same folder, as a second process has (its own descriptors).
+    std::unique_ptr<Engine> otherEngine(const QString& name);
     /// Writes the five empty inventory tables into the database folder.
     void createInventory();
     QString file(const QString& name) const { return dbPath() + u'/' + name; }
+    /// A table of the alias IP, open in the given tag's order.
+    std::unique_ptr<Table> open(const QString& table, const QString& tag = {}) {
+        return openTable(*m_engine, table, tag);
+    }
+    static std::unique_ptr<Table> openTable(Engine& engine, const QString& table,
+                                            const QString& tag = {});
 
 private:
     QTemporaryDir m_dir;
+    QString m_db;
     std::unique_ptr<Engine> m_engine;
 };
+
+using Values = std::vector<std::pair<QString, QString>>;
+/// Appends and posts one row with the given field texts.
+void appendRow(Table& t, const Values& values);
+/// The field's text on every row, in the table's order.
+QStringList fieldValues(Table& t, const QString& field);
+/// The field's text on every row of the file, deleted or not, read past the table object.
+QStringList storedValues(const QString& dbf, const QString& field);
+/// Fails unless the action throws a StoreError whose message contains part.
+void expectStoreError(const std::function<void()>& action, const QString& part);
+
+QByteArray fileBytes(const QString& path);
+void writeBytes(const QString& path, const QByteArray& bytes);
 
 /// Runs a program and returns its standard output; fails the test on a non-zero exit.
 QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr);
