@@ -16,23 +16,19 @@ class TestProvisioning : public QObject {
 private slots:
     void init();
     void fileLists();
-    void startupCompleteFolderCopiesNothing();
+    void completeFolderGetsNothing();
     void startupRepairsOnlyTheMissingTable();
     void startupReplacesTheIpFiles();
     void startupCreatesANewFolder();
     void startupWithMissingParentFails();
-    void startupSeesTablesInAnyLetterCase();
-    void adminSaveLeavesAFolderWithTables();
     void adminSaveFillsNewAndEmptyFolders();
-    void trailingSeparatorStillWorks();
     void aliasFollowsTheFolder();
 
 private:
     QString work() const { return m_dir->path(); }
     QString db() const { return m_dir->filePath("db"); }
     QStringList files(const QString& folder) const {
-        QStringList l = QDir(folder).entryList(QDir::Files, QDir::Name);
-        return l;
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
     void mark(const QString& file) {
         QFile f(file);
@@ -70,13 +66,16 @@ void TestProvisioning::fileLists() {
         QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
 }
 
-void TestProvisioning::startupCompleteFolderCopiesNothing() {
+// Tables in place, in any letter case: nothing copied, by either way.
+void TestProvisioning::completeFolderGetsNothing() {
     QDir().mkdir(db());
-    for (const char* t : {"IP", "Resources", "Systems", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
+    for (const char* t : {"IP.dbf", "RESOURCES.DBF", "Systems.dbf", "SOFTWARE.DBF", "Hardware.dbf"})
+        mark(db() + "/" + t);
     provisioning::startup(db(), work(), *m_engine);
     QCOMPARE(files(db()).size(), 5);
     QCOMPARE(contents(db() + "/IP.dbf"), QByteArray("mine"));
+    provisioning::prepareAdminFolder(db(), work());
+    QCOMPARE(files(db()).size(), 5);
 }
 
 void TestProvisioning::startupRepairsOnlyTheMissingTable() {
@@ -124,24 +123,6 @@ void TestProvisioning::startupWithMissingParentFails() {
     QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
 }
 
-void TestProvisioning::startupSeesTablesInAnyLetterCase() {
-    // Tables written by another program under upper-case names are the same tables.
-    QDir().mkdir(db());
-    for (const char* t : {"IP.DBF", "RESOURCES.DBF", "SYSTEMS.DBF", "SOFTWARE.DBF", "HARDWARE.DBF"})
-        mark(db() + "/" + t);
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()).size(), 5);
-    provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()).size(), 5);
-}
-
-void TestProvisioning::adminSaveLeavesAFolderWithTables() {
-    QDir().mkdir(db());
-    mark(db() + "/IP.dbf");
-    provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()), QStringList{"IP.dbf"});
-}
-
 void TestProvisioning::adminSaveFillsNewAndEmptyFolders() {
     provisioning::prepareAdminFolder(db(), work());
     QStringList expected = provisioning::adminSaveFiles();
@@ -155,13 +136,12 @@ void TestProvisioning::adminSaveFillsNewAndEmptyFolders() {
     provisioning::prepareAdminFolder(other, work());
     QCOMPARE(files(other), expected);
     QCOMPARE(contents(other + "/Systems.dbf"), QByteArray("mine"));
-}
-
-void TestProvisioning::trailingSeparatorStillWorks() {
-    provisioning::startup(db() + "/", work(), *m_engine);
-    QCOMPARE(files(db()).size(), 18);
-    m_engine->initialize();
-    QCOMPARE(m_engine->aliasPath("IP"), db() + "/");
+    // A folder with IP.dbf gets nothing.
+    const QString third = m_dir->filePath("third");
+    QDir().mkdir(third);
+    mark(third + "/IP.dbf");
+    provisioning::prepareAdminFolder(third, work());
+    QCOMPARE(files(third), QStringList{"IP.dbf"});
 }
 
 void TestProvisioning::aliasFollowsTheFolder() {
@@ -178,6 +158,13 @@ void TestProvisioning::aliasFollowsTheFolder() {
     QCOMPARE(m_engine->aliasPath("IP"), other);
     m_engine->shutdown();
 
+    // A trailing separator still works.
+    const QString slash = m_dir->filePath("slash/");
+    provisioning::startup(slash, work(), *m_engine);
+    QCOMPARE(files(slash).size(), 18);
+    m_engine->initialize();
+    QCOMPARE(m_engine->aliasPath("IP"), slash);
+    m_engine->shutdown();
     // A folder the engine refuses as an alias is not reported.
     provisioning::registerAlias(*m_engine, "bad\npath", true);
     m_engine->initialize();

@@ -3,14 +3,10 @@
 #include "addsystemwindow.h"
 #include "appstate.h"
 #include "crafform.h"
-#include "datamodule.h"
 #include "error.h"
-#include "guiutil.h"
-#include "program.h"
+#include "fixtures.h"
 #include "report.h"
 #include "reportpreview.h"
-#include "systeminfowindow.h"
-#include "table.h"
 #include "ui_addsystemwindow.h"
 #include "ui_reportpreview.h"
 #include "ui_systeminfowindow.h"
@@ -29,7 +25,6 @@
 using namespace qn;
 using report::Document;
 using report::ReportPreview;
-using test::Workspace;
 
 namespace {
 
@@ -39,61 +34,42 @@ struct Item {
     QString desc, manuf, model, serial;
 };
 
-struct Fixture {
-    Fixture() {
+struct Fixture : test::Inventory {
+    Fixture() : Inventory("QN", false) {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        ws.writeSettings(test::settingsFile(ws.path("db"), ""));
-        program = std::make_unique<Program>(ws.engine());
         craf = std::make_unique<CrafForm>(program->state(), dm());
         craf->QuickRep1().clock = [] { return kPrintedAt; };
         program->TForm10().setReport([this](const QString& id) { craf->SystemInfoCRAF(id); });
         program->TForm18().setReport([this](const QString& id) { craf->AddSystemCRAF(id); });
         craf->setUserNameSearch([this] { return byUserName; });
-        MessageService::takeShown();
     }
-    DataModule& dm() { return program->TDataModule11(); }
     void addSystem(const QString& id, const QString& first, const QString& last,
                    const QString& extra = {}) {
-        dm().SysTableOpenClose("", "", false, true);
-        Table& t = *dm().SysTable;
-        t.append();
-        t.setFieldText("SysID", id);
-        t.setFieldText("UserFirst", first);
-        t.setFieldText("UserLast", last);
-        t.setFieldText("Phone", "555-02" + id.right(2));
-        t.setFieldText("Ph_Ext", "x" + id.right(2));
-        t.setFieldText("Company", "Widgets " + extra);
-        t.setFieldText("Location", "Building " + id.right(1));
-        t.setFieldText("Room", "R" + id.right(3));
-        t.setFieldText("Security", "High");
+        const QString n = id.right(2);
+        system(id, {{"USERFIRST", first},
+                    {"USERLAST", last},
+                    {"PHONE", "555-02" + n},
+                    {"PH_EXT", "x" + n},
+                    {"COMPANY", "Widgets " + extra},
+                    {"LOCATION", "Building " + id.right(1)},
+                    {"ROOM", "R" + id.right(3)},
+                    {"SECURITY", "High"}});
+        Table t(ws.engine());
+        t.setDatabaseName("IP");
+        t.setTableName("SYSTEMS.DBF");
+        t.open();
+        t.last();
+        t.edit();
         t.setFieldDateTime("Date", QDateTime(QDate(2023, 12, 31), QTime(9, 0)));
         t.post();
-        dm().SysTableOpenClose("", "", false, false);
     }
     void addItems(Table* t, const QString& id, const QList<Item>& items) {
-        const QString modelField = t == dm().HWTable ? "Model" : "LicenseKey";
-        t->setIndexName("");
-        t->setFilter("");
-        t->setFiltered(false);
-        t->open();
-        for (const Item& i : items) {
-            t->append();
-            t->setFieldText("SysID", id);
-            t->setFieldText("Desc", i.desc);
-            t->setFieldText("Manuf", i.manuf);
-            t->setFieldText(modelField, i.model);
-            t->setFieldText("SerialNum", i.serial);
-            t->post();
-        }
-        t->close();
-    }
-    // The tables as a finding window leaves them for System Info.
-    void handOver(const QString& filter) {
-        dm().SysTableOpenClose("SysID", filter, true, true);
-        dm().IPTableOpenClose("SysID", "", false, true);
-        dm().HWTableOpenClose("SysID", "", false, true);
-        dm().SWTableOpenClose("SysID", "", false, true);
-        program->TForm10().show();
+        const bool hw = t == dm().HWTable;
+        for (const Item& i : items)
+            item(hw ? "HARDWARE.DBF" : "SOFTWARE.DBF", id, i.desc,
+                 {{"MANUF", i.manuf},
+                  {hw ? "MODEL" : "LICENSEKEY", i.model},
+                  {"SERIALNUM", i.serial}});
     }
     Document run() {
         craf->setCompanyCaptions();
@@ -104,8 +80,6 @@ struct Fixture {
         d.savePdf(path);
         return path;
     }
-    Workspace ws;
-    std::unique_ptr<Program> program;
     std::unique_ptr<CrafForm> craf;
     bool byUserName = false;
 };
@@ -223,7 +197,6 @@ class TestReports : public QObject {
     Q_OBJECT
 private slots:
     void init() { MessageService::takeShown(); }
-    void theFormAndItsReport();
     void systemWithItemsPrintsEverythingInOrder();
     void emptyListsAndEmptyCompanyLines();
     void longListsMoveToNewPages();
@@ -231,39 +204,10 @@ private slots:
     void pageImageHasBarsAndFrame();
     void fontsAreMetricCompatible();
     void systemInfoButtonAndAfterPreviewFilter();
-    void afterUserNameSearchWithQuotes();
     void addSystemButtonBeforeAndAfterSave();
     void previewPrintsAndSaves();
     void tableErrorStopsBeforeThePreview();
 };
-
-void TestReports::theFormAndItsReport() {
-    Fixture f;
-    QCOMPARE(f.craf->objectName(), QString("TForm14"));
-    QCOMPARE(f.craf->windowTitle(), QString("CRAF - Full Report"));
-    QVERIFY(!f.craf->isVisible());
-    report::Report& r = f.craf->QuickRep1();
-    QCOMPARE(r.title, QString("CRAF"));
-    QCOMPARE(r.dataSet, f.dm().SysSource);
-    QCOMPARE(r.frameWidth, 2);
-    QCOMPARE(r.pageLayout.pageSize().id(), QPageSize::Letter);
-    QCOMPARE(r.pageLayout.orientation(), QPageLayout::Portrait);
-    QCOMPARE(r.pageLayout.margins(QPageLayout::Inch), QMarginsF(0.5, 0.5, 0.5, 0.5));
-    QCOMPARE(f.run().pageSize(), QSize(720, 960));
-
-    QStringList bands;
-    for (report::Band* b : r.bands())
-        bands << QString("%1:%2").arg(b->name()).arg(b->height());
-    QCOMPARE(bands, (QStringList{"PageHeaderBand1:217", "GroupHeaderBand1:68", "QRSubDetail1:40",
-                                 "GroupHeaderBand2:68", "QRSubDetail2:44", "PageFooterBand1:40"}));
-    QCOMPARE(r.band("QRSubDetail1")->dataSet, f.dm().HWSource);
-    QCOMPARE(r.band("QRSubDetail2")->dataSet, f.dm().SWSource);
-    QCOMPARE(r.band("PageHeaderBand1")->ruleBelow, 2);
-    QCOMPARE(r.band("PageFooterBand1")->ruleAbove, 2);
-    // The base font of the bands' plain texts.
-    QCOMPARE(r.element("PrintedAt")->font.family(), QString("Arial"));
-    QCOMPARE(r.element("PrintedAt")->font.pointSizeF(), 10.0);
-}
 
 void TestReports::systemWithItemsPrintsEverythingInOrder() {
     Fixture f;
@@ -453,55 +397,40 @@ void TestReports::fontsAreMetricCompatible() {
              QString("Liberation Sans"));
 }
 
+// After a search by user name (quotes in it) System Info moves among the user's systems, and
+// the report leaves them so; after any other criterion, the reported system alone.
 void TestReports::systemInfoButtonAndAfterPreviewFilter() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.addSystem("QN0002", "Kim", "Ode");
-    f.addSystem("QN0003", "Pat", "Lee");
-    SystemInfoWindow& info = f.program->TForm10();
-    // After a search by user name System Info moves among the user's systems.
-    f.handOver(DataModule::userNameFilter("Pat", "Lee"));
-    f.dm().SysTable->next();
-    QCOMPARE(info.systemId(), QString("QN0003"));
-    f.byUserName = true;
-    int raised = 0;
-    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
-    Previewed seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(seen.sysRows, 1);
-    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
-    QCOMPARE(raised, 1);
-    Table& sys = *f.dm().SysTable;
-    QVERIFY(sys.isActive() && sys.filtered());
-    QCOMPARE(sys.filter(), DataModule::userNameFilter("Pat", "Lee"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
-    sys.first();
-    QCOMPARE(info.systemId(), QString("QN0001"));
-
-    // Any other criterion: the reported system alone.
-    f.byUserName = false;
-    sys.next();
-    seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
-    QCOMPARE(raised, 2);
-}
-
-void TestReports::afterUserNameSearchWithQuotes() {
     Fixture f;
     f.addSystem("QN0001", "Sean", "O'Brien");
     f.addSystem("QN0002", "Sean", "OBrien");
     f.addSystem("QN0003", "Sean", "O'Brien");
     f.addSystem("QN0004", "Dee", "O'Brien");
-    f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+    SystemInfoWindow& info = f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+    f.dm().SysTable->next();
+    QCOMPARE(info.systemId(), QString("QN0003"));
     f.byUserName = true;
-    const Previewed seen =
-        whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
+    int raised = 0;
+    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+    Previewed seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
     QVERIFY(seen.shown);
+    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(seen.sysRows, 1);
+    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
     QVERIFY(pdfPages(f.pdf(*seen.document))[0].contains("Last Name : O'Brien"));
-    QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0001", "QN0003"}));
+    QCOMPARE(raised, 1);
+    Table& sys = *f.dm().SysTable;
+    QVERIFY(sys.isActive() && sys.filtered());
+    QCOMPARE(sys.filter(), DataModule::userNameFilter("Sean", "O'Brien"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
+    sys.first();
+    QCOMPARE(info.systemId(), QString("QN0001"));
+    f.byUserName = false;
+    sys.next();
+    seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
+    QVERIFY(seen.shown);
+    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
+    QCOMPARE(raised, 2);
     QVERIFY(MessageService::takeShown().isEmpty());
 }
 
