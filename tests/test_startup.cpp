@@ -47,11 +47,10 @@ private slots:
     void startWithBadSettings();
     void passwordGate();
     void passwordGateWithEmptyPassword();
-    void adminMenuAfterUnlock();
+    void adminSections();
     void capitalAShortcut();
     void adminSaveRules();
     void adminSaveRefusesAndKeepsOldSettings();
-    void sectionButtonsAndCancel();
     void aboutBox();
 };
 
@@ -275,37 +274,56 @@ void TestStartup::passwordGateWithEmptyPassword() {
     QVERIFY(p.state().AdminUnlocked);
 }
 
-void TestStartup::adminMenuAfterUnlock() {
+// The Admin items and the window's section buttons each show one group, at the top.
+void TestStartup::adminSections() {
     Workspace ws;
     ws.writeSettings(settingsFile(ws.path("db"), "97\r\n"));
     Program p(ws.engine());
     AdminWindow& admin = p.TForm16();
+    auto& ui = admin.ui();
     // Locked: the item fills the boxes, then asks for the password.
     p.TForm6().ui().SetupCompanyInfo1->trigger();
     QVERIFY(p.TForm17().isVisible());
     QVERIFY(!admin.isVisible());
-    QCOMPARE(admin.ui().CName->text(), QString("Acme"));
-    QVERIFY(admin.ui().OldPrefixEdit->text().isEmpty()); // only the password window fills it
+    QCOMPARE(ui.CName->text(), QString("Acme"));
+    QVERIFY(ui.OldPrefixEdit->text().isEmpty()); // only the password window fills it
     p.TForm17().hide();
-
-    p.state().AdminUnlocked = true;
-    struct Case {
-        QAction* item;
-        QGroupBox* shown;
-    } cases[] = {{p.TForm6().ui().SetupCompanyInfo1, admin.ui().CompanyGroup},
-                 {p.TForm6().ui().SetupDatabaseInfo1, admin.ui().DatabaseGroup},
-                 {p.TForm6().ui().ResetPassword1, admin.ui().PasswordGroup}};
-    for (const Case& c : cases) {
-        admin.hide();
-        c.item->trigger();
-        QVERIFY(admin.isVisible());
-        QVERIFY(!p.TForm17().isVisible());
-        for (QGroupBox* g :
-             {admin.ui().CompanyGroup, admin.ui().DatabaseGroup, admin.ui().PasswordGroup}) {
-            QCOMPARE(g->isVisibleTo(&admin), g == c.shown);
-            QCOMPARE(g->y(), g == c.shown ? 16 : 168);
+    const QList<QGroupBox*> groups{ui.CompanyGroup, ui.DatabaseGroup, ui.PasswordGroup,
+                                   ui.PrefixBox};
+    auto onlyShown = [&](QGroupBox* shown) {
+        for (QGroupBox* g : groups) {
+            QCOMPARE(g->isVisibleTo(&admin), g == shown);
+            if (g == shown)
+                QCOMPARE(g->pos(), QPoint(112, 16));
         }
+    };
+    p.state().AdminUnlocked = true;
+    const QList<QPair<QAction*, QGroupBox*>> items{
+        {p.TForm6().ui().SetupCompanyInfo1, ui.CompanyGroup},
+        {p.TForm6().ui().SetupDatabaseInfo1, ui.DatabaseGroup},
+        {p.TForm6().ui().ResetPassword1, ui.PasswordGroup}};
+    for (const auto& [item, group] : items) {
+        admin.hide();
+        item->trigger();
+        QVERIFY(admin.isVisible() && !p.TForm17().isVisible());
+        onlyShown(group);
     }
+    const QList<QPair<QPushButton*, QGroupBox*>> buttons{{ui.DatabaseButton, ui.DatabaseGroup},
+                                                         {ui.PrefixButton, ui.PrefixBox},
+                                                         {ui.PasswordButton, ui.PasswordGroup},
+                                                         {ui.CompanyButton, ui.CompanyGroup}};
+    for (const auto& [button, group] : buttons) {
+        user::click(button);
+        onlyShown(group);
+    }
+    // Cancel writes nothing and keeps what was typed; shown again, no group.
+    user::fill(ui.CName, "typed");
+    user::click(ui.CancelButton);
+    QVERIFY(!admin.isVisible());
+    QCOMPARE(ws.settingsBytes(), settingsFile(ws.path("db"), "97\r\n"));
+    QCOMPARE(ui.CName->text(), QString("typed"));
+    admin.show();
+    onlyShown(nullptr);
 }
 
 void TestStartup::capitalAShortcut() {
@@ -429,39 +447,6 @@ void TestStartup::adminSaveRefusesAndKeepsOldSettings() {
     QCOMPARE(ws.settingsBytes(), before);
     QVERIFY(admin.isVisible());
     QVERIFY(!p.TForm6().setupMenusEnabled() || p.state().SetupStatus == "Old");
-}
-
-void TestStartup::sectionButtonsAndCancel() {
-    Workspace ws;
-    Program p(ws.engine());
-    AdminWindow& admin = p.TForm16();
-    admin.show();
-    for (QGroupBox* g : {admin.ui().CompanyGroup, admin.ui().DatabaseGroup,
-                         admin.ui().PasswordGroup, admin.ui().PrefixBox})
-        QVERIFY(!g->isVisible());
-    struct Case {
-        QPushButton* button;
-        QGroupBox* group;
-    } cases[] = {{admin.ui().DatabaseButton, admin.ui().DatabaseGroup},
-                 {admin.ui().CompanyButton, admin.ui().CompanyGroup},
-                 {admin.ui().PrefixButton, admin.ui().PrefixBox},
-                 {admin.ui().PasswordButton, admin.ui().PasswordGroup}};
-    for (const Case& c : cases) {
-        QTest::mouseClick(c.button, Qt::LeftButton);
-        for (const Case& o : cases) {
-            QCOMPARE(o.group->isVisible(), o.group == c.group);
-            QCOMPARE(o.group->pos().y(), o.group == c.group ? 16 : 168);
-        }
-        QCOMPARE(c.group->x(), 112);
-    }
-    admin.ui().CName->setText("typed");
-    QTest::mouseClick(admin.ui().CancelButton, Qt::LeftButton);
-    QVERIFY(!admin.isVisible());
-    QVERIFY(!QFile::exists(ws.path("setup.nfo")));
-    QCOMPARE(admin.ui().CName->text(), QString("typed"));
-    admin.show();
-    for (const Case& c : cases)
-        QVERIFY(!c.group->isVisible());
 }
 
 void TestStartup::aboutBox() {

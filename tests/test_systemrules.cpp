@@ -25,10 +25,19 @@ struct Tables {
             t.setFieldText(fields[i], values[i]);
         t.post();
     }
-    void address(const QString& dotted) {
-        const QStringList o = dotted.split(u'.');
-        put("IP.DBF", {"SYSID", "IP1", "IP2", "IP3", "IP4", "IPSTRING"},
-            {"QN0001", o[0], o[1], o[2], o[3], o.join("")});
+    void addresses(const QStringList& dotted) {
+        Table t(box.engine());
+        t.setDatabaseName("IP");
+        t.setTableName("IP.DBF");
+        t.open();
+        for (const QString& a : dotted) {
+            const QStringList o = a.split(u'.');
+            t.append();
+            for (int i = 0; i < 4; ++i)
+                t.setFieldText(QString("IP%1").arg(i + 1), o[i]);
+            t.setFieldText("IPSTRING", o.join(""));
+            t.post();
+        }
     }
     test::Sandbox box;
     DataModule dm{box.engine()};
@@ -154,7 +163,8 @@ void TestSystemRules::freeHostAndRecordedAddress_data() {
     QTest::newRow("after two") << "10.0.0" << 3;
     QTest::newRow("key shared with 11.1.1.1") << "1.11.1" << 1;
     QTest::newRow("next of 11.1.1") << "11.1.1" << 2;
-    QTest::newRow("all taken") << "192.168.100" << 0;
+    QTest::newRow("only 255 free") << "192.168.100" << 255;
+    QTest::newRow("all taken") << "192.168.200" << 0;
     QTest::newRow("unknown net") << "172.16.0" << 1;
 }
 
@@ -162,10 +172,11 @@ void TestSystemRules::freeHostAndRecordedAddress() {
     QFETCH(QString, first3);
     QFETCH(int, free);
     Tables t;
-    for (const char* a : {"10.0.0.1", "10.0.0.2", "11.1.1.1"})
-        t.address(a);
+    QStringList stored{"10.0.0.1", "10.0.0.2", "11.1.1.1"};
     for (int n = 1; n <= 255; ++n)
-        t.address("192.168.100." + QString::number(n));
+        stored << "192.168.100." + QString::number(n) << "192.168.200." + QString::number(n);
+    stored.removeOne("192.168.100.255");
+    t.addresses(stored);
     const QStringList o = first3.split(u'.');
     const Table::Counters before = Table::counters();
     QCOMPARE(sr::firstFreeHost(t.dm, o[0], o[1], o[2]), free);
