@@ -8,7 +8,6 @@
 #include "ui_resourceswindow.h"
 #include "ui_systeminfowindow.h"
 
-#include <QAbstractItemModelTester>
 #include <QTest>
 
 using namespace qn;
@@ -97,8 +96,6 @@ void TestResources::filterListsAndGrid() {
     QVERIFY(!ui.DBGrid1->isHidden());
     QCOMPARE(pool.filter(), DataModule::kindCategoryFilter("HARDWARE", "MODEM"));
     QCOMPARE(pool.indexName(), QString("MAIN"));
-    QAbstractItemModelTester tester(ui.DBGrid1->model(),
-                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
     QStringList titles;
     for (int c = 0; c < 5; ++c)
         titles << ui.DBGrid1->model()->headerData(c, Qt::Horizontal).toString();
