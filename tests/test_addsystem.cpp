@@ -64,8 +64,7 @@ void TestAddSystem::typedRoadWithItems() {
     user::tab();
     user::type("Lee");
     user::tab(); // leaving the last name proposes the names
-    QCOMPARE(ui.ComputerName->text(), QString("alee"));
-    QCOMPARE(ui.Alias4->text(), QString("LEE"));
+    QCOMPARE(ui.ComputerName->text() + ui.Alias4->text(), QString("aleeLEE"));
     user::tab(5); // phone, extension, location, room, security: to the computer name
     QVERIFY(ui.ComputerName->hasFocus());
     user::tab();
@@ -76,16 +75,13 @@ void TestAddSystem::typedRoadWithItems() {
     user::tab();
     user::type("10.0.0.7");
     user::tab(); // leaving box 4: the address is free
-    QVERIFY(ui.Alias1->hasFocus());
-    QVERIFY(MessageService::takeShown().isEmpty());
+    QVERIFY(ui.Alias1->hasFocus() && MessageService::takeShown().isEmpty());
 
-    user::click(ui.HWDescriptionEdit);
-    user::type("Disk");
+    user::fill(ui.HWDescriptionEdit, "Disk");
     for (int i = 0; i < 10 && !ui.HWAddButton->hasFocus(); ++i)
         user::tab();
     user::enter(); // presses the focused button, not Save
-    QVERIFY(ui.HWDescriptionEdit->hasFocus());
-    QVERIFY(ui.HWDescriptionEdit->text().isEmpty());
+    QVERIFY(ui.HWDescriptionEdit->hasFocus() && ui.HWDescriptionEdit->text().isEmpty());
     QCOMPARE(test::entries(ui.DBGrid2, 1), QStringList{"Disk"});
     user::fill(ui.SWDescriptionEdit, "Editor");
     user::click(ui.SWAddButton);
@@ -100,8 +96,7 @@ void TestAddSystem::typedRoadWithItems() {
     QCOMPARE(f.column("HARDWARE.DBF", "SYSID", "DESC"), QStringList{"ABC0001 Disk"});
     QCOMPARE(f.column("SOFTWARE.DBF", "SYSID", "DESC"), QStringList{"ABC0001 Editor"});
     const test::Row ip = f.rows("IP.DBF").last();
-    QCOMPARE((QStringList{ip["IP4"], ip["IPSTRING"], ip["COMPUTER"]}),
-             (QStringList{"7", "10007", "alee"}));
+    QCOMPARE(ip["IPSTRING"] + ' ' + ip["COMPUTER"], QString("10007 alee"));
     // After Save an item is stored at once, and shown in the grid from the table.
     user::fill(ui.HWDescriptionEdit, "Mouse");
     user::click(ui.HWAddButton);
@@ -154,31 +149,18 @@ void TestAddSystem::addressBoxes() {
     QVERIFY(ui.IP4->hasFocus());
 }
 
-// The suggested last octet is shown selected; a recorded address is refused on leaving box 4
-// and at Save. The probes move no grid bound to the IP table.
+// The suggested last octet is shown selected (the free-host rule itself is tested directly);
+// a recorded address is refused on leaving box 4 and at Save. No grid on the IP table moves.
 void TestAddSystem::freeAddressAndDuplicates() {
     Fixture f;
     f.system("QN0001", {}, "10.0.0.1");
-    f.system("QN0003", {}, "11.1.1.1");
     auto& ui = f.open().ui();
     const quint64 reloads = TableModel::reloads();
-    auto probe = [&](const QString& first3) {
-        user::click(ui.ComputerName);
-        user::tab();
-        user::type(first3); // ends by leaving box 3
-        return ui.IP4->text();
-    };
-    QCOMPARE(probe("10.0.0."), QString("2"));
+    user::click(ui.ComputerName);
+    user::tab();
+    user::type("10.0.0."); // ends by leaving box 3
     QVERIFY(ui.IP4->hasFocus());
     QCOMPARE(ui.IP4->selectedText(), QString("2")); // shown, and replaced by typing
-    for (int n = 1; n <= 255; ++n)
-        f.put("IP.DBF", test::octets("192.168.100." + QString::number(n)));
-    user::fill(ui.IP4, "x");
-    QCOMPARE(probe("192.168.100"), QString("x")); // all taken: box 4 keeps its text
-    QCOMPARE(probe("1.11.1."), QString("1"));
-    user::tab(); // 1.11.1.1 is not 11.1.1.1
-    QVERIFY(MessageService::takeShown().isEmpty());
-    QCOMPARE(probe("11.1.1."), QString("2"));
     user::type("1");
     user::tab();
     QCOMPARE(shown(), kTaken);
@@ -186,7 +168,7 @@ void TestAddSystem::freeAddressAndDuplicates() {
     QCOMPARE(ui.IP4->text(), QString("1"));
     user::enter(); // Save refuses the recorded address too
     QCOMPARE(shown(), kTaken);
-    QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), (QStringList{"QN0001", "QN0003"}));
+    QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), QStringList{"QN0001"});
     QCOMPARE(TableModel::reloads(), reloads);
     QVERIFY(!f.dm().IPTable->isActive());
 }
@@ -213,8 +195,7 @@ void TestAddSystem::heldItemsAndCancel() {
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 1);
     MessageService::queueAnswer(QMessageBox::Yes);
     user::click(ui.CancelButton);
-    QVERIFY(!w.isVisible());
-    QVERIFY(f.program->TForm6().isVisible());
+    QVERIFY(!w.isVisible() && f.program->TForm6().isVisible());
     QVERIFY(f.rows("HARDWARE.DBF").isEmpty() && f.rows("SOFTWARE.DBF").isEmpty());
     // Shown again: no items, and Cancel asks nothing.
     f.open();
@@ -252,8 +233,7 @@ void TestAddSystem::systemIdShownAndTakenBeforeSave() {
     QCOMPARE(f.column("IP.DBF", "SYSID"), QStringList{"Q-0043"});
     user::fill(ui.IP4, "9");
     user::click(ui.SaveButton);
-    text = shown();
-    QVERIFY2(text.contains("saved as Q-0043"), qPrintable(text));
+    QVERIFY(shown().contains("saved as Q-0043"));
     QCOMPARE(f.column("SYSTEMS.DBF", "SYSID").size(), 3);
     user::click(ui.CancelButton);
     f.open();
@@ -301,8 +281,7 @@ void TestAddSystem::saveStoresEveryBox() {
     user::type("PRNT"); // the type list finds its entry by the typed letters
     QCOMPARE(ui.ComputerType->currentText(), QString("PRNT - Printer"));
     user::click(ui.SaveButton);
-    QVERIFY(MessageService::takeShown().isEmpty());
-    QVERIFY(w.isVisible());
+    QVERIFY(MessageService::takeShown().isEmpty() && w.isVisible());
     QCOMPARE(ui.UserLastEdit->text(), QString("O'Brien")); // boxes stay
     const test::Row ip = f.rows("IP.DBF").value(0);
     const test::Row sys = f.rows("SYSTEMS.DBF").value(0);

@@ -16,12 +16,9 @@ class TestProvisioning : public QObject {
 private slots:
     void init();
     void fileLists();
-    void completeFolderGetsNothing();
-    void startupRepairsOnlyTheMissingTable();
-    void startupReplacesTheIpFiles();
-    void startupCreatesANewFolder();
+    void fill_data();
+    void fill();
     void startupWithMissingParentFails();
-    void adminSaveFillsNewAndEmptyFolders();
     void aliasFollowsTheFolder();
 
 private:
@@ -66,47 +63,57 @@ void TestProvisioning::fileLists() {
         QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
 }
 
-// Tables in place, in any letter case: nothing copied, by either way.
-void TestProvisioning::completeFolderGetsNothing() {
-    QDir().mkdir(db());
-    for (const char* t : {"IP.dbf", "RESOURCES.DBF", "Systems.dbf", "SOFTWARE.DBF", "Hardware.dbf"})
-        mark(db() + "/" + t);
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()).size(), 5);
-    QCOMPARE(contents(db() + "/IP.dbf"), QByteArray("mine"));
-    provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()).size(), 5);
+void TestProvisioning::fill_data() {
+    QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("replaced"); // present files that become Master copies
+    const auto sorted = [](QStringList l) {
+        l.sort();
+        return l;
+    };
+    const QStringList complete{"Hardware.dbf", "IP.dbf", "RESOURCES.DBF", "SOFTWARE.DBF",
+                               "Systems.dbf"}; // any letter case counts
+    QTest::newRow("startup: complete") << true << complete << complete << QStringList();
+    QTest::newRow("admin: complete") << false << complete << complete << QStringList();
+    const QStringList noSystems{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
+                                "Systems.mdx"};
+    QTest::newRow("startup: one table missing")
+        << true << noSystems << sorted(noSystems + QStringList{"Systems.dbf"}) << QStringList();
+    const QStringList noIp{"Hardware.dbf", "IP.mdx", "Resources.dbf", "Software.dbf",
+                           "Systems.dbf"};
+    QTest::newRow("startup: the IP files replaced")
+        << true << noIp << sorted(noIp + QStringList{"IP.dbf", "IP.dbk", "IP.mbk"})
+        << QStringList{"IP.mdx"};
+    QTest::newRow("startup: new folder")
+        << true << QStringList() << sorted(provisioning::startupFiles()) << QStringList();
+    QTest::newRow("admin: new folder")
+        << false << QStringList() << sorted(provisioning::adminSaveFiles()) << QStringList();
+    QTest::newRow("admin: folder without IP.dbf")
+        << false << QStringList{"Systems.dbf"} << sorted(provisioning::adminSaveFiles())
+        << QStringList();
+    QTest::newRow("admin: folder with IP.dbf")
+        << false << QStringList{"IP.dbf"} << QStringList{"IP.dbf"} << QStringList();
 }
 
-void TestProvisioning::startupRepairsOnlyTheMissingTable() {
-    QDir().mkdir(db());
-    for (const char* t : {"IP", "Resources", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
-    mark(db() + "/Systems.mdx");
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()), (QStringList{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
-                                       "Systems.dbf", "Systems.mdx"}));
-    QCOMPARE(contents(db() + "/Systems.mdx"), QByteArray("mine")); // not replaced
-    QCOMPARE(contents(db() + "/Systems.dbf"), contents(work() + "/Master/Systems.dbf"));
-}
-
-void TestProvisioning::startupReplacesTheIpFiles() {
-    QDir().mkdir(db());
-    for (const char* t : {"Resources", "Systems", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
-    mark(db() + "/IP.mdx");
-    provisioning::startup(db(), work(), *m_engine);
-    for (const char* f : {"IP.dbf", "IP.dbk", "IP.mdx", "IP.mbk"})
-        QCOMPARE(contents(db() + "/" + f), contents(work() + "/Master/" + f));
-    QCOMPARE(files(db()).size(), 8);
-}
-
-void TestProvisioning::startupCreatesANewFolder() {
-    provisioning::startup(db(), work(), *m_engine);
-    QStringList expected = provisioning::startupFiles();
-    expected.sort();
+void TestProvisioning::fill() {
+    QFETCH(bool, atStartup);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, replaced);
+    if (!present.isEmpty())
+        QDir().mkdir(db());
+    for (const QString& f : present)
+        mark(db() + "/" + f);
+    if (atStartup)
+        provisioning::startup(db(), work(), *m_engine);
+    else
+        provisioning::prepareAdminFolder(db(), work());
     QCOMPARE(files(db()), expected);
-    QVERIFY(!QFile::exists(db() + "/Systems.dbk"));
+    for (const QString& f : expected)
+        QCOMPARE(contents(db() + "/" + f), present.contains(f) && !replaced.contains(f)
+                                               ? QByteArray("mine")
+                                               : contents(work() + "/Master/" + f));
 }
 
 void TestProvisioning::startupWithMissingParentFails() {
@@ -121,27 +128,6 @@ void TestProvisioning::startupWithMissingParentFails() {
     m_engine->initialize();
     QVERIFY(!m_engine->hasAlias("IP"));
     QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
-}
-
-void TestProvisioning::adminSaveFillsNewAndEmptyFolders() {
-    provisioning::prepareAdminFolder(db(), work());
-    QStringList expected = provisioning::adminSaveFiles();
-    expected.sort();
-    QCOMPARE(files(db()), expected);
-
-    // An existing folder without IP.dbf gets every file that is not there yet.
-    const QString other = m_dir->filePath("other");
-    QDir().mkdir(other);
-    mark(other + "/Systems.dbf");
-    provisioning::prepareAdminFolder(other, work());
-    QCOMPARE(files(other), expected);
-    QCOMPARE(contents(other + "/Systems.dbf"), QByteArray("mine"));
-    // A folder with IP.dbf gets nothing.
-    const QString third = m_dir->filePath("third");
-    QDir().mkdir(third);
-    mark(third + "/IP.dbf");
-    provisioning::prepareAdminFolder(third, work());
-    QCOMPARE(files(third), QStringList{"IP.dbf"});
 }
 
 void TestProvisioning::aliasFollowsTheFolder() {

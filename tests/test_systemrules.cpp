@@ -1,10 +1,8 @@
 // The inventory's rules for systems and the pool, called directly over real tables.
-#include "datamodule.h"
 #include "error.h"
+#include "fixtures.h"
 #include "poolrules.h"
 #include "systemrules.h"
-#include "table.h"
-#include "testutil.h"
 
 #include <QTest>
 
@@ -15,27 +13,17 @@ namespace {
 
 struct Tables {
     Tables() { box.createInventory(); }
-    void put(const QString& file, const QStringList& fields, const QStringList& values) {
-        Table t(box.engine());
-        t.setDatabaseName("IP");
-        t.setTableName(file);
-        t.open();
-        t.append();
-        for (int i = 0; i < fields.size(); ++i)
-            t.setFieldText(fields[i], values[i]);
-        t.post();
-    }
+    void put(const QString& file, const test::Row& row) { test::put(box.engine(), file, row); }
     void addresses(const QStringList& dotted) {
         Table t(box.engine());
         t.setDatabaseName("IP");
         t.setTableName("IP.DBF");
         t.open();
         for (const QString& a : dotted) {
-            const QStringList o = a.split(u'.');
             t.append();
-            for (int i = 0; i < 4; ++i)
-                t.setFieldText(QString("IP%1").arg(i + 1), o[i]);
-            t.setFieldText("IPSTRING", o.join(""));
+            const test::Row r = test::octets(a);
+            for (auto it = r.begin(); it != r.end(); ++it)
+                t.setFieldText(it.key(), it.value());
             t.post();
         }
     }
@@ -130,7 +118,7 @@ void TestSystemRules::nextSystemId() {
     QFETCH(QString, expected);
     Tables t;
     for (const QString& id : stored)
-        t.put("SYSTEMS.DBF", {"SYSID"}, {id});
+        t.put("SYSTEMS.DBF", {{"SYSID", id}});
     QCOMPARE(sr::nextSystemId(t.dm, "ABC"), expected);
     QVERIFY(!t.dm.SysTable->isActive());
     QCOMPARE(sr::systemIdTaken(t.dm, expected), false);
@@ -141,11 +129,11 @@ void TestSystemRules::nextSystemId() {
 // The shown ID is kept while it is free; taken (or empty), the next one is used.
 void TestSystemRules::recordSystemKeepsAFreeShownId() {
     Tables t;
-    t.put("SYSTEMS.DBF", {"SYSID"}, {"Q-0041"});
+    t.put("SYSTEMS.DBF", {{"SYSID", "Q-0041"}});
     QStringList written;
     auto write = [&](const QString& id) {
         written << id;
-        t.put("SYSTEMS.DBF", {"SYSID"}, {id});
+        t.put("SYSTEMS.DBF", {{"SYSID", id}});
     };
     QCOMPARE(sr::recordSystem(t.dm, "Q-", "Q-0050", write), QString("Q-0050"));
     QCOMPARE(sr::recordSystem(t.dm, "Q-", "Q-0041", write), QString("Q-0051"));
@@ -182,8 +170,7 @@ void TestSystemRules::freeHostAndRecordedAddress() {
     QCOMPARE(sr::firstFreeHost(t.dm, o[0], o[1], o[2]), free);
     const quint64 lookups = Table::counters().keyLookups - before.keyLookups;
     QCOMPARE(lookups, quint64(free ? free : 255));
-    QVERIFY(Table::counters().rowsRead - before.rowsRead <= 300);
-    QVERIFY(!t.dm.IPTable->isActive());
+    QVERIFY(Table::counters().rowsRead - before.rowsRead <= 300 && !t.dm.IPTable->isActive());
     QCOMPARE(t.dm.IPTable->masterFields(), QString("SysID"));
     Table& ip = *t.dm.IPTable;
     const QString last = QString::number(free ? free : 255);
@@ -212,10 +199,8 @@ void TestSystemRules::poolListsAndKinds() {
     const QStringList subs = pool::subCategories();
     QCOMPARE(subs.size(), 18);
     QVERIFY(std::is_sorted(subs.begin(), subs.end(), pool::listsBefore));
-    QVERIFY(pool::listsBefore("CDROM", "CD-RW"));
-    QVERIFY(pool::listsBefore("O'BRIEN", "OBRIENS"));
-    QVERIFY(pool::listsBefore("cpu", "MODEM"));
-    QVERIFY(!pool::listsBefore("CPU", "CPU"));
+    QVERIFY(pool::listsBefore("CDROM", "CD-RW") && pool::listsBefore("O'BRIEN", "OBRIENS"));
+    QVERIFY(pool::listsBefore("cpu", "MODEM") && !pool::listsBefore("CPU", "CPU"));
     QVERIFY(pool::listsBefore("CPU", "cpu") != pool::listsBefore("cpu", "CPU"));
     QCOMPARE(pool::kindOf("HARDWARE"), pool::Kind::Hardware);
     QCOMPARE(pool::kindOf("SOFTWARE"), pool::Kind::Software);
@@ -236,8 +221,13 @@ void TestSystemRules::poolRowToItem() {
     QFETCH(int, kind);
     QFETCH(QString, modelField);
     Tables t;
-    const QStringList poolFields{"MAIN", "CATEGORY", "ITEM", "MDL_LIC", "SERIAL", "PART", "MANUF"};
-    t.put("RESOURCES.DBF", poolFields, {"X", "O'BRIEN'S", "Disk", "D-1", "S9", "P9", "Acme"});
+    t.put("RESOURCES.DBF", {{"MAIN", "X"},
+                            {"CATEGORY", "O'BRIEN'S"},
+                            {"ITEM", "Disk"},
+                            {"MDL_LIC", "D-1"},
+                            {"SERIAL", "S9"},
+                            {"PART", "P9"},
+                            {"MANUF", "Acme"}});
     Table poolRow(t.box.engine()), items(t.box.engine());
     for (Table* x : {&poolRow, &items})
         x->setDatabaseName("IP");
