@@ -20,7 +20,6 @@ private slots:
     void cleanup();
     void modelFollowsTheTable();
     void gridCurrentRowIsTheTablesRow();
-    void editBoxWritesAtPost();
     void editBoxCancelAndLimits();
     void hiddenControlsWaitUntilShown();
     void heldTableNotifiesOnceAtTheEnd();
@@ -110,31 +109,6 @@ void TestDbWidgets::gridCurrentRowIsTheTablesRow() {
     m_table->post();
     QCOMPARE(grid.model()->rowCount(), 5);
     QCOMPARE(grid.currentIndex().row(), 4);
-}
-
-void TestDbWidgets::editBoxWritesAtPost() {
-    fill(2);
-    DBEdit edit;
-    edit.bind(m_table.get(), "DESC");
-    edit.show();
-    m_table->first();
-    QCOMPARE(edit.text(), QString("item 0"));
-    edit.setFocus();
-    edit.selectAll();
-    QTest::keyClicks(&edit, "typed");
-    QCOMPARE(m_table->state(), Table::State::Edit);
-    QCOMPARE(m_table->fieldText("Desc"), QString("item 0")); // not yet in the row
-    m_table->post();
-    QCOMPARE(m_table->fieldText("Desc"), QString("typed"));
-    m_table->next();
-    QCOMPARE(edit.text(), QString("item 1"));
-    // Moving posts what was typed.
-    edit.selectAll();
-    QTest::keyClicks(&edit, "moved away");
-    m_table->prior();
-    QCOMPARE(edit.text(), QString("typed"));
-    m_table->next();
-    QCOMPARE(edit.text(), QString("moved away"));
 }
 
 void TestDbWidgets::editBoxCancelAndLimits() {
