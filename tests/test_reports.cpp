@@ -288,7 +288,6 @@ void TestReports::longListsMoveToNewPages() {
     f.addItems(f.dm().SWTable, "QN0003", numbered("SW", 20));
     f.handOver(DataModule::oneSystemFilter("QN0003"));
     const Document doc = f.run();
-    QCOMPARE(int(doc.pages.size()), 3);
     const QStringList pages = pdfPages(f.pdf(doc));
     QCOMPARE(pages.size(), 3);
     QString all;
@@ -300,9 +299,7 @@ void TestReports::longListsMoveToNewPages() {
     }
     // Every row once, in order, whole.
     QStringList rows;
-    for (const Item& i : numbered("HW", 23))
-        rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
-    for (const Item& i : numbered("SW", 20))
+    for (const Item& i : numbered("HW", 23) + numbered("SW", 20))
         rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
     VERIFY_IN_ORDER(all, rows);
     for (const QString& r : rows)

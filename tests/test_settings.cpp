@@ -24,7 +24,6 @@ private slots:
     void loadShapes();
     void loadStopsAtBadPasswordLine_data();
     void loadStopsAtBadPasswordLine();
-    void loadRunsFirstLineStepBeforeTheRest();
     void parseCodeForms_data();
     void parseCodeForms();
     void saveWritesExactBytesAndReadsBack_data();
@@ -61,6 +60,8 @@ void TestSettings::loadShapes_data() {
         << kTenLines + "97\r\n66" << ten + QStringList{"aB"};
     QTest::newRow("code over 255 keeps its low byte") << kTenLines + "321\r\n"
                                                       << ten + QStringList{"A"};
+    QTest::newRow("minus code keeps its low byte") << kTenLines + "-191\r\n"
+                                                   << ten + QStringList{"A"};
     QTest::newRow("high codes are code page 1252") << kTenLines + "128\r\n233\r\n"
                                                    << ten + QStringList{QString::fromUtf8("€é")};
     QTest::newRow("character 26 ends the file") << kTenLines + "97\r\n\x1a" + "98\r\n"
@@ -103,27 +104,7 @@ void TestSettings::loadStopsAtBadPasswordLine() {
     QVERIFY_THROWS_EXCEPTION(Error, settings::load(path(), r));
     QCOMPARE(r.Password, kept);
     QCOMPARE(r.CompanyEmail, QString("it@acme.example"));
-}
-
-void TestSettings::loadRunsFirstLineStepBeforeTheRest() {
-    write(kTenLines + "97\r\n");
-    SettingsRecord r;
-    QString seen;
-    settings::load(path(), r, [&](const QString& p) {
-        seen = p;
-        QVERIFY(r.SysIdPrefix.isEmpty());
-    });
-    QCOMPARE(seen, QString("/srv/ip"));
-    QCOMPARE(r.Password, QString("a"));
-    // A failing first-line step stops the reading: the rest stays as it was.
-    SettingsRecord r2;
-    r2.SysIdPrefix = "OLD";
-    QVERIFY_THROWS_EXCEPTION(
-        Error, settings::load(path(), r2, [](const QString&) { throw Error("no folder"); }));
-    QCOMPARE(r2.DatabasePath, QString("/srv/ip"));
-    QCOMPARE(r2.SysIdPrefix, QString("OLD"));
-    QVERIFY(r2.Password.isEmpty());
-    QVERIFY_THROWS_EXCEPTION(Error, settings::load(m_dir->filePath("missing.nfo"), r2));
+    QVERIFY_THROWS_EXCEPTION(Error, settings::load(m_dir->filePath("missing.nfo"), r));
 }
 
 void TestSettings::parseCodeForms_data() {
@@ -160,13 +141,6 @@ void TestSettings::parseCodeForms() {
         QVERIFY_THROWS_EXCEPTION(Error, settings::parseCode(text));
     else
         QCOMPARE(qint64(settings::parseCode(text)), value);
-    // A minus code still gives a character: its low 8 bits.
-    if (text == "-191") {
-        write(kTenLines + "-191\r\n");
-        SettingsRecord r;
-        settings::load(path(), r);
-        QCOMPARE(r.Password, QString("A"));
-    }
 }
 
 void TestSettings::saveWritesExactBytesAndReadsBack_data() {

@@ -268,15 +268,10 @@ void TestStartup::adminSections() {
         QVERIFY(admin.isVisible() && !p.TForm17().isVisible());
         onlyShown(group);
     }
-    const QList<QPair<QPushButton*, QGroupBox*>> buttons{{ui.DatabaseButton, ui.DatabaseGroup},
-                                                         {ui.PrefixButton, ui.PrefixBox},
-                                                         {ui.PasswordButton, ui.PasswordGroup},
-                                                         {ui.CompanyButton, ui.CompanyGroup}};
-    for (const auto& [button, group] : buttons) {
-        user::click(button);
-        onlyShown(group);
-    }
+    user::click(ui.PrefixButton); // the other section buttons are on the first-run road
+    onlyShown(ui.PrefixBox);
     // Cancel writes nothing and keeps what was typed; shown again, no group.
+    user::click(ui.CompanyButton);
     user::fill(ui.CName, "typed");
     user::click(ui.CancelButton);
     QVERIFY(!admin.isVisible());
