@@ -1,6 +1,4 @@
-quillnet_add_test(test_discovery test_discovery.cpp LIBS quillnet_inventory)
-quillnet_add_test(test_discovery_resolver test_discovery_resolver.cpp
-  LIBS quillnet_inventory)
+# The logic, resolver and window tests share one program and its namespaces.
+quillnet_add_test(test_discovery test_discovery.cpp test_discovery_resolver.cpp
+  test_discovery_windows.cpp LIBS quillnet_program)
 quillnet_add_test(test_discovery_netview test_discovery_netview.cpp LIBS quillnet_inventory)
-quillnet_add_test(test_discovery_windows test_discovery_windows.cpp
-  LIBS quillnet_discovery_windows quillnet_hosts)

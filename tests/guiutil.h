@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -70,6 +71,20 @@ inline QByteArray settingsFile(const QString& db, const QByteArray& passwordLine
            "\r\nAcme\r\n1 Main St\r\nSpringfield\r\nIL\r\n62701\r\n"
            "555-0100\r\n555-0101\r\nit@acme.example\r\n" +
            passwordLines;
+}
+
+/// The texts of a list's entries, top to bottom.
+inline QStringList entries(const QComboBox* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->itemText(i);
+    return out;
+}
+inline QStringList entries(const QAbstractItemView* view, int column = 0) {
+    QStringList out;
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        out << view->model()->index(r, column).data().toString();
+    return out;
 }
 
 /// Appends one row to a table of the alias IP, through a table object of its own.
@@ -154,6 +169,13 @@ inline void click(QWidget* w, QPoint pos = {}) {
     QCoreApplication::processEvents();
 }
 
+/// Clicks into a box and types over what it holds.
+inline void fill(QWidget* box, const QString& text) {
+    click(box);
+    key(Qt::Key_A, Qt::ControlModifier);
+    type(text);
+}
+
 /// Clicks a cell of a grid.
 inline void clickCell(QAbstractItemView* view, int row, int column = 0) {
     const QModelIndex index = view->model()->index(row, column);
@@ -169,6 +191,21 @@ inline void clickButton(QWidget* window, const QString& text) {
             return;
         }
     QTest::qFail(qPrintable(QStringLiteral("no button \"%1\"").arg(text)), __FILE__, __LINE__);
+}
+
+/// Picks an entry of a drop-down list with the mouse; a disabled list does not open.
+inline bool choose(QComboBox* list, const QString& text) {
+    const int target = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (target < 0 || !list->isEnabled() || !list->isVisible())
+        return false;
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    if (!QTest::qWaitForWindowExposed(view->window()))
+        return false;
+    const QRect item = view->visualRect(list->model()->index(target, 0));
+    QTest::mouseMove(view->viewport(), item.center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+    return !view->window()->isVisible() && list->currentIndex() == target;
 }
 
 /// Chooses a menu path, clicking the menu bar and then each item of the drop-downs.

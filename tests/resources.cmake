@@ -1,1 +1,1 @@
-quillnet_add_test(test_resources test_resources.cpp LIBS quillnet_resources quillnet_systems)
+quillnet_add_test(test_resources test_resources.cpp LIBS quillnet_program)

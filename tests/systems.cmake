@@ -1,4 +1,4 @@
-quillnet_add_test(test_systemrules test_systemrules.cpp LIBS quillnet_inventory)
+quillnet_add_test(test_systemrules test_systemrules.cpp LIBS quillnet_program)
 quillnet_add_test(test_addsystem test_addsystem.cpp LIBS quillnet_program)
 quillnet_add_test(test_systeminfo test_systeminfo.cpp LIBS quillnet_program)
 quillnet_add_test(test_dbwidgets test_dbwidgets.cpp LIBS quillnet_widgets)

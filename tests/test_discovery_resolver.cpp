@@ -1,33 +1,23 @@
-// Name look-ups. The tests on the real resolver run this program again inside private mount and
-// network namespaces, where /etc/hosts, /etc/nsswitch.conf and /etc/resolv.conf are files of
-// the test's own and the only name server is a loopback address of that namespace.
-
+// Name look-ups. The real resolver is asked inside the private namespaces test_discovery makes,
+// where the hosts file is the test's own and the only name server is a loopback address there.
 #include "error.h"
 #include "resolver.h"
-#include "testutil.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
 #include <functional>
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 using namespace qn;
 using namespace qn::discovery;
 
 namespace {
-
-const char* sandboxVariable = "QUILLNET_RESOLVER_SANDBOX";
 
 /// A name service whose answers the test gives by hand, in any order, or never.
 class ManualNameService : public NameService {
@@ -111,50 +101,31 @@ private slots:
     void realResolverFromPrivateHostsFile_data();
     void realResolverFromPrivateHostsFile();
     void realResolverTimesOut();
-
-private:
-    static bool inSandbox();
 };
 
-bool TestDiscoveryResolver::inSandbox() {
-    return qEnvironmentVariable(sandboxVariable) == QLatin1String("active");
-}
+bool inDiscoverySandbox();
 
 void TestDiscoveryResolver::dottedDecimal_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("address");
-    QTest::newRow("plain") << "10.0.0.9"
-                           << "10.0.0.9";
-    QTest::newRow("limits") << "255.255.255.255"
-                            << "255.255.255.255";
-    QTest::newRow("zeros") << "0.0.0.0"
-                           << "0.0.0.0";
-    QTest::newRow("leading zeros read as decimal") << "010.001.2.30"
-                                                   << "10.1.2.30";
-    QTest::newRow("octet too large") << "256.1.1.1"
-                                     << "";
-    QTest::newRow("four digits") << "1000.1.1.1"
-                                 << "";
-    QTest::newRow("three parts") << "10.0.9"
-                                 << "";
-    QTest::newRow("five parts") << "1.2.3.4.5"
-                                << "";
-    QTest::newRow("empty part") << "1..3.4"
-                                << "";
-    QTest::newRow("trailing dot") << "1.2.3.4."
-                                  << "";
-    QTest::newRow("sign") << "+1.2.3.4"
-                          << "";
-    QTest::newRow("hex") << "0x1.2.3.4"
-                         << "";
-    QTest::newRow("space") << "1.2.3.4 "
-                           << "";
-    QTest::newRow("name") << "pc1"
-                          << "";
-    QTest::newRow("name with dots") << "pc1.office.lan"
-                                    << "";
-    QTest::newRow("empty") << ""
-                           << "";
+    const char* const rows[][3] = {{"plain", "10.0.0.9", "10.0.0.9"},
+                                   {"limits", "255.255.255.255", "255.255.255.255"},
+                                   {"zeros", "0.0.0.0", "0.0.0.0"},
+                                   {"leading zeros read as decimal", "010.001.2.30", "10.1.2.30"},
+                                   {"octet too large", "256.1.1.1", ""},
+                                   {"four digits", "1000.1.1.1", ""},
+                                   {"three parts", "10.0.9", ""},
+                                   {"five parts", "1.2.3.4.5", ""},
+                                   {"empty part", "1..3.4", ""},
+                                   {"trailing dot", "1.2.3.4.", ""},
+                                   {"sign", "+1.2.3.4", ""},
+                                   {"hex", "0x1.2.3.4", ""},
+                                   {"space", "1.2.3.4 ", ""},
+                                   {"name", "pc1", ""},
+                                   {"name with dots", "pc1.office.lan", ""},
+                                   {"empty", "", ""}};
+    for (const auto& r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
 }
 
 void TestDiscoveryResolver::dottedDecimal() {
@@ -287,26 +258,19 @@ void TestDiscoveryResolver::nestedLookupDoesNotTakeTheOuterAnswer() {
 void TestDiscoveryResolver::realResolverFromPrivateHostsFile_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("canonical name") << "alpha.test"
-                                    << "10.20.30.40";
-    QTest::newRow("alias") << "alpha"
-                           << "10.20.30.40";
-    QTest::newRow("other letter case") << "BRAVO"
-                                       << "10.20.30.41";
-    QTest::newRow("IPv4 preferred to IPv6") << "dual"
-                                            << "10.20.30.42";
-    QTest::newRow("IPv6 only") << "sixonly"
-                               << "error: Host Lookup Failed";
-    QTest::newRow("unknown") << "nosuchhost"
-                             << "error: Host Lookup Failed";
-    QTest::newRow("empty") << ""
-                           << "error: Host Lookup Failed";
-    QTest::newRow("dotted decimal") << "10.99.0.1"
-                                    << "10.99.0.1";
+    const QString failed("error: Host Lookup Failed");
+    QTest::newRow("canonical name") << QString("alpha.test") << "10.20.30.40";
+    QTest::newRow("alias") << QString("alpha") << "10.20.30.40";
+    QTest::newRow("other letter case") << QString("BRAVO") << "10.20.30.41";
+    QTest::newRow("IPv4 preferred to IPv6") << QString("dual") << "10.20.30.42";
+    QTest::newRow("IPv6 only") << QString("sixonly") << failed;
+    QTest::newRow("unknown") << QString("nosuchhost") << failed;
+    QTest::newRow("empty") << QString("") << failed;
+    QTest::newRow("dotted decimal") << QString("10.99.0.1") << "10.99.0.1";
 }
 
 void TestDiscoveryResolver::realResolverFromPrivateHostsFile() {
-    if (!inSandbox())
+    if (!inDiscoverySandbox())
         QSKIP("needs private mount and network namespaces (unshare -m -n), not permitted here");
     QFETCH(QString, name);
     QFETCH(QString, expected);
@@ -318,7 +282,7 @@ void TestDiscoveryResolver::realResolverFromPrivateHostsFile() {
 }
 
 void TestDiscoveryResolver::realResolverTimesOut() {
-    if (!inSandbox())
+    if (!inDiscoverySandbox())
         QSKIP("needs private mount and network namespaces (unshare -m -n), not permitted here");
     // The namespace's name server is a socket that never answers.
     QUdpSocket silent;
@@ -358,63 +322,8 @@ void TestDiscoveryResolver::realResolverTimesOut() {
     QVERIFY(!r.isBusy());
 }
 
-namespace {
-
-// Runs this program again inside private namespaces; without permission for them, runs it as
-// it is so that the real-resolver tests skip.
-int runInSandbox(int argc, char** argv) {
-    QTemporaryDir dir;
-    auto write = [&](const char* name, const QByteArray& text) {
-        QFile f(dir.filePath(name));
-        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-    };
-    if (!dir.isValid() ||
-        !write("hosts", "127.0.0.1 localhost\n"
-                        "10.20.30.40 alpha.test alpha\n"
-                        "10.20.30.41 bravo\n"
-                        "fd00::42 dual\n"
-                        "10.20.30.42 dual\n"
-                        "fd00::43 sixonly\n") ||
-        !write("nsswitch.conf", "hosts: files dns\n") ||
-        !write("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"))
-        return 2;
-
-    const QString script =
-        QStringLiteral("set -e\n"
-                       "ip link set lo up\n"
-                       "mount --bind \"$1\" /etc/hosts\n"
-                       "mount --bind \"$2\" /etc/nsswitch.conf\n"
-                       "mount --bind \"$3\" /etc/resolv.conf\n"
-                       // A host-wide cache daemon would answer from the machine's own files.
-                       "if [ -d /run/nscd ]; then mount -t tmpfs tmpfs /run/nscd; fi\n"
-                       "shift 3\n"
-                       "exec \"$@\"\n");
-    QStringList unshare{QStringLiteral("-m"), QStringLiteral("-n")};
-    if (geteuid() != 0)
-        unshare.prepend(QStringLiteral("-r"));
-    const QStringList files{dir.filePath("hosts"), dir.filePath("nsswitch.conf"),
-                            dir.filePath("resolv.conf")};
-    auto command = [&](const QStringList& program) {
-        return unshare +
-               QStringList{QStringLiteral("sh"), QStringLiteral("-c"), script,
-                           QStringLiteral("sh")} +
-               files + program;
-    };
-
-    return test::rerunUnderUnshare(command({}), argc, argv, sandboxVariable,
-                                   "the real-resolver tests skip");
-}
-
-} // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty(sandboxVariable)) {
-        QCoreApplication app(argc, argv);
-        return runInSandbox(argc, argv);
-    }
-    QCoreApplication app(argc, argv);
+int runResolverTests(int argc, char** argv) {
     TestDiscoveryResolver test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 

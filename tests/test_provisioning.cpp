@@ -16,23 +16,16 @@ class TestProvisioning : public QObject {
 private slots:
     void init();
     void fileLists();
-    void startupCompleteFolderCopiesNothing();
-    void startupRepairsOnlyTheMissingTable();
-    void startupReplacesTheIpFiles();
-    void startupCreatesANewFolder();
+    void fill_data();
+    void fill();
     void startupWithMissingParentFails();
-    void startupSeesTablesInAnyLetterCase();
-    void adminSaveLeavesAFolderWithTables();
-    void adminSaveFillsNewAndEmptyFolders();
-    void trailingSeparatorStillWorks();
     void aliasFollowsTheFolder();
 
 private:
     QString work() const { return m_dir->path(); }
     QString db() const { return m_dir->filePath("db"); }
     QStringList files(const QString& folder) const {
-        QStringList l = QDir(folder).entryList(QDir::Files, QDir::Name);
-        return l;
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
     void mark(const QString& file) {
         QFile f(file);
@@ -56,58 +49,68 @@ void TestProvisioning::init() {
     m_engine = std::make_unique<Engine>(m_dir->filePath("engine.cfg"));
 }
 
+// Every file either way copies is in the Master folder the build makes.
 void TestProvisioning::fileLists() {
-    QStringList s = provisioning::startupFiles(), a = provisioning::adminSaveFiles();
-    QCOMPARE(s.size(), 18);
-    QCOMPARE(a.size(), 20);
-    QCOMPARE(s.first(), QString("IP.dbf"));
-    QCOMPARE(s.mid(8, 2), (QStringList{"Systems.dbf", "Systems.mdx"}));
-    QCOMPARE(a.mid(8, 4),
-             (QStringList{"Systems.dbf", "Systems.dbk", "Systems.mdx", "Systems.mbk"}));
-    QCOMPARE(a.last(), QString("Hardware.mbk"));
-    // Every one of them exists in the Master folder the build makes.
-    for (const QString& f : a)
+    QCOMPARE(provisioning::adminSaveFiles().size(), 20);
+    // The start-up copies the backup files of IP alone.
+    QCOMPARE(provisioning::startupFiles().size(), 18);
+    QVERIFY(provisioning::startupFiles().contains("IP.dbk") &&
+            !provisioning::startupFiles().contains("Systems.dbk"));
+    for (const QString& f : provisioning::adminSaveFiles() + provisioning::startupFiles())
         QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
 }
 
-void TestProvisioning::startupCompleteFolderCopiesNothing() {
-    QDir().mkdir(db());
-    for (const char* t : {"IP", "Resources", "Systems", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()).size(), 5);
-    QCOMPARE(contents(db() + "/IP.dbf"), QByteArray("mine"));
+void TestProvisioning::fill_data() {
+    QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("replaced"); // present files that become Master copies
+    const auto sorted = [](QStringList l) {
+        l.sort();
+        return l;
+    };
+    const QStringList complete{"Hardware.dbf", "IP.dbf", "RESOURCES.DBF", "SOFTWARE.DBF",
+                               "Systems.dbf"}; // any letter case counts
+    QTest::newRow("startup: complete") << true << complete << complete << QStringList();
+    QTest::newRow("admin: complete") << false << complete << complete << QStringList();
+    const QStringList noSystems{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
+                                "Systems.mdx"};
+    QTest::newRow("startup: one table missing")
+        << true << noSystems << sorted(noSystems + QStringList{"Systems.dbf"}) << QStringList();
+    const QStringList noIp{"Hardware.dbf", "IP.mdx", "Resources.dbf", "Software.dbf",
+                           "Systems.dbf"};
+    QTest::newRow("startup: the IP files replaced")
+        << true << noIp << sorted(noIp + QStringList{"IP.dbf", "IP.dbk", "IP.mbk"})
+        << QStringList{"IP.mdx"};
+    QTest::newRow("startup: new folder")
+        << true << QStringList() << sorted(provisioning::startupFiles()) << QStringList();
+    QTest::newRow("admin: new folder")
+        << false << QStringList() << sorted(provisioning::adminSaveFiles()) << QStringList();
+    QTest::newRow("admin: folder without IP.dbf")
+        << false << QStringList{"Systems.dbf"} << sorted(provisioning::adminSaveFiles())
+        << QStringList();
+    QTest::newRow("admin: folder with IP.dbf")
+        << false << QStringList{"IP.dbf"} << QStringList{"IP.dbf"} << QStringList();
 }
 
-void TestProvisioning::startupRepairsOnlyTheMissingTable() {
-    QDir().mkdir(db());
-    for (const char* t : {"IP", "Resources", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
-    mark(db() + "/Systems.mdx");
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()), (QStringList{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
-                                       "Systems.dbf", "Systems.mdx"}));
-    QCOMPARE(contents(db() + "/Systems.mdx"), QByteArray("mine")); // not replaced
-    QCOMPARE(contents(db() + "/Systems.dbf"), contents(work() + "/Master/Systems.dbf"));
-}
-
-void TestProvisioning::startupReplacesTheIpFiles() {
-    QDir().mkdir(db());
-    for (const char* t : {"Resources", "Systems", "Software", "Hardware"})
-        mark(db() + "/" + t + ".dbf");
-    mark(db() + "/IP.mdx");
-    provisioning::startup(db(), work(), *m_engine);
-    for (const char* f : {"IP.dbf", "IP.dbk", "IP.mdx", "IP.mbk"})
-        QCOMPARE(contents(db() + "/" + f), contents(work() + "/Master/" + f));
-    QCOMPARE(files(db()).size(), 8);
-}
-
-void TestProvisioning::startupCreatesANewFolder() {
-    provisioning::startup(db(), work(), *m_engine);
-    QStringList expected = provisioning::startupFiles();
-    expected.sort();
+void TestProvisioning::fill() {
+    QFETCH(bool, atStartup);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, replaced);
+    if (!present.isEmpty())
+        QDir().mkdir(db());
+    for (const QString& f : present)
+        mark(db() + "/" + f);
+    if (atStartup)
+        provisioning::startup(db(), work(), *m_engine);
+    else
+        provisioning::prepareAdminFolder(db(), work());
     QCOMPARE(files(db()), expected);
-    QVERIFY(!QFile::exists(db() + "/Systems.dbk"));
+    for (const QString& f : expected)
+        QCOMPARE(contents(db() + "/" + f), present.contains(f) && !replaced.contains(f)
+                                               ? QByteArray("mine")
+                                               : contents(work() + "/Master/" + f));
 }
 
 void TestProvisioning::startupWithMissingParentFails() {
@@ -124,46 +127,6 @@ void TestProvisioning::startupWithMissingParentFails() {
     QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
 }
 
-void TestProvisioning::startupSeesTablesInAnyLetterCase() {
-    // Tables written by another program under upper-case names are the same tables.
-    QDir().mkdir(db());
-    for (const char* t : {"IP.DBF", "RESOURCES.DBF", "SYSTEMS.DBF", "SOFTWARE.DBF", "HARDWARE.DBF"})
-        mark(db() + "/" + t);
-    provisioning::startup(db(), work(), *m_engine);
-    QCOMPARE(files(db()).size(), 5);
-    provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()).size(), 5);
-}
-
-void TestProvisioning::adminSaveLeavesAFolderWithTables() {
-    QDir().mkdir(db());
-    mark(db() + "/IP.dbf");
-    provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()), QStringList{"IP.dbf"});
-}
-
-void TestProvisioning::adminSaveFillsNewAndEmptyFolders() {
-    provisioning::prepareAdminFolder(db(), work());
-    QStringList expected = provisioning::adminSaveFiles();
-    expected.sort();
-    QCOMPARE(files(db()), expected);
-
-    // An existing folder without IP.dbf gets every file that is not there yet.
-    const QString other = m_dir->filePath("other");
-    QDir().mkdir(other);
-    mark(other + "/Systems.dbf");
-    provisioning::prepareAdminFolder(other, work());
-    QCOMPARE(files(other), expected);
-    QCOMPARE(contents(other + "/Systems.dbf"), QByteArray("mine"));
-}
-
-void TestProvisioning::trailingSeparatorStillWorks() {
-    provisioning::startup(db() + "/", work(), *m_engine);
-    QCOMPARE(files(db()).size(), 18);
-    m_engine->initialize();
-    QCOMPARE(m_engine->aliasPath("IP"), db() + "/");
-}
-
 void TestProvisioning::aliasFollowsTheFolder() {
     provisioning::startup(db(), work(), *m_engine);
     QVERIFY(!m_engine->isInitialized()); // shut down again
@@ -178,6 +141,13 @@ void TestProvisioning::aliasFollowsTheFolder() {
     QCOMPARE(m_engine->aliasPath("IP"), other);
     m_engine->shutdown();
 
+    // A trailing separator still works.
+    const QString slash = m_dir->filePath("slash/");
+    provisioning::startup(slash, work(), *m_engine);
+    QCOMPARE(files(slash).size(), 18);
+    m_engine->initialize();
+    QCOMPARE(m_engine->aliasPath("IP"), slash);
+    m_engine->shutdown();
     // A folder the engine refuses as an alias is not reported.
     provisioning::registerAlias(*m_engine, "bad\npath", true);
     m_engine->initialize();

@@ -3,14 +3,10 @@
 #include "addsystemwindow.h"
 #include "appstate.h"
 #include "crafform.h"
-#include "datamodule.h"
 #include "error.h"
-#include "guiutil.h"
-#include "program.h"
+#include "fixtures.h"
 #include "report.h"
 #include "reportpreview.h"
-#include "systeminfowindow.h"
-#include "table.h"
 #include "ui_addsystemwindow.h"
 #include "ui_reportpreview.h"
 #include "ui_systeminfowindow.h"
@@ -29,7 +25,6 @@
 using namespace qn;
 using report::Document;
 using report::ReportPreview;
-using test::Workspace;
 
 namespace {
 
@@ -39,61 +34,42 @@ struct Item {
     QString desc, manuf, model, serial;
 };
 
-struct Fixture {
-    Fixture() {
+struct Fixture : test::Inventory {
+    Fixture() : Inventory("QN", false) {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        ws.writeSettings(test::settingsFile(ws.path("db"), ""));
-        program = std::make_unique<Program>(ws.engine());
         craf = std::make_unique<CrafForm>(program->state(), dm());
         craf->QuickRep1().clock = [] { return kPrintedAt; };
         program->TForm10().setReport([this](const QString& id) { craf->SystemInfoCRAF(id); });
         program->TForm18().setReport([this](const QString& id) { craf->AddSystemCRAF(id); });
         craf->setUserNameSearch([this] { return byUserName; });
-        MessageService::takeShown();
     }
-    DataModule& dm() { return program->TDataModule11(); }
     void addSystem(const QString& id, const QString& first, const QString& last,
                    const QString& extra = {}) {
-        dm().SysTableOpenClose("", "", false, true);
-        Table& t = *dm().SysTable;
-        t.append();
-        t.setFieldText("SysID", id);
-        t.setFieldText("UserFirst", first);
-        t.setFieldText("UserLast", last);
-        t.setFieldText("Phone", "555-02" + id.right(2));
-        t.setFieldText("Ph_Ext", "x" + id.right(2));
-        t.setFieldText("Company", "Widgets " + extra);
-        t.setFieldText("Location", "Building " + id.right(1));
-        t.setFieldText("Room", "R" + id.right(3));
-        t.setFieldText("Security", "High");
+        const QString n = id.right(2);
+        system(id, {{"USERFIRST", first},
+                    {"USERLAST", last},
+                    {"PHONE", "555-02" + n},
+                    {"PH_EXT", "x" + n},
+                    {"COMPANY", "Widgets " + extra},
+                    {"LOCATION", "Building " + id.right(1)},
+                    {"ROOM", "R" + id.right(3)},
+                    {"SECURITY", "High"}});
+        Table t(ws.engine());
+        t.setDatabaseName("IP");
+        t.setTableName("SYSTEMS.DBF");
+        t.open();
+        t.last();
+        t.edit();
         t.setFieldDateTime("Date", QDateTime(QDate(2023, 12, 31), QTime(9, 0)));
         t.post();
-        dm().SysTableOpenClose("", "", false, false);
     }
     void addItems(Table* t, const QString& id, const QList<Item>& items) {
-        const QString modelField = t == dm().HWTable ? "Model" : "LicenseKey";
-        t->setIndexName("");
-        t->setFilter("");
-        t->setFiltered(false);
-        t->open();
-        for (const Item& i : items) {
-            t->append();
-            t->setFieldText("SysID", id);
-            t->setFieldText("Desc", i.desc);
-            t->setFieldText("Manuf", i.manuf);
-            t->setFieldText(modelField, i.model);
-            t->setFieldText("SerialNum", i.serial);
-            t->post();
-        }
-        t->close();
-    }
-    // The tables as a finding window leaves them for System Info.
-    void handOver(const QString& filter) {
-        dm().SysTableOpenClose("SysID", filter, true, true);
-        dm().IPTableOpenClose("SysID", "", false, true);
-        dm().HWTableOpenClose("SysID", "", false, true);
-        dm().SWTableOpenClose("SysID", "", false, true);
-        program->TForm10().show();
+        const bool hw = t == dm().HWTable;
+        for (const Item& i : items)
+            item(hw ? "HARDWARE.DBF" : "SOFTWARE.DBF", id, i.desc,
+                 {{"MANUF", i.manuf},
+                  {hw ? "MODEL" : "LICENSEKEY", i.model},
+                  {"SERIALNUM", i.serial}});
     }
     Document run() {
         craf->setCompanyCaptions();
@@ -104,8 +80,6 @@ struct Fixture {
         d.savePdf(path);
         return path;
     }
-    Workspace ws;
-    std::unique_ptr<Program> program;
     std::unique_ptr<CrafForm> craf;
     bool byUserName = false;
 };
@@ -223,47 +197,16 @@ class TestReports : public QObject {
     Q_OBJECT
 private slots:
     void init() { MessageService::takeShown(); }
-    void theFormAndItsReport();
     void systemWithItemsPrintsEverythingInOrder();
     void emptyListsAndEmptyCompanyLines();
     void longListsMoveToNewPages();
     void onePassPerSystemOfAUser();
-    void pageImageHasBarsAndFrame();
-    void fontsAreMetricCompatible();
+    void pageImageAndFonts();
     void systemInfoButtonAndAfterPreviewFilter();
-    void afterUserNameSearchWithQuotes();
     void addSystemButtonBeforeAndAfterSave();
     void previewPrintsAndSaves();
     void tableErrorStopsBeforeThePreview();
 };
-
-void TestReports::theFormAndItsReport() {
-    Fixture f;
-    QCOMPARE(f.craf->objectName(), QString("TForm14"));
-    QCOMPARE(f.craf->windowTitle(), QString("CRAF - Full Report"));
-    QVERIFY(!f.craf->isVisible());
-    report::Report& r = f.craf->QuickRep1();
-    QCOMPARE(r.title, QString("CRAF"));
-    QCOMPARE(r.dataSet, f.dm().SysSource);
-    QCOMPARE(r.frameWidth, 2);
-    QCOMPARE(r.pageLayout.pageSize().id(), QPageSize::Letter);
-    QCOMPARE(r.pageLayout.orientation(), QPageLayout::Portrait);
-    QCOMPARE(r.pageLayout.margins(QPageLayout::Inch), QMarginsF(0.5, 0.5, 0.5, 0.5));
-    QCOMPARE(f.run().pageSize(), QSize(720, 960));
-
-    QStringList bands;
-    for (report::Band* b : r.bands())
-        bands << QString("%1:%2").arg(b->name()).arg(b->height());
-    QCOMPARE(bands, (QStringList{"PageHeaderBand1:217", "GroupHeaderBand1:68", "QRSubDetail1:40",
-                                 "GroupHeaderBand2:68", "QRSubDetail2:44", "PageFooterBand1:40"}));
-    QCOMPARE(r.band("QRSubDetail1")->dataSet, f.dm().HWSource);
-    QCOMPARE(r.band("QRSubDetail2")->dataSet, f.dm().SWSource);
-    QCOMPARE(r.band("PageHeaderBand1")->ruleBelow, 2);
-    QCOMPARE(r.band("PageFooterBand1")->ruleAbove, 2);
-    // The base font of the bands' plain texts.
-    QCOMPARE(r.element("PrintedAt")->font.family(), QString("Arial"));
-    QCOMPARE(r.element("PrintedAt")->font.pointSizeF(), 10.0);
-}
 
 void TestReports::systemWithItemsPrintsEverythingInOrder() {
     Fixture f;
@@ -345,7 +288,6 @@ void TestReports::longListsMoveToNewPages() {
     f.addItems(f.dm().SWTable, "QN0003", numbered("SW", 20));
     f.handOver(DataModule::oneSystemFilter("QN0003"));
     const Document doc = f.run();
-    QCOMPARE(int(doc.pages.size()), 3);
     const QStringList pages = pdfPages(f.pdf(doc));
     QCOMPARE(pages.size(), 3);
     QString all;
@@ -357,9 +299,7 @@ void TestReports::longListsMoveToNewPages() {
     }
     // Every row once, in order, whole.
     QStringList rows;
-    for (const Item& i : numbered("HW", 23))
-        rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
-    for (const Item& i : numbered("SW", 20))
+    for (const Item& i : numbered("HW", 23) + numbered("SW", 20))
         rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
     VERIFY_IN_ORDER(all, rows);
     for (const QString& r : rows)
@@ -395,12 +335,12 @@ void TestReports::onePassPerSystemOfAUser() {
             if (o != ids[i])
                 QVERIFY2(!pages[i].contains(o), qPrintable(pages[i]));
     }
-    QVERIFY(pages[0].contains("QN0001 Disk A B S-1"));
-    QVERIFY(!pages[1].contains("S-"));
+    QVERIFY(pages[0].contains("QN0001 Disk A B S-1") && !pages[1].contains("S-"));
     QVERIFY(pages[2].contains("QN0004 Tool A B S-4"));
 }
 
-void TestReports::pageImageHasBarsAndFrame() {
+// The page as a PDF viewer draws it (half-inch margin, 96 dpi), and the fonts it embeds.
+void TestReports::pageImageAndFonts() {
     Fixture f;
     f.addSystem("QN0005", "Al", "Ng");
     f.addItems(f.dm().HWTable, "QN0005", {{"Disk", "A", "B", "S-1"}});
@@ -410,98 +350,64 @@ void TestReports::pageImageHasBarsAndFrame() {
                          "-singlefile", path, f.ws.path("page")});
     const QImage page(f.ws.path("page.png"));
     QCOMPARE(page.size(), QSize(816, 1056));
-    // Report pixels start at the half-inch margin.
-    const auto black = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)) < 64; };
-    const auto white = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)) > 192; };
-    const QList<QPoint> frame{{0, 500}, {1, 500}, {719, 500}, {718, 500}, {300, 0}, {300, 959}};
-    for (QPoint p : frame)
-        QVERIFY2(black(p.x(), p.y()), qPrintable(QString("frame %1,%2").arg(p.x()).arg(p.y())));
-    QVERIFY(white(2, 500) && white(717, 500) && white(300, 2) && white(300, 957));
-    QVERIFY(white(-4, 500) && white(300, -4));
-    // The page header's bar, outline, divider and rule.
-    QVERIFY(black(20, 6) && black(700, 38) && black(100, 20));
-    QVERIFY(white(20, 3) && white(10, 20) && white(710, 20));
-    QVERIFY(black(16, 120) && black(704, 120) && black(300, 200));
-    QVERIFY(white(17, 120) && white(703, 120) && white(300, 203));
-    QVERIFY(black(356, 60) && black(356, 190) && white(354, 60) && white(358, 60));
-    QVERIFY(black(300, 215) && black(300, 216) && white(300, 213));
-    // The hardware heading's bar begins 5 pixels into its band.
-    QVERIFY(white(20, 217 + 3) && black(20, 217 + 6) && black(20, 217 + 39));
-    QVERIFY(white(20, 217 + 42) && black(16, 217 + 50));
-    // The footer's rule at the top of its band.
-    QVERIFY(black(300, 920) && black(300, 921) && white(300, 923));
-}
-
-void TestReports::fontsAreMetricCompatible() {
-    Fixture f;
-    f.addSystem("QN0006", "Al", "Ng");
-    f.addItems(f.dm().HWTable, "QN0006", {{"Disk", "A", "B", "S-1"}});
-    f.handOver(DataModule::oneSystemFilter("QN0006"));
-    const QString fonts = QString::fromUtf8(runTool("pdffonts", {f.pdf(f.run())}));
+    const auto gray = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)); };
+    // The frame, the page header's bar, outline, divider and rule, the hardware heading's bar
+    // 5 pixels into its band, the footer's rule: black where drawn, white beside.
+    const QList<QPoint> black{{0, 500},  {1, 500},   {719, 500}, {718, 500}, {300, 0},   {300, 959},
+                              {20, 6},   {700, 38},  {100, 20},  {16, 120},  {704, 120}, {300, 200},
+                              {356, 60}, {356, 190}, {300, 215}, {300, 216}, {20, 223},  {20, 256},
+                              {16, 267}, {300, 920}, {300, 921}};
+    const QList<QPoint> white{{2, 500},   {717, 500}, {300, 2},  {300, 957}, {-4, 500},
+                              {300, -4},  {20, 3},    {10, 20},  {710, 20},  {17, 120},
+                              {703, 120}, {300, 203}, {354, 60}, {358, 60},  {300, 213},
+                              {20, 220},  {20, 259},  {300, 923}};
+    for (QPoint p : black)
+        QVERIFY2(gray(p.x(), p.y()) < 64, qPrintable(QString("black %1,%2").arg(p.x()).arg(p.y())));
+    for (QPoint p : white)
+        QVERIFY2(gray(p.x(), p.y()) > 192,
+                 qPrintable(QString("white %1,%2").arg(p.x()).arg(p.y())));
     // Times New Roman bold for titles and the company name, Times New Roman for the company
-    // lines, Arial for the rest.
+    // lines, Arial for the rest: their metric-compatible stand-ins.
+    const QString fonts = QString::fromUtf8(runTool("pdffonts", {path}));
     for (const char* face :
          {"LiberationSerif-Bold", "LiberationSerif ", "LiberationSans-Bold", "LiberationSans "})
         QVERIFY2(fonts.contains(QLatin1String(face)), qPrintable(face + ("\n" + fonts)));
-    QCOMPARE(QFontInfo(f.craf->QuickRep1().element("HeaderTitle")->font).family(),
-             QString("Liberation Serif"));
-    const report::Element* title = f.craf->QuickRep1().element("HeaderTitle");
-    QVERIFY(title->font.bold() && title->font.underline());
-    QCOMPARE(title->font.pointSizeF(), 18.0);
-    QCOMPARE(title->color, QColor(Qt::white));
-    QCOMPARE(QFontInfo(f.craf->QuickRep1().element("SYSID")->font).family(),
-             QString("Liberation Sans"));
 }
 
+// After a search by user name (quotes in it) System Info moves among the user's systems, and
+// the report leaves them so; after any other criterion, the reported system alone.
 void TestReports::systemInfoButtonAndAfterPreviewFilter() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.addSystem("QN0002", "Kim", "Ode");
-    f.addSystem("QN0003", "Pat", "Lee");
-    SystemInfoWindow& info = f.program->TForm10();
-    // After a search by user name System Info moves among the user's systems.
-    f.handOver(DataModule::userNameFilter("Pat", "Lee"));
-    f.dm().SysTable->next();
-    QCOMPARE(info.systemId(), QString("QN0003"));
-    f.byUserName = true;
-    int raised = 0;
-    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
-    Previewed seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(seen.sysRows, 1);
-    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
-    QCOMPARE(raised, 1);
-    Table& sys = *f.dm().SysTable;
-    QVERIFY(sys.isActive() && sys.filtered());
-    QCOMPARE(sys.filter(), DataModule::userNameFilter("Pat", "Lee"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
-    sys.first();
-    QCOMPARE(info.systemId(), QString("QN0001"));
-
-    // Any other criterion: the reported system alone.
-    f.byUserName = false;
-    sys.next();
-    seen = whilePreviewing(f, [&] { info.ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
-    QCOMPARE(raised, 2);
-}
-
-void TestReports::afterUserNameSearchWithQuotes() {
     Fixture f;
     f.addSystem("QN0001", "Sean", "O'Brien");
     f.addSystem("QN0002", "Sean", "OBrien");
     f.addSystem("QN0003", "Sean", "O'Brien");
     f.addSystem("QN0004", "Dee", "O'Brien");
-    f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+    SystemInfoWindow& info = f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+    f.dm().SysTable->next();
+    QCOMPARE(info.systemId(), QString("QN0003"));
     f.byUserName = true;
-    const Previewed seen =
-        whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
+    int raised = 0;
+    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+    Previewed seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
     QVERIFY(seen.shown);
+    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(seen.sysRows, 1);
+    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
     QVERIFY(pdfPages(f.pdf(*seen.document))[0].contains("Last Name : O'Brien"));
-    QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0001", "QN0003"}));
+    QCOMPARE(raised, 1);
+    Table& sys = *f.dm().SysTable;
+    QVERIFY(sys.isActive() && sys.filtered());
+    QCOMPARE(sys.filter(), DataModule::userNameFilter("Sean", "O'Brien"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
+    sys.first();
+    QCOMPARE(info.systemId(), QString("QN0001"));
+    f.byUserName = false;
+    sys.next();
+    seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
+    QVERIFY(seen.shown);
+    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
+    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
+    QCOMPARE(raised, 2);
     QVERIFY(MessageService::takeShown().isEmpty());
 }
 
@@ -534,30 +440,24 @@ void TestReports::addSystemButtonBeforeAndAfterSave() {
     QCOMPARE(f.dm().SysTable->recordCount(), 0);
 
     // Saved, the same button reports the new system with its items.
-    Fixture g;
-    g.addSystem("QN0001", "Pat", "Lee");
-    g.addItems(g.dm().HWTable, "QN0001", {{"Disk", "A", "B", "OLD-1"}});
-    AddSystemWindow& saved = g.program->TForm18();
-    saved.show();
-    g.addItems(g.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
     namespace user = test::user;
-    user::click(saved.ui().UserFirstEdit);
+    QApplication::setActiveWindow(&w);
+    user::click(w.ui().UserFirstEdit);
     user::type("Ida");
     user::tab();
     user::type("Moe");
-    user::click(saved.ui().IP1);
+    user::click(w.ui().IP1);
     user::type("10.0.0.3");
-    user::click(saved.ui().SaveButton);
+    user::click(w.ui().SaveButton);
     QVERIFY(MessageService::takeShown().isEmpty());
-    seen = whilePreviewing(g, [&] { user::click(saved.ui().CRAFButton); });
-    QVERIFY(seen.shown);
+    seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });
     QCOMPARE(seen.sysRows, 1);
-    page = pdfPages(g.pdf(*seen.document))[0];
+    page = pdfPages(f.pdf(*seen.document))[0];
     VERIFY_IN_ORDER(page, (QStringList{"SystemID : QN0002", "First Name : Ida", "Last Name : Moe",
                                        "Hardware Information", "QN0002 Keyboard K L NEW-1",
                                        "Software Information"}));
     QVERIFY(!page.contains("OLD-1"));
-    QCOMPARE(rowsOf(g.dm().SysTable), (QStringList{"QN0002"}));
+    QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0002"}));
 }
 
 void TestReports::previewPrintsAndSaves() {
@@ -572,21 +472,14 @@ void TestReports::previewPrintsAndSaves() {
         [&](ReportPreview& w) {
             QCOMPARE(w.windowTitle(), QString("Print Preview - CRAF"));
             QCOMPARE(w.ui().PageLabel->text(), QString("2 pages"));
-            // Both pages are on the page view, one under the other.
+            // Both pages are on the page view, one under the other, and follow the zoom.
             QWidget* view = w.ui().PageArea->widget();
             QVERIFY(view->height() > 2 * 1056 && view->width() > 816);
             w.ui().ZoomInButton->click();
-            QCOMPARE(w.ui().ZoomLabel->text(), QString("125%"));
-            QVERIFY(view->width() > 1020);
+            QVERIFY(w.ui().ZoomLabel->text() == "125%" && view->width() > 1020);
             w.ui().ZoomOutButton->click();
             w.ui().ZoomOutButton->click();
             QCOMPARE(w.ui().ZoomLabel->text(), QString("80%"));
-            QImage shot(view->size(), QImage::Format_RGB32);
-            view->render(&shot);
-            // The title bar, 20 pixels into the printable area.
-            const int at = 16 + qRound((48 + 20) * 0.8);
-            QVERIFY(qGray(shot.pixel(at, at)) < 64);
-            QVERIFY(qGray(shot.pixel(at, 16 + qRound(20 * 0.8))) > 192);
 
             w.setPdfFileChooser([&](QWidget*) { return saved; });
             w.ui().SaveButton->click();
@@ -601,8 +494,7 @@ void TestReports::previewPrintsAndSaves() {
             });
             w.ui().PrintButton->click();
         });
-    QVERIFY(seen.shown);
-    QVERIFY(printDialogShown);
+    QVERIFY(seen.shown && printDialogShown);
     const QStringList pages = pdfPages(saved);
     QCOMPARE(pages.size(), 2);
     QVERIFY(pages[1].contains("HW-030"));
@@ -628,17 +520,14 @@ void TestReports::tableErrorStopsBeforeThePreview() {
     f.handOver(DataModule::oneSystemFilter("QN0001"));
     int raised = 0;
     connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
-    // A System ID that no filter text can hold.
-    Previewed seen;
-    QVERIFY_THROWS_EXCEPTION(
-        Error, seen = whilePreviewing(f, [&] { f.craf->SystemInfoCRAF("a'b\"c]d"); }));
-    QVERIFY(!seen.shown);
-    // A table file gone from the database folder: the same error path.
+    // A table file gone from the database folder (a filter no text can hold is refused the
+    // same way, from the data module).
     f.program->TForm10().ui().CancelButton->click();
     for (const QString& name : QDir(f.ws.path("db")).entryList({"hardware.*"}, QDir::Files))
         QVERIFY(QFile::remove(f.ws.path("db/" + name)));
     MessageService::takeShown();
-    seen = whilePreviewing(f, [&] { f.program->TForm18().ui().CRAFButton->click(); });
+    const Previewed seen =
+        whilePreviewing(f, [&] { f.program->TForm18().ui().CRAFButton->click(); });
     QVERIFY(!seen.shown);
     const auto shown = MessageService::takeShown();
     QCOMPARE(shown.size(), 1);

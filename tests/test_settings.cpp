@@ -9,6 +9,13 @@
 
 using namespace qn;
 
+namespace {
+
+const QByteArray kTenLines = "/srv/ip\r\nABC\r\nAcme Ltd\r\n1 Main St\r\nSpringfield\r\nIL\r\n"
+                             "62701\r\n555-0100\r\n555-0101\r\nit@acme.example\r\n";
+
+} // namespace
+
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
@@ -17,12 +24,10 @@ private slots:
     void loadShapes();
     void loadStopsAtBadPasswordLine_data();
     void loadStopsAtBadPasswordLine();
-    void loadRunsFirstLineStepBeforeTheRest();
     void parseCodeForms_data();
     void parseCodeForms();
-    void saveWritesExactBytes();
-    void roundTripKeepsEveryValue_data();
-    void roundTripKeepsEveryValue();
+    void saveWritesExactBytesAndReadsBack_data();
+    void saveWritesExactBytesAndReadsBack();
     void saveRefusesWhatCannotReadBack_data();
     void saveRefusesWhatCannotReadBack();
     void saveIsPrivateAndAtomic();
@@ -41,87 +46,45 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-static const QByteArray kTenLines =
-    "/srv/ip\r\nABC\r\nAcme Ltd\r\n1 Main St\r\nSpringfield\r\nIL\r\n"
-    "62701\r\n555-0100\r\n555-0101\r\nit@acme.example\r\n";
-
 void TestSettings::loadShapes_data() {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("email");
-    QTest::addColumn<QString>("password");
-    QTest::newRow("ten lines: no password") << kTenLines << "/srv/ip"
-                                            << "ABC"
-                                            << "it@acme.example"
-                                            << "";
-    QTest::newRow("only line 1") << QByteArray("/srv/ip\r\n") << "/srv/ip"
-                                 << ""
-                                 << ""
-                                 << "";
-    QTest::newRow("line 1 without line end") << QByteArray("/srv/ip") << "/srv/ip"
-                                             << ""
-                                             << ""
-                                             << "";
-    QTest::newRow("empty file") << QByteArray() << ""
-                                << ""
-                                << ""
-                                << "";
-    QTest::newRow("two codes") << kTenLines + "97\r\n66\r\n"
-                               << "/srv/ip"
-                               << "ABC"
-                               << "it@acme.example"
-                               << "aB";
-    QTest::newRow("last code without line end") << kTenLines + "97\r\n66"
-                                                << "/srv/ip"
-                                                << "ABC"
-                                                << "it@acme.example"
-                                                << "aB";
+    QTest::addColumn<QStringList>("read"); // path, prefix, e-mail, password
+    const QStringList ten{"/srv/ip", "ABC", "it@acme.example"};
+    QTest::newRow("ten lines: no password") << kTenLines << ten + QStringList{""};
+    QTest::newRow("only line 1") << QByteArray("/srv/ip\r\n") << QStringList{"/srv/ip", "", "", ""};
+    QTest::newRow("line 1 without line end")
+        << QByteArray("/srv/ip") << QStringList{"/srv/ip", "", "", ""};
+    QTest::newRow("empty file") << QByteArray() << QStringList{"", "", "", ""};
+    QTest::newRow("two codes") << kTenLines + "97\r\n66\r\n" << ten + QStringList{"aB"};
+    QTest::newRow("last code without line end")
+        << kTenLines + "97\r\n66" << ten + QStringList{"aB"};
     QTest::newRow("code over 255 keeps its low byte") << kTenLines + "321\r\n"
-                                                      << "/srv/ip"
-                                                      << "ABC"
-                                                      << "it@acme.example"
-                                                      << "A";
+                                                      << ten + QStringList{"A"};
+    QTest::newRow("minus code keeps its low byte") << kTenLines + "-191\r\n"
+                                                   << ten + QStringList{"A"};
     QTest::newRow("high codes are code page 1252") << kTenLines + "128\r\n233\r\n"
-                                                   << "/srv/ip"
-                                                   << "ABC"
-                                                   << "it@acme.example" << QString::fromUtf8("€é");
-    QTest::newRow("character 26 ends the file") << kTenLines + "97\r\n\x1a"
-                                                               "98\r\n"
-                                                << "/srv/ip"
-                                                << "ABC"
-                                                << "it@acme.example"
-                                                << "a";
-    QTest::newRow("lone LF stays in the line") << QByteArray("/srv/ip\nX\r\nP\r\n") << "/srv/ip\nX"
-                                               << "P"
-                                               << ""
-                                               << "";
+                                                   << ten + QStringList{QString::fromUtf8("€é")};
+    QTest::newRow("character 26 ends the file") << kTenLines + "97\r\n\x1a" + "98\r\n"
+                                                << ten + QStringList{"a"};
+    QTest::newRow("lone LF stays in the line")
+        << QByteArray("/srv/ip\nX\r\nP\r\n") << QStringList{"/srv/ip\nX", "P", "", ""};
     QTest::newRow("text is code page 1252")
         << QByteArray("C:\\Donn\xe9"
                       "es\r\n\x80-\r\n")
-        << QString::fromUtf8("C:\\Données") << QString::fromUtf8("€-") << ""
-        << "";
-    QTest::newRow("blanks are kept") << QByteArray("  /srv/ip  \r\n AB \r\n") << "  /srv/ip  "
-                                     << " AB "
-                                     << ""
-                                     << "";
+        << QStringList{QString::fromUtf8("C:\\Données"), QString::fromUtf8("€-"), "", ""};
+    QTest::newRow("blanks are kept")
+        << QByteArray("  /srv/ip  \r\n AB \r\n") << QStringList{"  /srv/ip  ", " AB ", "", ""};
 }
 
 void TestSettings::loadShapes() {
     QFETCH(QByteArray, file);
-    QFETCH(QString, path);
-    QFETCH(QString, prefix);
-    QFETCH(QString, email);
-    QFETCH(QString, password);
+    QFETCH(QStringList, read);
     write(file);
     SettingsRecord r;
     r.Password = "stale";
     r.CompanyEmail = "stale";
-    settings::load(this->path(), r);
-    QCOMPARE(r.DatabasePath, path);
-    QCOMPARE(r.SysIdPrefix, prefix);
-    QCOMPARE(r.CompanyEmail, email);
-    QCOMPARE(r.Password, password);
+    settings::load(path(), r);
+    QCOMPARE((QStringList{r.DatabasePath, r.SysIdPrefix, r.CompanyEmail, r.Password}), read);
 }
 
 void TestSettings::loadStopsAtBadPasswordLine_data() {
@@ -141,114 +104,78 @@ void TestSettings::loadStopsAtBadPasswordLine() {
     QVERIFY_THROWS_EXCEPTION(Error, settings::load(path(), r));
     QCOMPARE(r.Password, kept);
     QCOMPARE(r.CompanyEmail, QString("it@acme.example"));
-}
-
-void TestSettings::loadRunsFirstLineStepBeforeTheRest() {
-    write(kTenLines + "97\r\n");
-    SettingsRecord r;
-    QString seen;
-    settings::load(path(), r, [&](const QString& p) {
-        seen = p;
-        QVERIFY(r.SysIdPrefix.isEmpty());
-    });
-    QCOMPARE(seen, QString("/srv/ip"));
-    QCOMPARE(r.Password, QString("a"));
-
-    // A failing first-line step stops the reading: the rest stays as it was.
-    SettingsRecord r2;
-    r2.SysIdPrefix = "OLD";
-    QVERIFY_THROWS_EXCEPTION(
-        Error, settings::load(path(), r2, [](const QString&) { throw Error("no folder"); }));
-    QCOMPARE(r2.DatabasePath, QString("/srv/ip"));
-    QCOMPARE(r2.SysIdPrefix, QString("OLD"));
-    QVERIFY(r2.Password.isEmpty());
-
-    QVERIFY_THROWS_EXCEPTION(Error, settings::load(m_dir->filePath("missing.nfo"), r2));
+    QVERIFY_THROWS_EXCEPTION(Error, settings::load(m_dir->filePath("missing.nfo"), r));
 }
 
 void TestSettings::parseCodeForms_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("value"); // -1000000 marks an error
     const qint64 bad = -1000000;
-    QTest::newRow("decimal") << "97" << qint64(97);
-    QTest::newRow("leading blanks") << "  97" << qint64(97);
-    QTest::newRow("plus sign") << "+97" << qint64(97);
-    QTest::newRow("minus sign") << "-191" << qint64(-191);
-    QTest::newRow("dollar hex") << "$61" << qint64(0x61);
-    QTest::newRow("0x hex") << "0x4A" << qint64(0x4A);
-    QTest::newRow("hex uses 32 bits") << "$FFFFFFFF" << qint64(-1);
-    QTest::newRow("largest decimal") << "2147483647" << qint64(2147483647);
-    QTest::newRow("smallest decimal") << "-2147483648" << qint64(-2147483648LL);
-    QTest::newRow("decimal overflow") << "2147483648" << bad;
-    QTest::newRow("empty") << "" << bad;
-    QTest::newRow("sign only") << "-" << bad;
-    QTest::newRow("hex digits without prefix") << "6a" << bad;
-    QTest::newRow("prefix only") << "$" << bad;
-    QTest::newRow("fraction") << "9.5" << bad;
-    QTest::newRow("arabic-indic digit") << QString::fromUtf8("٣") << bad;
+    const struct {
+        const char *tag, *text;
+        qint64 value;
+    } rows[] = {{"decimal", "97", 97},
+                {"leading blanks", "  97", 97},
+                {"plus sign", "+97", 97},
+                {"minus sign", "-191", -191},
+                {"dollar hex", "$61", 0x61},
+                {"0x hex", "0x4A", 0x4A},
+                {"hex uses 32 bits", "$FFFFFFFF", -1},
+                {"largest decimal", "2147483647", 2147483647},
+                {"smallest decimal", "-2147483648", -2147483648LL},
+                {"decimal overflow", "2147483648", bad},
+                {"empty", "", bad},
+                {"sign only", "-", bad},
+                {"hex digits without prefix", "6a", bad},
+                {"prefix only", "$", bad},
+                {"fraction", "9.5", bad},
+                {"arabic-indic digit", "\u0663", bad}};
+    for (const auto& r : rows)
+        QTest::newRow(r.tag) << QString::fromUtf8(r.text) << r.value;
 }
 
 void TestSettings::parseCodeForms() {
     QFETCH(QString, text);
     QFETCH(qint64, value);
-    if (value == -1000000) {
+    if (value == -1000000)
         QVERIFY_THROWS_EXCEPTION(Error, settings::parseCode(text));
-    } else {
+    else
         QCOMPARE(qint64(settings::parseCode(text)), value);
-    }
-    // A minus code still gives a character: its low 8 bits.
-    if (text == "-191") {
-        write(kTenLines + "-191\r\n");
-        SettingsRecord r;
-        settings::load(path(), r);
-        QCOMPARE(r.Password, QString("A"));
-    }
 }
 
-void TestSettings::saveWritesExactBytes() {
+void TestSettings::saveWritesExactBytesAndReadsBack_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("company");
+    QTest::newRow("plain") << QString("secret") << "Acme";
+    QTest::newRow("two characters") << QString("x1") << "";
+    QTest::newRow("blanks and symbols") << QString(" p a$$ ") << "  O'Brien & Sons  ";
+    QTest::newRow("code page 1252") << QString::fromUtf8("€ÿŠœ") << QString::fromUtf8("Müller");
+    QTest::newRow("empty") << QString() << "";
+}
+
+void TestSettings::saveWritesExactBytesAndReadsBack() {
+    QFETCH(QString, password);
+    QFETCH(QString, company);
     settings::Lines lines;
     lines.values = {"/srv/ip", "ABC",   "Acme Ltd", "1 Main St", "Springfield",
                     "IL",      "62701", "555-0100", "555-0101",  "it@acme.example"};
     lines.password = "abc";
     settings::save(path(), lines);
     QCOMPARE(read(), kTenLines + "97\r\n98\r\n99\r\n");
-
     lines.values.fill(QString());
     lines.values[0] = QString::fromUtf8("/mnt/Données");
     lines.password.clear();
     settings::save(path(), lines);
     QCOMPARE(read(), QByteArray("/mnt/Donn\xe9"
                                 "es\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n"));
-}
 
-void TestSettings::roundTripKeepsEveryValue_data() {
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("company");
-    QTest::newRow("plain") << "secret"
-                           << "Acme";
-    QTest::newRow("two characters") << "x1"
-                                    << "";
-    QTest::newRow("blanks and symbols") << " p a$$ "
-                                        << "  O'Brien & Sons  ";
-    QTest::newRow("code page 1252")
-        << QString::fromUtf8("€ÿŠœ") << QString::fromUtf8("Müller GmbH");
-    QTest::newRow("empty") << ""
-                           << "";
-}
-
-void TestSettings::roundTripKeepsEveryValue() {
-    QFETCH(QString, password);
-    QFETCH(QString, company);
-    settings::Lines lines;
     lines.values = {"/srv/ip", "QN-", company, "a", "b", "c", "d", "e", "f", "g"};
     lines.password = password;
     settings::save(path(), lines);
     SettingsRecord r;
     settings::load(path(), r);
-    QCOMPARE(r.Password, password);
-    QCOMPARE(r.CompanyName, company);
-    QCOMPARE(r.SysIdPrefix, QString("QN-"));
-    QCOMPARE(r.CompanyEmail, QString("g"));
+    QCOMPARE((QStringList{r.Password, r.CompanyName, r.SysIdPrefix, r.CompanyEmail}),
+             (QStringList{password, company, "QN-", "g"}));
 }
 
 void TestSettings::saveRefusesWhatCannotReadBack_data() {
@@ -258,11 +185,10 @@ void TestSettings::saveRefusesWhatCannotReadBack_data() {
     QTest::newRow("password outside code page 1252")
         << -1 << QString::fromUtf8("pässwörd✓") << "password";
     QTest::newRow("cyrillic company") << 2 << QString::fromUtf8("Рога и копыта") << "company name";
-    QTest::newRow("line break in a path") << 0 << "/srv\nip"
-                                          << "database folder";
+    QTest::newRow("line break in a path") << 0 << QString("/srv\nip") << "database folder";
     QTest::newRow("end-of-file character") << 9
-                                           << "a\x1a"
-                                              "b"
+                                           << QString("a\x1a"
+                                                      "b")
                                            << "e-mail address";
 }
 

@@ -1,0 +1,190 @@
+#pragma once
+// Seeding the inventory's tables and starting the program over them, and stand-ins for the
+// network the discovery reads.
+#include "datamodule.h"
+#include "guiutil.h"
+#include "listingrunner.h"
+#include "program.h"
+#include "resolver.h"
+#include "systeminfowindow.h"
+#include "table.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QMap>
+#include <QTimer>
+#include <map>
+
+/// A row with fields added or replaced.
+inline QMap<QString, QString> operator+(QMap<QString, QString> a, const QMap<QString, QString>& b) {
+    for (auto it = b.begin(); it != b.end(); ++it)
+        a[it.key()] = it.value();
+    return a;
+}
+
+namespace qn::test {
+
+/// Field name to text; names are matched without regard to case.
+using Row = QMap<QString, QString>;
+
+/// The IP.DBF fields of a dotted address: the four octet texts and their key.
+inline Row octets(const QString& dotted) {
+    const QStringList o = (dotted + "...").split(u'.');
+    return {{"IP1", o[0]},
+            {"IP2", o[1]},
+            {"IP3", o[2]},
+            {"IP4", o[3]},
+            {"IPString", o[0] + o[1] + o[2] + o[3]}};
+}
+
+/// Appends a row through a private table object, as another program would.
+inline void put(Engine& engine, const QString& file, const Row& row) {
+    Table t(engine);
+    t.setDatabaseName("IP");
+    t.setTableName(file);
+    t.open();
+    t.append();
+    for (auto it = row.begin(); it != row.end(); ++it)
+        t.setFieldText(it.key(), it.value());
+    t.post();
+}
+
+/// Every row of a file in record order, read through a private table object.
+inline QList<Row> rows(Engine& engine, const QString& file) {
+    Table t(engine);
+    t.setDatabaseName("IP");
+    t.setTableName(file);
+    t.open();
+    QList<Row> out;
+    for (t.first(); !t.eof(); t.next()) {
+        Row r;
+        for (const QString& f : t.fieldNames())
+            r[f] = t.fieldText(f);
+        out << r;
+    }
+    return out;
+}
+
+/// One field of every row; with two fields, both joined by a blank.
+inline QStringList column(Engine& engine, const QString& file, const QString& field,
+                          const QString& second = {}) {
+    QStringList out;
+    for (const Row& r : rows(engine, file))
+        out << (second.isEmpty() ? r.value(field) : r.value(field) + ' ' + r.value(second));
+    return out;
+}
+
+/// The program started over a fresh database folder.
+struct Inventory {
+    explicit Inventory(const QByteArray& prefix = "QN", bool start = true) {
+        ws.writeSettings(settingsFile(ws.path("db"), "", prefix));
+        program = std::make_unique<Program>(ws.engine());
+        if (start)
+            program->start();
+        MessageService::takeShown();
+    }
+    DataModule& dm() { return program->TDataModule11(); }
+    void put(const QString& file, const Row& row) { test::put(ws.engine(), file, row); }
+    /// A system, and its address row when dotted is given.
+    void system(const QString& id, const Row& sys = {}, const QString& dotted = {},
+                const Row& ip = {}) {
+        put("SYSTEMS.DBF", Row{{"SYSID", id}} + sys);
+        if (!dotted.isNull())
+            put("IP.DBF", Row{{"SYSID", id}} + octets(dotted) + ip);
+    }
+    void item(const QString& file, const QString& id, const QString& desc, const Row& more = {}) {
+        put(file, Row{{"SYSID", id}, {"DESC", desc}} + more);
+    }
+    void resource(const QString& main, const QString& category, const QString& item,
+                  const Row& more = {}) {
+        put("RESOURCES.DBF", Row{{"MAIN", main}, {"CATEGORY", category}, {"ITEM", item}} + more);
+    }
+    QList<Row> rows(const QString& file) { return test::rows(ws.engine(), file); }
+    QStringList column(const QString& file, const QString& field, const QString& second = {}) {
+        return test::column(ws.engine(), file, field, second);
+    }
+    /// The tables as a finding window leaves them, then System Info shown.
+    SystemInfoWindow& handOver(const QString& filter) {
+        dm().SysTableOpenClose("SysID", filter, true, true);
+        dm().IPTableOpenClose("SysID", "", false, true);
+        dm().HWTableOpenClose("SysID", "", false, true);
+        dm().SWTableOpenClose("SysID", "", false, true);
+        SystemInfoWindow& info = program->TForm10();
+        info.show();
+        QApplication::setActiveWindow(&info);
+        return info;
+    }
+    Workspace ws;
+    std::unique_ptr<Program> program;
+};
+
+} // namespace qn::test
+
+namespace qn::test {
+
+/// The listing batch's output: four heading lines, a line per name, the closing line.
+inline QByteArray listingOf(const QStringList& names, bool closed = true) {
+    QByteArray b = "Server Name            Remark\r\n\r\n"
+                   "--------------------------------------------------\r\n"
+                   "\\\\HEADING   a name in the headings is not listed\r\n";
+    for (const QString& n : names)
+        b += "\\\\" + n.toLatin1() + "          remark\r\n";
+    return closed ? b + "The command completed successfully.\r\n" : b;
+}
+
+/// Stands in for the listing batch: leaves the prepared listing as net.txt (none when null)
+/// and ends from the event loop.
+class FakeRunner : public discovery::ProcessRunner {
+public:
+    QByteArray listing;
+    int exitCode = 0, starts = 0;
+    QString program, workingDirectory;
+    QStringList args;
+
+    void start(const QString& prog, const QStringList& a, const QString& dir) override {
+        ++starts;
+        program = prog;
+        args = a;
+        workingDirectory = dir;
+        m_running = true;
+        QTimer::singleShot(0, this, [this] {
+            if (!listing.isNull()) {
+                QFile f(QDir(workingDirectory).filePath("net.txt"));
+                if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                    f.write(listing);
+            }
+            m_running = false;
+            emit finished(exitCode);
+        });
+    }
+    bool isRunning() const override { return m_running; }
+
+private:
+    bool m_running = false;
+};
+
+/// A host-name service with a fixed table, answering after delayMs from the event loop.
+class FakeNames : public discovery::NameService {
+public:
+    std::map<QString, QString> hosts; // name -> address
+    QStringList asked;
+    int delayMs = 0;
+
+    int lookup(const QString& name, QObject* context,
+               std::function<void(const QHostInfo&)> done) override {
+        asked << name;
+        QHostInfo info;
+        if (auto it = hosts.find(name); it != hosts.end())
+            info.setAddresses({QHostAddress(it->second)});
+        else
+            info.setError(QHostInfo::HostNotFound);
+        QTimer::singleShot(delayMs, context, [done, info] { done(info); });
+        return ++m_id;
+    }
+    void abort(int) override {}
+
+private:
+    int m_id = 0;
+};
+
+} // namespace qn::test
