@@ -199,129 +199,125 @@ class TestDiscoveryNetview : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QN_SKIP_OUTSIDE_SANDBOX(); }
-    void listing_data();
-    void listing();
-    void realNeighbourTableOfAnEmptyNamespace();
-    void realNetBiosPeers();
-};
-
-void TestDiscoveryNetview::listing_data() {
-    QTest::addColumn<Tools>("tools");
-    QTest::addColumn<QByteArray>("entries");
-    const QByteArray broken = "echo 'something went wrong' >&2\nexit 1\n";
-    const Tools nmb{{"nmblookup", canned("-S *", nmblookupOutput)}};
-    const Tools avahi{{"avahi-browse", canned("-t -r -p -k _workstation._tcp", avahiOutput)}};
-    const Tools neigh{{"ip", canned("-4 neigh show", ipOutput)}, {"getent", getentScript}};
-    Tools all = nmb;
-    all.insert(avahi);
-    all.insert(neigh);
-    QTest::newRow("no discovery tools") << Tools{} << QByteArray();
-    QTest::newRow("tools that fail")
-        << Tools{{"nmblookup", broken}, {"avahi-browse", broken}, {"ip", broken}} << QByteArray();
-    QTest::newRow("NetBIOS only") << nmb
-                                  << line("PC1", "NetBIOS 10.0.0.11") +
-                                         line("FILESRV", "NetBIOS 10.0.0.12");
-    QTest::newRow("mDNS only") << avahi
-                               << line("laptop.local", "mDNS 10.0.0.21") +
-                                      line("Pc1.local", "mDNS 10.0.0.11") +
-                                      line("caf\xE9.local", "mDNS 10.0.0.22");
-    QTest::newRow("neighbours only")
-        << neigh
-        << line("gateway", "neighbour 10.0.0.1") + line("pc1.office.lan", "neighbour 10.0.0.11") +
-               line("nas.office.lan", "neighbour 10.0.0.31");
-    QTest::newRow("all sources, each name once")
-        << all
-        << line("PC1", "NetBIOS 10.0.0.11") + line("FILESRV", "NetBIOS 10.0.0.12") +
-               line("laptop.local", "mDNS 10.0.0.21") + line("caf\xE9.local", "mDNS 10.0.0.22") +
-               line("gateway", "neighbour 10.0.0.1") +
-               line("nas.office.lan", "neighbour 10.0.0.31");
-}
-
-void TestDiscoveryNetview::listing() {
-    QFETCH(Tools, tools);
-    QFETCH(QByteArray, entries);
-    const QByteArray out = runNetview(tools);
-    QCOMPARE(entriesOf(out), entries);
-    QStringList names;
-    for (const QByteArray& l : entries.split('\n'))
-        if (!l.isEmpty())
-            names << Listing::cutName(QString::fromLatin1(l));
-    QCOMPARE(Listing::parse(out), names);
-}
-
-void TestDiscoveryNetview::realNeighbourTableOfAnEmptyNamespace() {
-    const QByteArray out = runNetview({}, {"ip", "getent"});
-    QCOMPARE(entriesOf(out), QByteArray());
-}
-
-// Two Samba peers and the administrator's machine, this namespace, on one bridge, on a subnet
-// that exists only inside these namespaces.
-void TestDiscoveryNetview::realNetBiosPeers() {
-    const QString nmbd = QStandardPaths::findExecutable("nmbd", {"/usr/sbin", "/usr/bin"});
-    const QString nmblookup = QStandardPaths::findExecutable("nmblookup");
-    if (nmbd.isEmpty() || nmblookup.isEmpty())
-        QSKIP("Samba's nmbd and nmblookup are not installed (packages samba, samba-common-bin)");
-    QTemporaryDir dir; // outlives the daemons that write into it
-    PrivateNets nets;
-    const int peer[] = {nets.create(), nets.create()};
-    if (peer[0] < 0 || peer[1] < 0)
-        QSKIP(qPrintable(QString("network namespaces cannot be made here: ") + strerror(errno)));
-    QCOMPARE(nets.ip(-1, "link add br0 type bridge"), QString());
-    QCOMPARE(nets.ip(-1, "addr add 10.231.7.1/24 brd + dev br0"), QString());
-    QCOMPARE(nets.ip(-1, "link set br0 up"), QString());
-    const QByteArray names[] = {"QNPEER1", "QNPEER2"};
-    QList<QProcess*> daemons;
-    QByteArray expected;
-    for (int i = 0; i < 2; ++i) {
-        const QString address = QString("10.231.7.1%1").arg(i + 1), port = QString("port%1").arg(i);
-        QCOMPARE(nets.ip(-1, QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
-                                 .arg(port)
-                                 .arg(::getpid())
-                                 .arg(peer[i])),
-                 QString());
-        QCOMPARE(nets.ip(-1, "link set " + port + " master br0 up"), QString());
-        QCOMPARE(nets.ip(peer[i], "link set lo up"), QString());
-        QCOMPARE(nets.ip(peer[i], "addr add " + address + "/24 brd + dev veth0"), QString());
-        QCOMPARE(nets.ip(peer[i], "link set veth0 up"), QString());
-        const QString conf = dir.filePath(QString("peer%1.conf").arg(i));
-        QFile f(conf);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(sambaConf(dir.filePath(QString("peer%1").arg(i)),
-                          "netbios name = " + names[i] +
-                              "\nworkgroup = QNTEST\ninterfaces = veth0\n"
-                              "bind interfaces only = yes\ndisable netbios = no\n"));
-        f.close();
-        daemons << &nets.start(peer[i], nmbd,
-                               {"--foreground", "--no-process-group", "--debug-stdout",
-                                "--debuglevel=1", "--configfile=" + conf});
-        QVERIFY2(daemons.last()->waitForStarted(), qPrintable(daemons.last()->errorString()));
-        expected += line(names[i], "NetBIOS " + address.toLatin1());
+    void listing_data() {
+        QTest::addColumn<Tools>("tools");
+        QTest::addColumn<QByteArray>("entries");
+        const QByteArray broken = "echo 'something went wrong' >&2\nexit 1\n";
+        const Tools nmb{{"nmblookup", canned("-S *", nmblookupOutput)}};
+        const Tools avahi{{"avahi-browse", canned("-t -r -p -k _workstation._tcp", avahiOutput)}};
+        const Tools neigh{{"ip", canned("-4 neigh show", ipOutput)}, {"getent", getentScript}};
+        Tools all = nmb;
+        all.insert(avahi);
+        all.insert(neigh);
+        QTest::newRow("no discovery tools") << Tools{} << QByteArray();
+        QTest::newRow("tools that fail")
+            << Tools{{"nmblookup", broken}, {"avahi-browse", broken}, {"ip", broken}}
+            << QByteArray();
+        QTest::newRow("NetBIOS only")
+            << nmb << line("PC1", "NetBIOS 10.0.0.11") + line("FILESRV", "NetBIOS 10.0.0.12");
+        QTest::newRow("mDNS only")
+            << avahi
+            << line("laptop.local", "mDNS 10.0.0.21") + line("Pc1.local", "mDNS 10.0.0.11") +
+                   line("caf\xE9.local", "mDNS 10.0.0.22");
+        QTest::newRow("neighbours only") << neigh
+                                         << line("gateway", "neighbour 10.0.0.1") +
+                                                line("pc1.office.lan", "neighbour 10.0.0.11") +
+                                                line("nas.office.lan", "neighbour 10.0.0.31");
+        QTest::newRow("all sources, each name once")
+            << all
+            << line("PC1", "NetBIOS 10.0.0.11") + line("FILESRV", "NetBIOS 10.0.0.12") +
+                   line("laptop.local", "mDNS 10.0.0.21") +
+                   line("caf\xE9.local", "mDNS 10.0.0.22") + line("gateway", "neighbour 10.0.0.1") +
+                   line("nas.office.lan", "neighbour 10.0.0.31");
     }
-    // The administrator's nmblookup reads a configuration of its own, not the machine's.
-    QFile adminConf(dir.filePath("admin.conf"));
-    QVERIFY(adminConf.open(QIODevice::WriteOnly));
-    adminConf.write(sambaConf(dir.filePath("admin"), "workgroup = QNTEST\n"));
-    adminConf.close();
-    const Tools tools{{"nmblookup", "exec '" + nmblookup.toLocal8Bit() + "' '--configfile=" +
-                                        adminConf.fileName().toLocal8Bit() + "' \"$@\"\n"}};
-    // The peers answer once their sockets are up; ask again until both are heard.
-    QByteArray entries;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        for (QProcess* d : daemons)
-            QVERIFY2(d->state() == QProcess::Running, d->readAll().constData());
-        entries = entriesOf(runNetview(tools));
-        QList<QByteArray> lines = entries.split('\n');
-        std::sort(lines.begin(), lines.end());
-        entries = lines.join('\n').mid(1) + '\n';
-        if (entries == expected)
-            break;
-        QTest::qWait(300);
-    } while (clock.elapsed() < 30000);
-    QCOMPARE(entries, expected);
-    qInfo("both peers listed after %lld ms", static_cast<long long>(clock.elapsed()));
-}
+    void listing() {
+        QFETCH(Tools, tools);
+        QFETCH(QByteArray, entries);
+        const QByteArray out = runNetview(tools);
+        QCOMPARE(entriesOf(out), entries);
+        QStringList names;
+        for (const QByteArray& l : entries.split('\n'))
+            if (!l.isEmpty())
+                names << Listing::cutName(QString::fromLatin1(l));
+        QCOMPARE(Listing::parse(out), names);
+    }
+    void realNeighbourTableOfAnEmptyNamespace() {
+        const QByteArray out = runNetview({}, {"ip", "getent"});
+        QCOMPARE(entriesOf(out), QByteArray());
+    }
+    // Two Samba peers and the administrator's machine, this namespace, on one bridge, on a subnet
+    // that exists only inside these namespaces.
+    void realNetBiosPeers() {
+        const QString nmbd = QStandardPaths::findExecutable("nmbd", {"/usr/sbin", "/usr/bin"});
+        const QString nmblookup = QStandardPaths::findExecutable("nmblookup");
+        if (nmbd.isEmpty() || nmblookup.isEmpty())
+            QSKIP(
+                "Samba's nmbd and nmblookup are not installed (packages samba, samba-common-bin)");
+        QTemporaryDir dir; // outlives the daemons that write into it
+        PrivateNets nets;
+        const int peer[] = {nets.create(), nets.create()};
+        if (peer[0] < 0 || peer[1] < 0)
+            QSKIP(
+                qPrintable(QString("network namespaces cannot be made here: ") + strerror(errno)));
+        QCOMPARE(nets.ip(-1, "link add br0 type bridge"), QString());
+        QCOMPARE(nets.ip(-1, "addr add 10.231.7.1/24 brd + dev br0"), QString());
+        QCOMPARE(nets.ip(-1, "link set br0 up"), QString());
+        const QByteArray names[] = {"QNPEER1", "QNPEER2"};
+        QList<QProcess*> daemons;
+        QByteArray expected;
+        for (int i = 0; i < 2; ++i) {
+            const QString address = QString("10.231.7.1%1").arg(i + 1),
+                          port = QString("port%1").arg(i);
+            QCOMPARE(
+                nets.ip(-1, QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
+                                .arg(port)
+                                .arg(::getpid())
+                                .arg(peer[i])),
+                QString());
+            QCOMPARE(nets.ip(-1, "link set " + port + " master br0 up"), QString());
+            QCOMPARE(nets.ip(peer[i], "link set lo up"), QString());
+            QCOMPARE(nets.ip(peer[i], "addr add " + address + "/24 brd + dev veth0"), QString());
+            QCOMPARE(nets.ip(peer[i], "link set veth0 up"), QString());
+            const QString conf = dir.filePath(QString("peer%1.conf").arg(i));
+            QFile f(conf);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(sambaConf(dir.filePath(QString("peer%1").arg(i)),
+                              "netbios name = " + names[i] +
+                                  "\nworkgroup = QNTEST\ninterfaces = veth0\n"
+                                  "bind interfaces only = yes\ndisable netbios = no\n"));
+            f.close();
+            daemons << &nets.start(peer[i], nmbd,
+                                   {"--foreground", "--no-process-group", "--debug-stdout",
+                                    "--debuglevel=1", "--configfile=" + conf});
+            QVERIFY2(daemons.last()->waitForStarted(), qPrintable(daemons.last()->errorString()));
+            expected += line(names[i], "NetBIOS " + address.toLatin1());
+        }
+        // The administrator's nmblookup reads a configuration of its own, not the machine's.
+        QFile adminConf(dir.filePath("admin.conf"));
+        QVERIFY(adminConf.open(QIODevice::WriteOnly));
+        adminConf.write(sambaConf(dir.filePath("admin"), "workgroup = QNTEST\n"));
+        adminConf.close();
+        const Tools tools{{"nmblookup", "exec '" + nmblookup.toLocal8Bit() + "' '--configfile=" +
+                                            adminConf.fileName().toLocal8Bit() + "' \"$@\"\n"}};
+        // The peers answer once their sockets are up; ask again until both are heard.
+        QByteArray entries;
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            for (QProcess* d : daemons)
+                QVERIFY2(d->state() == QProcess::Running, d->readAll().constData());
+            entries = entriesOf(runNetview(tools));
+            QList<QByteArray> lines = entries.split('\n');
+            std::sort(lines.begin(), lines.end());
+            entries = lines.join('\n').mid(1) + '\n';
+            if (entries == expected)
+                break;
+            QTest::qWait(300);
+        } while (clock.elapsed() < 30000);
+        QCOMPARE(entries, expected);
+        qInfo("both peers listed after %lld ms", static_cast<long long>(clock.elapsed()));
+    }
+};
 
 int runNetviewTests(int argc, char** argv) {
     TestDiscoveryNetview test;

@@ -68,183 +68,168 @@ struct Rig {
 class TestDiscoveryResolver : public QObject {
     Q_OBJECT
 private slots:
-    void dottedDecimal_data();
-    void dottedDecimal();
-    void answers();
-    void timesOutAndCancels();
-    void lateAnswersAreDropped();
-    void eventsServicedWhileWaiting();
 
-    void realResolverFromPrivateHostsFile_data();
-    void realResolverFromPrivateHostsFile();
-    void realResolverTimesOut();
+    void dottedDecimal_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        const char* const rows[][3] = {
+            {"plain", "10.0.0.9", "10.0.0.9"},
+            {"limits", "255.255.255.0", "255.255.255.0"},
+            {"leading zeros read as decimal", "010.001.2.30", "10.1.2.30"},
+            {"octet too large", "256.1.1.1", ""},
+            {"four digits", "0010.1.1.1", ""},
+            {"three parts", "10.0.9", ""},
+            {"five parts", "1.2.3.4.5", ""},
+            {"empty part", "1..3.4", ""},
+            {"sign", "+1.2.3.4", ""},
+            {"hex", "0x1.2.3.4", ""},
+            {"name", "pc1", ""}};
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
+    }
+    void dottedDecimal() {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QCOMPARE(Resolver::dottedDecimal(name), address);
+    }
+    // Dotted-decimal text needs no service but is answered from the event loop like a real
+    // look-up; of a reply, the first IPv4 address counts.
+    void answers() {
+        Rig rig;
+        rig.r.lookup("010.0.0.9");
+        QVERIFY(rig.answers.isEmpty());
+        QTRY_COMPARE(rig.answers, QStringList{"010.0.0.9 = 10.0.0.9"});
+        QCOMPARE(rig.resolve("192.168.1.20"), QString("192.168.1.20"));
+        QVERIFY(rig.s->asked.isEmpty());
+        rig.answers.clear();
+        rig.r.lookup("dual");
+        rig.s->answer(
+            {QHostAddress("fd00::1"), QHostAddress("10.0.0.2"), QHostAddress("10.0.0.3")});
+        rig.r.lookup("v6only");
+        rig.s->answer({QHostAddress("fd00::2")});
+        rig.r.lookup("unknown");
+        rig.s->answer({});
+        QCOMPARE(rig.answers, (QStringList{"dual = 10.0.0.2", "v6only: Host Lookup Failed",
+                                           "unknown: Host Lookup Failed"}));
+        QVERIFY(!rig.r.isBusy());
+    }
+    void timesOutAndCancels() {
+        Rig rig;
+        QCOMPARE(rig.r.timeout(), 5000); // a few seconds by default
+        rig.r.setTimeout(200);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(rig.resolve("silent"), QString("error: Host Lookup Timed Out"));
+        QVERIFY(clock.elapsed() >= 190 && clock.elapsed() < 3000);
+        QCOMPARE(rig.s->aborted, QList<int>{1}); // the system may drop it too
+        QVERIFY(!rig.r.isBusy());
+
+        QTimer::singleShot(50, &rig.r, [&] { rig.r.abandon(); });
+        QCOMPARE(rig.resolve("slow"), QString("error: Host Lookup Canceled"));
+        rig.answers.clear();
+        rig.r.abandon(); // nothing in progress: nothing to report
+        QVERIFY(rig.answers.isEmpty());
+    }
+    void lateAnswersAreDropped() {
+        Rig rig;
+        rig.r.setTimeout(100);
+        rig.r.lookup("first");
+        const int first = rig.s->lastId();
+        rig.r.lookup("second"); // abandons the first
+        QCOMPARE(rig.answers, QStringList{"first: Host Lookup Canceled"});
+        rig.s->answer({QHostAddress("10.0.0.1")}, first); // too late
+        QVERIFY(rig.r.isBusy());
+        rig.s->answer({QHostAddress("10.0.0.2")});
+        // An answer after the time limit is dropped as well, also while a newer look-up waits.
+        rig.r.lookup("third");
+        const int third = rig.s->lastId();
+        QTRY_COMPARE(rig.answers.size(), 3);
+        rig.r.lookup("fourth");
+        rig.s->answer({QHostAddress("10.0.0.3")}, third);
+        rig.s->answer({QHostAddress("10.0.0.4")});
+        QCOMPARE(rig.answers, (QStringList{"first: Host Lookup Canceled", "second = 10.0.0.2",
+                                           "third: Host Lookup Timed Out", "fourth = 10.0.0.4"}));
+    }
+    // While a look-up waits, events are serviced; a handler that starts its own look-up gets its
+    // own answer and the outer one is cancelled.
+    void eventsServicedWhileWaiting() {
+        Rig rig;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(10);
+        QTimer::singleShot(300, &rig.r, [&] { rig.s->answer({QHostAddress("10.9.9.9")}); });
+        QCOMPARE(rig.resolve("pc"), QString("10.9.9.9"));
+        QVERIFY2(ticks >= 5, "no events were serviced during the look-up");
+
+        QString inner;
+        QTimer::singleShot(20, &rig.r, [&] {
+            QTimer::singleShot(20, &rig.r, [&] { rig.s->answer({QHostAddress("10.0.0.2")}); });
+            inner = rig.resolve("inner");
+        });
+        QCOMPARE(rig.resolve("outer"), QString("error: Host Lookup Canceled"));
+        QCOMPARE(inner, QString("10.0.0.2"));
+    }
+    void realResolverFromPrivateHostsFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        const QString failed("error: Host Lookup Failed");
+        QTest::newRow("canonical name") << QString("alpha.test") << "10.20.30.40";
+        QTest::newRow("alias, other letter case") << QString("BRAVO") << "10.20.30.41";
+        QTest::newRow("IPv4 preferred to IPv6") << QString("dual") << "10.20.30.42";
+        QTest::newRow("IPv6 only") << QString("sixonly") << failed;
+        QTest::newRow("unknown") << QString("nosuchhost") << failed;
+        QTest::newRow("empty") << QString("") << failed;
+    }
+    void realResolverFromPrivateHostsFile() {
+        QN_SKIP_OUTSIDE_SANDBOX();
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        Resolver r;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(outcome([&] { return r.resolve(name); }), expected);
+        QVERIFY2(clock.elapsed() < 3000, "the private resolver should answer at once");
+    }
+    void realResolverTimesOut() {
+        QN_SKIP_OUTSIDE_SANDBOX();
+        // The namespace's name server is a socket that never answers.
+        QUdpSocket silent;
+        if (!silent.bind(QHostAddress::LocalHost, 53))
+            QSKIP("cannot listen on the namespace's port 53 (loopback down?)");
+        // The system's service, counting the answers it gives, stale ones included.
+        struct Counting : SystemNameService {
+            int started = 0, answered = 0;
+            int lookup(const QString& name, QObject* context,
+                       std::function<void(const QHostInfo&)> done) override {
+                ++started;
+                return SystemNameService::lookup(name, context,
+                                                 [this, done](const QHostInfo& info) {
+                                                     ++answered;
+                                                     done(info);
+                                                 });
+            }
+        };
+        auto* counting = new Counting;
+        Resolver r{std::unique_ptr<NameService>(counting)};
+        r.setTimeout(400);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(outcome([&] { return r.resolve("silent.example"); }),
+                 QString("error: Host Lookup Timed Out"));
+        QVERIFY(clock.elapsed() >= 400);
+        QVERIFY(silent.hasPendingDatagrams() || silent.waitForReadyRead(100));
+        int reports = 0;
+        connect(&r, &Resolver::resolved, [&] { ++reports; });
+        connect(&r, &Resolver::failed, [&] { ++reports; });
+        // A new look-up is not held up by the abandoned one.
+        QCOMPARE(outcome([&] { return r.resolve("alpha"); }), QString("10.20.30.40"));
+        // The system gives up on its own later; that answer must change nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(counting->answered, counting->started, 15000);
+        QCOMPARE(reports, 1);
+        QVERIFY(!r.isBusy());
+    }
 };
-
-void TestDiscoveryResolver::dottedDecimal_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("address");
-    const char* const rows[][3] = {{"plain", "10.0.0.9", "10.0.0.9"},
-                                   {"limits", "255.255.255.0", "255.255.255.0"},
-                                   {"leading zeros read as decimal", "010.001.2.30", "10.1.2.30"},
-                                   {"octet too large", "256.1.1.1", ""},
-                                   {"four digits", "0010.1.1.1", ""},
-                                   {"three parts", "10.0.9", ""},
-                                   {"five parts", "1.2.3.4.5", ""},
-                                   {"empty part", "1..3.4", ""},
-                                   {"sign", "+1.2.3.4", ""},
-                                   {"hex", "0x1.2.3.4", ""},
-                                   {"name", "pc1", ""}};
-    for (const auto& r : rows)
-        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
-}
-
-void TestDiscoveryResolver::dottedDecimal() {
-    QFETCH(QString, name);
-    QFETCH(QString, address);
-    QCOMPARE(Resolver::dottedDecimal(name), address);
-}
-
-// Dotted-decimal text needs no service but is answered from the event loop like a real
-// look-up; of a reply, the first IPv4 address counts.
-void TestDiscoveryResolver::answers() {
-    Rig rig;
-    rig.r.lookup("010.0.0.9");
-    QVERIFY(rig.answers.isEmpty());
-    QTRY_COMPARE(rig.answers, QStringList{"010.0.0.9 = 10.0.0.9"});
-    QCOMPARE(rig.resolve("192.168.1.20"), QString("192.168.1.20"));
-    QVERIFY(rig.s->asked.isEmpty());
-    rig.answers.clear();
-    rig.r.lookup("dual");
-    rig.s->answer({QHostAddress("fd00::1"), QHostAddress("10.0.0.2"), QHostAddress("10.0.0.3")});
-    rig.r.lookup("v6only");
-    rig.s->answer({QHostAddress("fd00::2")});
-    rig.r.lookup("unknown");
-    rig.s->answer({});
-    QCOMPARE(rig.answers, (QStringList{"dual = 10.0.0.2", "v6only: Host Lookup Failed",
-                                       "unknown: Host Lookup Failed"}));
-    QVERIFY(!rig.r.isBusy());
-}
-
-void TestDiscoveryResolver::timesOutAndCancels() {
-    Rig rig;
-    QCOMPARE(rig.r.timeout(), 5000); // a few seconds by default
-    rig.r.setTimeout(200);
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(rig.resolve("silent"), QString("error: Host Lookup Timed Out"));
-    QVERIFY(clock.elapsed() >= 190 && clock.elapsed() < 3000);
-    QCOMPARE(rig.s->aborted, QList<int>{1}); // the system may drop it too
-    QVERIFY(!rig.r.isBusy());
-
-    QTimer::singleShot(50, &rig.r, [&] { rig.r.abandon(); });
-    QCOMPARE(rig.resolve("slow"), QString("error: Host Lookup Canceled"));
-    rig.answers.clear();
-    rig.r.abandon(); // nothing in progress: nothing to report
-    QVERIFY(rig.answers.isEmpty());
-}
-
-void TestDiscoveryResolver::lateAnswersAreDropped() {
-    Rig rig;
-    rig.r.setTimeout(100);
-    rig.r.lookup("first");
-    const int first = rig.s->lastId();
-    rig.r.lookup("second"); // abandons the first
-    QCOMPARE(rig.answers, QStringList{"first: Host Lookup Canceled"});
-    rig.s->answer({QHostAddress("10.0.0.1")}, first); // too late
-    QVERIFY(rig.r.isBusy());
-    rig.s->answer({QHostAddress("10.0.0.2")});
-    // An answer after the time limit is dropped as well, also while a newer look-up waits.
-    rig.r.lookup("third");
-    const int third = rig.s->lastId();
-    QTRY_COMPARE(rig.answers.size(), 3);
-    rig.r.lookup("fourth");
-    rig.s->answer({QHostAddress("10.0.0.3")}, third);
-    rig.s->answer({QHostAddress("10.0.0.4")});
-    QCOMPARE(rig.answers, (QStringList{"first: Host Lookup Canceled", "second = 10.0.0.2",
-                                       "third: Host Lookup Timed Out", "fourth = 10.0.0.4"}));
-}
-
-// While a look-up waits, events are serviced; a handler that starts its own look-up gets its
-// own answer and the outer one is cancelled.
-void TestDiscoveryResolver::eventsServicedWhileWaiting() {
-    Rig rig;
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(10);
-    QTimer::singleShot(300, &rig.r, [&] { rig.s->answer({QHostAddress("10.9.9.9")}); });
-    QCOMPARE(rig.resolve("pc"), QString("10.9.9.9"));
-    QVERIFY2(ticks >= 5, "no events were serviced during the look-up");
-
-    QString inner;
-    QTimer::singleShot(20, &rig.r, [&] {
-        QTimer::singleShot(20, &rig.r, [&] { rig.s->answer({QHostAddress("10.0.0.2")}); });
-        inner = rig.resolve("inner");
-    });
-    QCOMPARE(rig.resolve("outer"), QString("error: Host Lookup Canceled"));
-    QCOMPARE(inner, QString("10.0.0.2"));
-}
-
-void TestDiscoveryResolver::realResolverFromPrivateHostsFile_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    const QString failed("error: Host Lookup Failed");
-    QTest::newRow("canonical name") << QString("alpha.test") << "10.20.30.40";
-    QTest::newRow("alias, other letter case") << QString("BRAVO") << "10.20.30.41";
-    QTest::newRow("IPv4 preferred to IPv6") << QString("dual") << "10.20.30.42";
-    QTest::newRow("IPv6 only") << QString("sixonly") << failed;
-    QTest::newRow("unknown") << QString("nosuchhost") << failed;
-    QTest::newRow("empty") << QString("") << failed;
-}
-
-void TestDiscoveryResolver::realResolverFromPrivateHostsFile() {
-    QN_SKIP_OUTSIDE_SANDBOX();
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    Resolver r;
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(outcome([&] { return r.resolve(name); }), expected);
-    QVERIFY2(clock.elapsed() < 3000, "the private resolver should answer at once");
-}
-
-void TestDiscoveryResolver::realResolverTimesOut() {
-    QN_SKIP_OUTSIDE_SANDBOX();
-    // The namespace's name server is a socket that never answers.
-    QUdpSocket silent;
-    if (!silent.bind(QHostAddress::LocalHost, 53))
-        QSKIP("cannot listen on the namespace's port 53 (loopback down?)");
-    // The system's service, counting the answers it gives, stale ones included.
-    struct Counting : SystemNameService {
-        int started = 0, answered = 0;
-        int lookup(const QString& name, QObject* context,
-                   std::function<void(const QHostInfo&)> done) override {
-            ++started;
-            return SystemNameService::lookup(name, context, [this, done](const QHostInfo& info) {
-                ++answered;
-                done(info);
-            });
-        }
-    };
-    auto* counting = new Counting;
-    Resolver r{std::unique_ptr<NameService>(counting)};
-    r.setTimeout(400);
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(outcome([&] { return r.resolve("silent.example"); }),
-             QString("error: Host Lookup Timed Out"));
-    QVERIFY(clock.elapsed() >= 400);
-    QVERIFY(silent.hasPendingDatagrams() || silent.waitForReadyRead(100));
-    int reports = 0;
-    connect(&r, &Resolver::resolved, [&] { ++reports; });
-    connect(&r, &Resolver::failed, [&] { ++reports; });
-    // A new look-up is not held up by the abandoned one.
-    QCOMPARE(outcome([&] { return r.resolve("alpha"); }), QString("10.20.30.40"));
-    // The system gives up on its own later; that answer must change nothing.
-    QTRY_COMPARE_WITH_TIMEOUT(counting->answered, counting->started, 15000);
-    QCOMPARE(reports, 1);
-    QVERIFY(!r.isBusy());
-}
 
 int runResolverTests(int argc, char** argv) {
     TestDiscoveryResolver test;
