@@ -271,9 +271,9 @@ private slots:
         QCOMPARE(heard.count(), told.size());
         if (!said.isEmpty())
             QVERIFY2(told[0].contains("IP.dbf") && told[0].contains(said), qPrintable(told[0]));
-        auto found = [&](const QString& key) {
+        auto found = [&](const QString& k) {
             t->setKey();
-            t->setFieldText("IPString", key);
+            t->setFieldText("IPString", k);
             return t->gotoKey() ? t->fieldText("SysID") : QString();
         };
         QCOMPARE(found(gone), QString());

@@ -50,7 +50,8 @@ struct Rig {
         test::traceRun(*find, &ctx, [&](const QString& line) { log << line; });
         if (!find->start())
             return {"refused"};
-        QTest::qWaitFor([this] { return !find->isRunning(); }, 10000);
+        if (!QTest::qWaitFor([this] { return !find->isRunning(); }, 10000))
+            return {"still running"};
         return log;
     }
     QStringList column(const QString& file, const QString& field) {
