@@ -896,24 +896,31 @@ void MdxFile::flush(uint32_t tableStamp, uint32_t tableCount, const std::vector<
     m_journalCount = tableCount;
     m_journalSeen = m_journalValid = true;
 
-    // Then the blocks, a run of adjacent ones in one call.
-    for (size_t i = 0; i < pages.size();) {
-        size_t k = i + 1;
-        while (k < pages.size() && k - i < 64 &&
-               pages[k] == pages[k - 1] + uint32_t(m_pagesPerBlock))
-            ++k;
-        std::vector<iovec> iov;
-        for (size_t m = i; m < k; ++m)
-            iov.push_back({slot(pages[m]).data.get(), size_t(m_blockSize)});
-        const ssize_t want = ssize_t(k - i) * m_blockSize;
-        ssize_t n = ::pwritev(m_fd, iov.data(), int(iov.size()), int64_t(pages[i]) * kPage);
-        if (n != want)
-            throw StoreError(QStringLiteral("Cannot write %1: %2")
-                                 .arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
-        for (size_t m = i; m < k; ++m)
-            slot(pages[m]).dirty = false;
-        i = k;
-    }
+    // Then the blocks, a run of adjacent ones in one call. Blocks past the old end go first and
+    // are counted before any existing block (a tag header, a parent) may point at them: a writer
+    // killed in between leaves at worst unused pages, never a pointer past the count.
+    auto writeBlocks = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to;) {
+            size_t k = i + 1;
+            while (k < to && k - i < 64 && pages[k] == pages[k - 1] + uint32_t(m_pagesPerBlock))
+                ++k;
+            std::vector<iovec> iov;
+            for (size_t m = i; m < k; ++m)
+                iov.push_back({slot(pages[m]).data.get(), size_t(m_blockSize)});
+            const ssize_t want = ssize_t(k - i) * m_blockSize;
+            ssize_t n = ::pwritev(m_fd, iov.data(), int(iov.size()), int64_t(pages[i]) * kPage);
+            if (n != want)
+                throw StoreError(
+                    QStringLiteral("Cannot write %1: %2")
+                        .arg(m_path, n < 0 ? sysError() : QStringLiteral("disk full")));
+            for (size_t m = i; m < k; ++m)
+                slot(pages[m]).dirty = false;
+            i = k;
+        }
+    };
+    const size_t firstNew =
+        size_t(std::lower_bound(pages.begin(), pages.end(), counted) - pages.begin());
+    writeBlocks(firstNew, pages.size());
     if (m_pageCount != counted) {
         unsigned char n[4];
         put32(n, m_pageCount);
@@ -921,6 +928,7 @@ void MdxFile::flush(uint32_t tableStamp, uint32_t tableCount, const std::vector<
             throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
         put32(m_head, m_pageCount);
     }
+    writeBlocks(0, firstNew);
     m_headerDirty = false;
     if (m_sync && ::fdatasync(m_fd) != 0)
         throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
