@@ -102,17 +102,21 @@ bool AddSystemWindow::eventFilter(QObject* watched, QEvent* event) {
     if (octetBox && event->type() == QEvent::ContextMenu) {
         auto* box = static_cast<QLineEdit*>(watched);
         const std::unique_ptr<QMenu> menu(box->createStandardContextMenu());
-        if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+        QAction* paste = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->text().section(u'\t', 0, 0) == QLineEdit::tr("&Paste")) // Qt names it by text
+                paste = a;
+        if (paste) {
             paste->disconnect(box);
-            connect(paste, &QAction::triggered, box, [this, box] {
+            // Acted on once the menu has closed, so the focus the paste moves stays moved.
+            if (menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos()) == paste) {
                 bool taken = false;
                 runHandler([&] { taken = pasteAddress(); });
                 if (!taken)
                     box->paste();
-            });
+            }
+            return true;
         }
-        menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
-        return true;
     }
     // Leaving a box for another control counts; the window losing focus does not.
     if (event->type() == QEvent::FocusOut &&

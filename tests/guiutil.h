@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -151,6 +152,24 @@ inline void paste(const QString& text) {
 
 /// Clicks a control the user can see and reach, in its middle (a radio button or check box on
 /// its mark), or at pos.
+/// Puts text on the clipboard and chooses Paste from the focused box's context menu.
+inline void pasteFromMenu(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    QWidget* box = focus();
+    QTimer::singleShot(0, [] {
+        if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+            QTest::keyClick(popup, Qt::Key_P); // the menu's "&Paste"
+    });
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, box->rect().center(),
+                            box->mapToGlobal(box->rect().center()));
+    QApplication::sendEvent(box, &event);
+    // As the window manager does when a menu closes: its window is active again.
+    if (!QTest::qWaitForWindowActive(box->window(), 100)) {
+        box->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(box->window()));
+    }
+}
+
 inline void click(QWidget* w, QPoint pos = {}) {
     if (pos.isNull() && (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w)))
         pos = QPoint(std::min(8, w->width() / 2), w->height() / 2);

@@ -147,6 +147,10 @@ void TestAddSystem::addressBoxes() {
     user::paste("10.20.30.200"); // a recorded address: refused when box 4 is left
     QCOMPARE(shown(), kTaken);
     QVERIFY(ui.IP4->hasFocus());
+    user::click(ui.IP1);
+    user::pasteFromMenu("10.20.30.9"); // the context menu's Paste takes the same road
+    QCOMPARE(octets(ui), (QStringList{"10", "20", "30", "9"}));
+    QVERIFY(ui.IP4->hasFocus());
 }
 
 // The suggested last octet is shown selected (the free-host rule itself is tested directly);
