@@ -187,6 +187,13 @@ private slots:
         QCOMPARE(detail.recordCount(), 5);
         detail.setMasterFields("SysID");
         QCOMPARE(detail.recordCount(), 2);
+        // Ordered on a tag of another field, a detail shows its master's rows in that order.
+        addRows("IP.dbf", {"SysID", "Computer"},
+                {{"A0002", "zeta"}, {"A0001", "beta"}, {"A0002", "alpha"}});
+        Table& ip = table("IP.DBF", "Computer");
+        ip.setMasterSource(&sys);
+        ip.setMasterFields("SysID");
+        QCOMPARE(fieldValues(ip, "Computer"), QStringList({"alpha", "zeta"}));
     }
 
     // The module's three detail tables follow its systems table and show every row without it.
