@@ -195,18 +195,16 @@ void Table::applySelection() {
     m_tag = tag;
     m_filter = std::move(filter);
     m_masterField = masterField;
-    m_rangeOnTag = false;
+    m_masterOnTag = false;
     if (m_tag >= 0 && m_masterField >= 0) {
         const TableFile::Tag& t = m_file->tag(m_tag);
         const DbfField& f = m_file->fields()[size_t(m_masterField)];
-        m_rangeOnTag = f.type == 'C' && !t.condition && !t.index->descending() &&
-                       t.key->text().trimmed().compare(QString::fromStdString(f.name),
-                                                       Qt::CaseInsensitive) == 0;
+        m_masterOnTag = f.type == 'C' && !t.condition && !t.index->descending() &&
+                        t.key->text().trimmed().compare(QString::fromStdString(f.name),
+                                                        Qt::CaseInsensitive) == 0;
     }
-    m_masterOnTag = m_rangeOnTag;
     selectFilterRange();
-    m_rangeOnTag = m_rangeOnTag || m_filterRange;
-    updateMasterKey();
+    updateMasterKey(); // sets m_rangeOnTag
     first();
     notifyData();
 }

@@ -227,9 +227,9 @@ private:
     bool m_masterLinked = false;
     std::vector<std::pair<int, std::function<void()>>> m_postHooks;
     int m_nextHookId = 1;      // whether the master was open when m_masterValue was taken
-    bool m_rangeOnTag = false; // the current tag is keyed on the master field alone
+    bool m_rangeOnTag = false; // walks are limited to m_rangeKey on the current tag
     std::string m_rangeKey;
-    bool m_masterOnTag = false; // m_rangeOnTag while the master is open
+    bool m_masterOnTag = false; // the current tag is keyed on the master field alone
 
     State m_state = State::Inactive;
     uint32_t m_recno = 0;
