@@ -1,0 +1,122 @@
+// Windows that grow, scroll and remember their place.
+#include "formlayout.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTableView>
+#include <QtTest>
+
+using namespace qn;
+
+namespace {
+
+// A form as the windows draw theirs: 400 x 300, a grid on top, a label and its box across the
+// width, and a row of buttons against the bottom right.
+struct Form {
+    QDialog window;
+    QTableView* grid = new QTableView(&window);
+    QLabel* label = new QLabel(QStringLiteral("Name"), &window);
+    QLineEdit* edit = new QLineEdit(&window);
+    QPushButton* ok = new QPushButton(QStringLiteral("Save"), &window);
+    QPushButton* cancel = new QPushButton(QStringLiteral("Cancel"), &window);
+    QLabel* hidden = new QLabel(&window);
+
+    Form() {
+        window.setObjectName(QStringLiteral("TFormTest"));
+        window.resize(400, 300);
+        grid->setGeometry(8, 8, 384, 200);
+        label->setGeometry(8, 220, 60, 20);
+        edit->setGeometry(72, 218, 320, 24);
+        ok->setGeometry(232, 266, 76, 26);
+        cancel->setGeometry(316, 266, 76, 26);
+        hidden->setGeometry(8, 250, 40, 10);
+        hidden->hide();
+        makeResizable(&window);
+    }
+    QScrollArea* area() { return window.findChild<QScrollArea*>(); }
+};
+
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+private slots:
+    void formGrowsAroundItsGrid() {
+        Form f;
+        QCOMPARE(f.window.minimumSize(), QSize(400, 300));
+        f.window.resize(600, 500);
+        f.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QCOMPARE(f.grid->geometry(), QRect(8, 8, 584, 400));
+        QCOMPARE(f.label->geometry(), QRect(8, 420, 60, 20));
+        QCOMPARE(f.edit->geometry(), QRect(72, 418, 520, 24));
+        QCOMPARE(f.ok->geometry(), QRect(432, 466, 76, 26));
+        QCOMPARE(f.cancel->geometry(), QRect(516, 466, 76, 26));
+        QVERIFY(f.hidden->isHidden());
+        QVERIFY(f.edit->isVisible());
+        // Tab still runs through the controls in their order.
+        f.edit->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.ok);
+    }
+
+    void formScrollsWhenSmallerThanDrawn() {
+        Form f;
+        f.window.setMinimumSize(0, 0); // as on a screen smaller than the form
+        f.window.resize(300, 200);
+        f.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QCOMPARE(f.cancel->geometry(), QRect(316, 266, 76, 26));
+        QVERIFY(f.area()->horizontalScrollBar()->isVisible());
+        QVERIFY(f.area()->verticalScrollBar()->isVisible());
+        f.area()->ensureWidgetVisible(f.cancel);
+        QVERIFY(f.area()->viewport()->rect().contains(
+            f.cancel->mapTo(f.area()->viewport(), QPoint(0, 0))));
+    }
+
+    void growersSideBySideShareTheRoom_data() {
+        QTest::addColumn<QRect>("left");
+        QTest::addColumn<QRect>("right");
+        QTest::addColumn<QRect>("below");
+        // Two grids beside each other split the width; a button under the right one follows it.
+        QTest::newRow("side by side")
+            << QRect(0, 0, 100, 100) << QRect(110, 0, 100, 100) << QRect(110, 110, 40, 20);
+    }
+    void growersSideBySideShareTheRoom() {
+        QFETCH(QRect, left);
+        QFETCH(QRect, right);
+        QFETCH(QRect, below);
+        const QList<Placement> s{{left, true}, {right, true}, {below, false}};
+        const QSize design(220, 140), size(320, 240);
+        QCOMPARE(placeControl(s, 0, design, size), QRect(0, 0, 150, 200));
+        QCOMPARE(placeControl(s, 1, design, size), QRect(160, 0, 150, 200));
+        QCOMPARE(placeControl(s, 2, design, size), QRect(160, 210, 40, 20));
+    }
+
+    void windowKeepsItsPlaceBetweenRuns() {
+        QFile::remove(WindowMemory::filePath());
+        QRect placed;
+        {
+            Form f;
+            WindowMemory::attach(&f.window);
+            f.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+            f.window.setGeometry(40, 50, 640, 480);
+            placed = f.window.geometry();
+            f.window.hide();
+        }
+        Form again;
+        WindowMemory::attach(&again.window);
+        again.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again.window));
+        QCOMPARE(again.window.size(), placed.size());
+        QCOMPARE(again.window.geometry(), placed);
+    }
+};
+
+QTEST_MAIN(DesktopTest)
+#include "test_desktop.moc"
