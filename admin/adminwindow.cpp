@@ -24,7 +24,7 @@ AdminWindow::AdminWindow(AppState& state, Engine& engine, Shell& main, QWidget* 
       m_main(main) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    resize(688, 213);
+    setFixedSize(688, 213);
     for (QLineEdit* e : {m_ui->OldPassword, m_ui->NewPassword, m_ui->NewPassword2})
         e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -61,14 +61,16 @@ bool overlap(int a0, int a1, int b0, int b1) {
 // One axis of the placement; the other axis is the same with the rectangles transposed.
 struct Axis {
     int (*lo)(const QRect&);
-    int (*hi)(const QRect&);    // one past the end
+    int (*hi)(const QRect&); // one past the end
     int (*crossLo)(const QRect&);
     int (*crossHi)(const QRect&);
 };
 const Axis kX{[](const QRect& r) { return r.left(); }, [](const QRect& r) { return r.right() + 1; },
-              [](const QRect& r) { return r.top(); }, [](const QRect& r) { return r.bottom() + 1; }};
+              [](const QRect& r) { return r.top(); },
+              [](const QRect& r) { return r.bottom() + 1; }};
 const Axis kY{[](const QRect& r) { return r.top(); }, [](const QRect& r) { return r.bottom() + 1; },
-              [](const QRect& r) { return r.left(); }, [](const QRect& r) { return r.right() + 1; }};
+              [](const QRect& r) { return r.left(); },
+              [](const QRect& r) { return r.right() + 1; }};
 
 bool side(const QList<Placement>& s, qsizetype a, qsizetype b, const Axis& ax) {
     return overlap(ax.crossLo(s[a].design), ax.crossHi(s[a].design), ax.crossLo(s[b].design),
@@ -173,8 +175,7 @@ public:
             if (!w || w->isWindow())
                 continue;
             m_controls << w;
-            m_placements << Placement{w->geometry(), grows(w), isContainer(w),
-                                      stretches(w)};
+            m_placements << Placement{w->geometry(), grows(w), isContainer(w), stretches(w)};
             if (isContainer(w) && !w->layout())
                 new Anchors(w);
         }
@@ -215,8 +216,10 @@ void fitOnScreen(QWidget* window) {
     if (frame.width() < window->width())
         frame.setSize(window->size() + QSize(0, kFrameGuess));
     QPoint at = frame.topLeft();
-    at.setX(std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() - frame.width())));
-    at.setY(std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
+    at.setX(
+        std::clamp(at.x(), screen.left(), std::max(screen.left(), screen.right() - frame.width())));
+    at.setY(
+        std::clamp(at.y(), screen.top(), std::max(screen.top(), screen.bottom() - frame.height())));
     if (at != frame.topLeft())
         window->move(at);
 }

@@ -17,7 +17,7 @@ PasswordWindow::PasswordWindow(AppState& state, QWidget* mainWindow, AdminPanel&
       m_main(mainWindow), m_admin(admin) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    resize(223, 98);
+    setFixedSize(223, 98);
     m_ui->PasswordBox->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     connect(m_ui->OKButton, &QPushButton::clicked, this,
             handler(this, &PasswordWindow::OKButtonClick));

@@ -25,7 +25,7 @@ AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell&
       m_find(std::make_unique<AutoFind>(*m_listing, *m_resolver, *m_known)) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    resize(254, 142);
+    setFixedSize(254, 142);
     setWindowModality(Qt::ApplicationModal);
 
     QFont small = m_ui->Label1->font();

@@ -22,7 +22,7 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
       m_systemInfo(systemInfo), m_items(new QButtonGroup(this)) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    resize(size()); // as the form lays it out
+    setFixedSize(size()); // as the form lays it out
     QRadioButton* const radios[] = {m_ui->SearchItem0, m_ui->SearchItem1, m_ui->SearchItem2,
                                     m_ui->SearchItem3, m_ui->SearchItem4, m_ui->SearchItem5};
     for (int i = 0; i < 6; ++i)

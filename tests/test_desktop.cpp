@@ -1,5 +1,12 @@
 // Windows that grow, scroll and remember their place.
+#include "addsystemwindow.h"
 #include "formlayout.h"
+#include "guiutil.h"
+#include "mainwindow.h"
+#include "program.h"
+#include "searchwindow.h"
+#include "ui_addsystemwindow.h"
+#include "ui_mainwindow.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -7,10 +14,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QtTest>
 
 using namespace qn;
+using namespace qn::test;
 
 namespace {
 
@@ -97,6 +106,39 @@ private slots:
         QCOMPARE(placeControl(s, 2, design, size), QRect(160, 210, 40, 20));
     }
 
+    // The main window's keys, its help page and its status bar, as a user meets them.
+    void mainWindowKeysAndStatus() {
+        Workspace ws;
+        ws.writeSettings(settingsFile(ws.path("db"), ""));
+        Program p(ws.engine());
+        p.start();
+        MainWindow& main = p.TForm6();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        auto status = [&](const char* name) { return main.findChild<QLabel*>(name); };
+        QCOMPARE(status("StatusFolder")->toolTip(), ws.path("db"));
+        QCOMPARE(status("StatusCount")->text(), QStringLiteral("0 systems"));
+        QCOMPARE(main.ui().Create2->text(), QStringLiteral("Create")); // caption unchanged
+
+        user::key(Qt::Key_F1);
+        const QList<MessageService::Shown> shown = MessageService::takeShown();
+        QCOMPARE(shown.size(), 1);
+        for (const char* line : {"Ctrl+N\tCreate", "Ctrl+F\tFind", "Ctrl+H\tCreate", "Ctrl+I\tView",
+                                 "Ctrl+Q\tQuit", "F1\tKeyboard Shortcuts"})
+            QVERIFY2(shown[0].text.contains(QLatin1String(line)), line);
+
+        user::key(Qt::Key_N, Qt::ControlModifier);
+        QTRY_VERIFY(p.TForm18().isVisible());
+        QVERIFY(!main.isVisible());
+        user::type("Ann");
+        user::tab(8);
+        user::type("10.1.1.9");
+        user::enter();
+        QTRY_COMPARE(main.statusBar()->currentMessage(), QStringLiteral("System QN0001 saved"));
+        user::escape();
+        QTRY_VERIFY(main.isActiveWindow());
+        QCOMPARE(status("StatusCount")->text(), QStringLiteral("1 system"));
+    }
+
     void windowKeepsItsPlaceBetweenRuns() {
         QFile::remove(WindowMemory::filePath());
         QRect placed;
@@ -118,5 +160,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DesktopTest)
+QN_GUI_TEST_MAIN(DesktopTest)
 #include "test_desktop.moc"
