@@ -33,15 +33,11 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowMinimizeButtonHint);
 
-    // The picture takes no input, yet should not be drawn greyed like a disabled label.
-    artwork::paintInColour(m_ui->Image1, artwork::titlePicture(m_ui->Image1->size()));
+    paintTitle();
     QFont big = m_ui->Label1->font();
     big.setPixelSize(101);
     m_ui->Label1->setFont(big);
     m_ui->Label2->setFont(big);
-    QPalette maroon = m_ui->Label2->palette();
-    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
-    m_ui->Label2->setPalette(maroon);
     QFont small = m_ui->Label3->font();
     small.setPixelSize(9);
     m_ui->Label3->setFont(small);
@@ -159,10 +155,26 @@ void MainWindow::FormKeyPress(QChar key) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) // the desktop's theme changed
+        paintTitle();
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         showStatus();
         runHandler([this] { FormActivate(); });
     }
+}
+
+void MainWindow::paintTitle() {
+    // The picture takes no input, yet should not be drawn greyed like a disabled label.
+    const QPalette theme = palette();
+    artwork::paintInColour(m_ui->Image1, artwork::titlePicture(m_ui->Image1->size(), theme));
+    QPalette name = theme;
+    name.setColor(QPalette::WindowText, artwork::colours(theme).accent);
+    m_ui->Label2->setPalette(name);
+    QPalette shadow = theme;
+    shadow.setColor(QPalette::WindowText,
+                    artwork::isDark(theme) ? Qt::black : theme.color(QPalette::WindowText));
+    m_ui->Label1->setPalette(shadow);
+    m_ui->Label3->setPalette(theme);
 }
 
 void MainWindow::showStatus() {

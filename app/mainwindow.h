@@ -84,6 +84,8 @@ private:
     void openAdminPage(int page);
     /// The status bar: the database folder and how many systems it holds.
     void showStatus();
+    /// The title picture and the texts over it, in colours that suit the desktop's theme.
+    void paintTitle();
     static void run(const std::function<void()>& task);
 
     std::unique_ptr<Ui::MainWindow> m_ui;

@@ -139,6 +139,48 @@ private slots:
         QCOMPARE(status("StatusCount")->text(), QStringLiteral("1 system"));
     }
 
+    // The small print over the title picture stays readable in a light and in a dark theme.
+    void titleReadableInEveryTheme_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void titleReadableInEveryTheme() {
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        QPalette theme = before;
+        if (dark)
+            for (auto [role, colour] : {std::pair{QPalette::Window, QColor(40, 40, 40)},
+                                        std::pair{QPalette::WindowText, QColor(235, 235, 235)},
+                                        std::pair{QPalette::Base, QColor(25, 25, 25)},
+                                        std::pair{QPalette::Text, QColor(235, 235, 235)}})
+                theme.setColor(role, colour);
+        Workspace ws;
+        ws.writeSettings(settingsFile(ws.path("db"), ""));
+        Program p(ws.engine());
+        QApplication::setPalette(theme);
+        QCoreApplication::processEvents();
+        MainWindow& main = p.TForm6();
+        auto* print = main.findChild<QLabel*>("Label3");
+        const QImage shot = main.centralWidget()->grab().toImage();
+        print->hide();
+        const QImage bare = main.centralWidget()->grab().toImage();
+        QApplication::setPalette(before);
+        // Where the text is drawn, how far its pixels stand from the picture beneath them.
+        double sum = 0;
+        int n = 0;
+        const QRect area = print->geometry() & shot.rect();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (shot.pixel(x, y) != bare.pixel(x, y)) {
+                    sum += std::abs(QColor(shot.pixel(x, y)).lightnessF() -
+                                    QColor(bare.pixel(x, y)).lightnessF());
+                    ++n;
+                }
+        QVERIFY(n > 50);
+        QVERIFY2(sum / n > 0.3, qPrintable(QString::number(sum / n)));
+    }
+
     void windowKeepsItsPlaceBetweenRuns() {
         QFile::remove(WindowMemory::filePath());
         QRect placed;
