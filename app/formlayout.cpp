@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -237,6 +238,9 @@ public:
             if (!saved.isEmpty())
                 window->restoreGeometry(saved);
             fitOnScreen(window);
+            // Once the window manager has framed the window its title bar is known; keep it
+            // on the screen too.
+            QTimer::singleShot(200, window, [window] { fitOnScreen(window); });
         } else if (event->type() == QEvent::Hide && m_restored && !window->isMinimized()) {
             QSettings file(WindowMemory::filePath(), QSettings::IniFormat);
             file.setValue(key(window), window->saveGeometry());
