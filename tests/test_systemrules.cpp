@@ -33,19 +33,6 @@ struct Tables : test::Seeding {
             ids << s->fieldText("SysID");
         return ids;
     }
-    void addresses(const QStringList& dotted) {
-        Table t(box.engine());
-        t.setDatabaseName("IP");
-        t.setTableName("IP.DBF");
-        t.open();
-        for (const QString& a : dotted) {
-            t.append();
-            const test::Row r = test::octets(a);
-            for (auto it = r.begin(); it != r.end(); ++it)
-                t.setFieldText(it.key(), it.value());
-            t.post();
-        }
-    }
     test::Sandbox box;
     DataModule dm{box.engine()};
 };
@@ -192,7 +179,12 @@ void TestSystemRules::freeHostAndRecordedAddress() {
     for (int n = 1; n <= 255; ++n)
         stored << "192.168.100." + QString::number(n) << "192.168.200." + QString::number(n);
     stored.removeOne("192.168.100.255");
-    t.addresses(stored);
+    auto seed = t.box.open("IP.DBF");
+    for (const QString& a : stored) {
+        const Row r = test::octets(a);
+        test::appendRow(*seed, {r.keyValueBegin(), r.keyValueEnd()});
+    }
+    seed->close();
     const QStringList o = first3.split(u'.');
     const Table::Counters before = Table::counters();
     QCOMPARE(sr::firstFreeHost(t.dm, o[0], o[1], o[2]), free);
