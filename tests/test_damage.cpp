@@ -272,9 +272,7 @@ private slots:
         if (!said.isEmpty())
             QVERIFY2(told[0].contains("IP.dbf") && told[0].contains(said), qPrintable(told[0]));
         auto found = [&](const QString& k) {
-            t->setKey();
-            t->setFieldText("IPString", k);
-            return t->gotoKey() ? t->fieldText("SysID") : QString();
+            return test::findKey(*t, {{"IPString", k}}, "SysID");
         };
         QCOMPARE(found(gone), QString());
         addAddress(*t, "S4", "1004");

@@ -74,9 +74,7 @@ private slots:
                                   t->fieldText("OK")}),
                      expected[row]);
         // A date written as text in the locale's own short form reads back the same.
-        t->edit();
-        t->setFieldText("BORN", "7/4/1999");
-        t->post();
+        test::editRow(*t, {{"BORN", "7/4/1999"}});
         QCOMPARE(t->fieldText("BORN"), QString("7/4/1999"));
         QLocale::setDefault(QLocale::c());
     }
@@ -347,11 +345,8 @@ private slots:
         t.file()->verifyIndexes();
         t.setIndexName("");
         for (t.first(); !t.eof(); t.next())
-            if (t.fieldText("Company") == "Initech") {
-                t.edit();
-                t.setFieldText("Company", "Umbrella");
-                t.post();
-            }
+            if (t.fieldText("Company") == "Initech")
+                test::editRow(t, {{"Company", "Umbrella"}});
         t.setIndexName("Company");
         QCOMPARE(test::fieldValues(t, "Company"), QStringList({"Acme", "Globex", "Umbrella"}));
         t.file()->verifyIndexes();
