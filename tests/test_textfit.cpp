@@ -18,17 +18,13 @@ using namespace qn;
 
 namespace {
 
-// The texts of a window's labels and buttons that do not fit, "object: text (needs w×h, has w×h)".
+// The texts of a window's labels and buttons that do not fit, with the room they need and have.
 QStringList overflows(QWidget* window) {
     QStringList out;
     auto check = [&](QWidget* w, const QString& text, QSize need, QSize have) {
         if (need.width() > have.width() || need.height() > have.height())
-            out << QStringLiteral("%1/%2: \"%3\" needs %4x%5, has %6x%7")
-                       .arg(window->objectName(), w->objectName(), text)
-                       .arg(need.width())
-                       .arg(need.height())
-                       .arg(have.width())
-                       .arg(have.height());
+            QDebug(&out.emplaceBack()) << window->objectName() + '/' + w->objectName() << text
+                                       << "needs" << need << "has" << have;
     };
     for (QLabel* l : window->findChildren<QLabel*>()) {
         if (qobject_cast<DBText*>(l) || l->text().isEmpty() || !l->isVisibleTo(window) ||
