@@ -12,6 +12,8 @@
 #include <QToolButton>
 
 using namespace qn;
+using Tester = QAbstractItemModelTester;
+constexpr auto kQtTest = Tester::FailureReportingMode::QtTest;
 
 class TestDbWidgets : public QObject {
     Q_OBJECT
@@ -29,8 +31,7 @@ private slots:
     }
     void modelFollowsTheTable() {
         TableModel model(m_table.get(), {"DESC", "SYSID"});
-        QAbstractItemModelTester tester(&model,
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        Tester tester(&model, kQtTest);
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(model.columnCount(), 0); // closed: nothing to show
         fill(5);
@@ -54,8 +55,7 @@ private slots:
         QCOMPARE(model.rowCount(), 0);
 
         TableModel all(m_table.get(), {});
-        QAbstractItemModelTester allTester(&all,
-                                           QAbstractItemModelTester::FailureReportingMode::QtTest);
+        Tester allTester(&all, kQtTest);
         m_table->setFiltered(false);
         m_table->open();
         QCOMPARE(all.columns().first(), QString("SYSID"));
@@ -66,8 +66,7 @@ private slots:
         DBGrid grid;
         grid.bind(m_table.get(), {"DESC"});
         grid.show();
-        QAbstractItemModelTester tester(grid.model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        Tester tester(grid.model(), kQtTest);
         m_table->first();
         m_table->next();
         m_table->next();
@@ -195,8 +194,7 @@ private slots:
         grid.resize(300, 200);
         grid.bind(m_table.get(), {"DESC"});
         grid.show();
-        QAbstractItemModelTester tester(grid.model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        Tester tester(grid.model(), kQtTest);
         QCoreApplication::processEvents();
         QAbstractItemModel* model = grid.model();
         const int first = model->rowCount();

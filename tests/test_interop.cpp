@@ -102,10 +102,10 @@ private slots:
         QJsonObject sys = dbfread(m_box->file("Systems.dbf"));
         rows = sys["rows"].toArray();
         QCOMPARE(rows.size(), 3);
-        QJsonObject zoe = rows[0].toObject();
-        QCOMPARE(zoe["USERFIRST"].toString(), QString::fromUtf8("Zoë"));
-        QCOMPARE(zoe["USERLAST"].toString(), QString("O'Brien"));
-        QCOMPARE(zoe["DATE"].toString(), QString("2026-12-06"));
+        const QJsonObject zoe = rows[0].toObject();
+        QCOMPARE((QStringList{zoe["USERFIRST"].toString(), zoe["USERLAST"].toString(),
+                              zoe["DATE"].toString()}),
+                 (QStringList{QString::fromUtf8("Zoë"), "O'Brien", "2026-12-06"}));
         QCOMPARE(rows[1].toObject()["COMPANY"].toString(), QString());
     }
 

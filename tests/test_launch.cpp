@@ -18,15 +18,9 @@ private slots:
         QDir().mkpath(prefix + "/share/quillnet/Master");
         QVERIFY(QFile::copy(qn::test::sourceDir() + "/tools/quillnet-launcher",
                             prefix + "/bin/quillnet-launcher"));
-        QFile fake(prefix + "/bin/quillnet");
-        QVERIFY(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\npwd\nls\nls Master\n");
-        fake.close();
-        fake.setPermissions(fake.permissions() | QFileDevice::ExeOwner);
-        QFile master(prefix + "/share/quillnet/Master/IP.dbf");
-        QVERIFY(master.open(QIODevice::WriteOnly));
-        master.write("template");
-        master.close();
+        qn::test::writeBytes(prefix + "/bin/quillnet", "#!/bin/sh\npwd\nls\nls Master\n");
+        QFile::setPermissions(prefix + "/bin/quillnet", QFile::ReadOwner | QFile::ExeOwner);
+        qn::test::writeBytes(prefix + "/share/quillnet/Master/IP.dbf", "template");
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", root.filePath("home"));
@@ -43,13 +37,9 @@ private slots:
         QCOMPARE(launch(), (QStringList{work, "Master", "IP.dbf"}));
 
         // A Master folder the user already has is left alone.
-        QFile mine(work + "/Master/IP.dbf");
-        QVERIFY(mine.open(QIODevice::WriteOnly));
-        mine.write("mine");
-        mine.close();
+        qn::test::writeBytes(work + "/Master/IP.dbf", "mine");
         launch();
-        QVERIFY(mine.open(QIODevice::ReadOnly));
-        QCOMPARE(mine.readAll(), QByteArray("mine"));
+        QCOMPARE(qn::test::fileBytes(work + "/Master/IP.dbf"), QByteArray("mine"));
 
         env.insert("XDG_DATA_HOME", root.filePath("data"));
         QCOMPARE(launch().first(), root.filePath("data/Quillnet"));

@@ -103,11 +103,8 @@ private slots:
 
     void systemFilterMatchesAnyValue_data() {
         QTest::addColumn<QString>("id");
-        QTest::newRow("plain") << "A0001";
-        QTest::newRow("single quote") << "O'Brien";
-        QTest::newRow("single and double") << "it's \"x\"";
-        QTest::newRow("all but bracket") << "a'b\"c[d";
-        QTest::newRow("blank") << "";
+        for (const char* id : {"A0001", "O'Brien", "it's \"x\"", "a'b\"c[d", ""})
+            QTest::addRow("[%s]", id) << QString(id);
     }
     void systemFilterMatchesAnyValue() {
         QFETCH(QString, id);
