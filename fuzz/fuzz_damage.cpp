@@ -39,12 +39,11 @@ struct Setup {
         engine->addAlias("FZ", "PATH:" + dir.path());
         dbf = dir.filePath("T.dbf");
         mdx = dir.filePath("T.mdx");
-        qn::TagSpec name{"NAME", "NAME", "", 'C', 0, false, false};
-        qn::TagSpec qty{"QTY", "QTY", "", 'N', 0, false, false};
-        qn::TagSpec first{"FIRST", "NAME", "", 'C', 0, true, false};
         qn::schema::createTableFiles(dbf,
                                      {{"NAME", 'C', 4, 0}, {"QTY", 'N', 6, 1}, {"NOTE", 'C', 5, 0}},
-                                     {name, qty, first});
+                                     {{"NAME", "NAME", "", 'C', 0, false, false},
+                                      {"QTY", "QTY", "", 'N', 0, false, false},
+                                      {"FIRST", "NAME", "", 'C', 0, true, false}});
         qn::Table t(*engine);
         t.setDatabaseName("FZ");
         t.setTableName("T.dbf");
@@ -69,16 +68,13 @@ Setup& setup() {
 
 // Another program's copy of the table with one field more or less, written over the file.
 void relayout(const Setup& s, bool add) {
-    std::vector<qn::FieldDef> fields;
-    std::string rows;
     qn::DbfFile old;
     try {
         old.open(s.dbf, false);
     } catch (const qn::StoreError&) {
         return;
     }
-    for (const qn::DbfField& f : old.fields())
-        fields.push_back(f);
+    std::vector<qn::FieldDef> fields(old.fields().begin(), old.fields().end());
     if (add)
         fields.push_back({"EXTRA", 'C', 3, 0});
     else if (fields.size() > 1)

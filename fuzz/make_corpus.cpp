@@ -5,93 +5,68 @@
 #include "fuzzutil.h"
 #include "mdxfile.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 namespace {
 
 using fuzz::readAll;
 using fuzz::writeAll;
 
-void tables(const QString& dir) {
-    const std::vector<qn::FieldDef> fields = {
-        {"NAME", 'C', 8, 0}, {"QTY", 'N', 6, 2}, {"WHEN", 'D', 8, 0}, {"OK", 'L', 1, 0}};
-    const QString path = dir + QStringLiteral("/valid.dbf");
-    qn::DbfFile::create(path, fields, true, {"NAME"});
-    qn::DbfFile dbf;
-    dbf.open(path, true);
-    const char* rows[] = {" alpha    12.5020260101T", "*deleted  -1.00        F",
-                          " zeta    999.9919991231?"};
-    for (const char* r : rows)
-        dbf.appendRecord(r);
-    dbf.close();
-    const QByteArray good = readAll(path);
-    writeAll(dir + QStringLiteral("/empty.dbf"), good.left(32 + 32 * 4 + 1));
-    writeAll(dir + QStringLiteral("/truncated.dbf"), good.left(good.size() - 20));
-    QByteArray longCount = good;
-    longCount[4] = char(0x7F); // the header claims more rows than the file holds
-    writeAll(dir + QStringLiteral("/count.dbf"), longCount);
-    QByteArray badLength = good;
-    badLength[8] = char(0xFF); // header length past the end
-    badLength[9] = char(0x7F);
-    writeAll(dir + QStringLiteral("/hdrlen.dbf"), badLength);
-    QByteArray badType = good;
-    badType[32 + 11] = 'M';
-    writeAll(dir + QStringLiteral("/type.dbf"), badType);
+// A copy of a valid file with bytes put at an offset, or cut to a length (cut >= 0).
+void variant(const QString& from, const QString& to, int at, const QByteArray& bytes,
+             int cut = -1) {
+    QByteArray b = readAll(from);
+    b.replace(at, bytes.size(), bytes);
+    writeAll(to, cut >= 0 ? b.left(cut) : b);
 }
 
-void indexes(const QString& dir) {
+void write(const QString& root) {
+    const QString dbf = root + "/dbf/", mdx = root + "/mdx/";
+    qn::DbfFile::create(
+        dbf + "valid.dbf",
+        {{"NAME", 'C', 8, 0}, {"QTY", 'N', 6, 2}, {"WHEN", 'D', 8, 0}, {"OK", 'L', 1, 0}}, true,
+        {"NAME"});
+    {
+        qn::DbfFile t;
+        t.open(dbf + "valid.dbf", true);
+        for (const char* r :
+             {" alpha    12.5020260101T", "*deleted  -1.00        F", " zeta    999.9919991231?"})
+            t.appendRecord(r);
+    }
+    const int size = int(readAll(dbf + "valid.dbf").size());
+    variant(dbf + "valid.dbf", dbf + "empty.dbf", 0, {}, 32 + 32 * 4 + 1);
+    variant(dbf + "valid.dbf", dbf + "truncated.dbf", 0, {}, size - 20);
+    variant(dbf + "valid.dbf", dbf + "count.dbf", 4, "\x7F");      // more rows than the file holds
+    variant(dbf + "valid.dbf", dbf + "hdrlen.dbf", 8, "\xFF\x7F"); // header past the end
+    variant(dbf + "valid.dbf", dbf + "type.dbf", 32 + 11, "M");
+
     const qn::TagSpec name{"NAME", "UPPER(NAME)", "", 'C', 8, false, false};
     const qn::TagSpec when{"WHEN", "WHEN", "", 'D', 8, false, true};
-    const QString small = dir + QStringLiteral("/small.mdx");
-    qn::MdxFile::create(small, "VALID", {name, when});
+    qn::MdxFile::create(mdx + "small.mdx", "VALID", {name, when});
+    qn::MdxFile::create(mdx + "deep.mdx", "VALID", {name}); // deep enough for interior nodes
     {
-        qn::MdxFile mdx;
-        mdx.open(small, true);
-        mdx.tag(0).insert("ALPHA   ", 1);
-        mdx.tag(0).insert("ZETA    ", 3);
-        mdx.tag(1).insert("20260101", 1);
-        mdx.flush();
+        qn::MdxFile small, deep;
+        small.open(mdx + "small.mdx", true);
+        small.tag(0).insert("ALPHA   ", 1);
+        small.tag(0).insert("ZETA    ", 3);
+        small.tag(1).insert("20260101", 1);
+        small.flush();
+        deep.open(mdx + "deep.mdx", true);
+        for (uint32_t i = 1; i <= 150; ++i)
+            deep.tag(0).insert(QString("K%1").arg(i * 37 % 1000, 7, 10, QChar('0')).toStdString(),
+                               i);
+        deep.flush();
     }
-    // One tag deep enough for interior nodes.
-    const QString deep = dir + QStringLiteral("/deep.mdx");
-    qn::MdxFile::create(deep, "VALID", {name});
-    {
-        qn::MdxFile mdx;
-        mdx.open(deep, true);
-        for (uint32_t i = 1; i <= 150; ++i) {
-            char key[16];
-            std::snprintf(key, sizeof key, "K%07u", (i * 37u) % 1000u);
-            mdx.tag(0).insert(key, i);
-        }
-        mdx.flush();
-    }
-    const QByteArray good = readAll(small);
-    writeAll(dir + QStringLiteral("/short.mdx"), good.left(2048));
-    QByteArray badRoot = good;
-    badRoot[4 * 512] = char(0x7F); // first tag's root page outside the file
-    writeAll(dir + QStringLiteral("/root.mdx"), badRoot);
-    QByteArray badKeys = readAll(deep);
-    badKeys[6 * 512] = char(0xFF); // root node claims too many keys
-    writeAll(dir + QStringLiteral("/keys.mdx"), badKeys);
-}
+    variant(mdx + "small.mdx", mdx + "short.mdx", 0, {}, 2048);
+    variant(mdx + "small.mdx", mdx + "root.mdx", 4 * 512, "\x7F"); // first root outside the file
+    variant(mdx + "deep.mdx", mdx + "keys.mdx", 6 * 512, "\xFF");  // root claims too many keys
 
-void expressions(const QString& dir) {
-    const char* texts[] = {"SYSID",
-                           "UPPER(COMPUTER)+SYSID",
-                           "SysID = 'A0001' and TYPE <> [PC]",
-                           "COUNT * 2 > 10.5 .OR. .NOT. OK",
-                           "DTOS(DATE) + STR(BIG, 10, 2)",
-                           "SUBSTR(COMPUTER, 2, 3) $ \"abc\"",
-                           "(((IP1)",
-                           "TRIM(COMPUTER)+'"};
     int i = 0;
-    for (const char* t : texts)
-        writeAll(dir + QStringLiteral("/e%1.txt").arg(++i), QByteArray(t));
+    for (const char* t : {"SYSID", "UPPER(COMPUTER)+SYSID", "SysID = 'A0001' and TYPE <> [PC]",
+                          "COUNT * 2 > 10.5 .OR. .NOT. OK", "DTOS(DATE) + STR(BIG, 10, 2)",
+                          "SUBSTR(COMPUTER, 2, 3) $ \"abc\"", "(((IP1)", "TRIM(COMPUTER)+'"})
+        writeAll(root + QStringLiteral("/expression/e%1.txt").arg(++i), t);
 }
 
 } // namespace
@@ -102,12 +77,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString root = QString::fromLocal8Bit(argv[1]);
+    for (const char* sub : {"dbf", "mdx", "expression"})
+        QDir().mkpath(root + '/' + sub);
     try {
-        for (const char* sub : {"dbf", "mdx", "expression"})
-            QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
-        tables(root + QStringLiteral("/dbf"));
-        indexes(root + QStringLiteral("/mdx"));
-        expressions(root + QStringLiteral("/expression"));
+        write(root);
     } catch (const qn::StoreError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

@@ -74,17 +74,10 @@ inline QStringList column(Engine& engine, const QString& file, const QString& fi
     return out;
 }
 
-/// The program started over a fresh database folder.
-struct Inventory {
-    explicit Inventory(const QByteArray& prefix = "QN", bool start = true) {
-        ws.writeSettings(settingsFile(ws.path("db"), "", prefix));
-        program = std::make_unique<Program>(ws.engine());
-        if (start)
-            program->start();
-        MessageService::takeShown();
-    }
-    DataModule& dm() { return program->TDataModule11(); }
-    void put(const QString& file, const Row& row) { test::put(ws.engine(), file, row); }
+/// Seeds and reads the inventory's files through the engine given, as another program would.
+struct Seeding {
+    Engine* engine = nullptr;
+    void put(const QString& file, const Row& row) { test::put(*engine, file, row); }
     /// A system, and its address row when dotted is given.
     void system(const QString& id, const Row& sys = {}, const QString& dotted = {},
                 const Row& ip = {}) {
@@ -99,10 +92,23 @@ struct Inventory {
                   const Row& more = {}) {
         put("RESOURCES.DBF", Row{{"MAIN", main}, {"CATEGORY", category}, {"ITEM", item}} + more);
     }
-    QList<Row> rows(const QString& file) { return test::rows(ws.engine(), file); }
+    QList<Row> rows(const QString& file) { return test::rows(*engine, file); }
     QStringList column(const QString& file, const QString& field, const QString& second = {}) {
-        return test::column(ws.engine(), file, field, second);
+        return test::column(*engine, file, field, second);
     }
+};
+
+/// The program started over a fresh database folder.
+struct Inventory : Seeding {
+    explicit Inventory(const QByteArray& prefix = "QN", bool start = true) {
+        engine = &ws.engine();
+        ws.writeSettings(settingsFile(ws.path("db"), "", prefix));
+        program = std::make_unique<Program>(ws.engine());
+        if (start)
+            program->start();
+        MessageService::takeShown();
+    }
+    DataModule& dm() { return program->TDataModule11(); }
     /// The tables as a finding window leaves them, then System Info shown.
     SystemInfoWindow& handOver(const QString& filter) {
         dm().SysTableOpenClose("SysID", filter, true, true);

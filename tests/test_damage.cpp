@@ -208,20 +208,17 @@ private slots:
         QTest::addColumn<QString>("said"); // empty: nothing to tell
         QTest::addColumn<QStringList>("keys");
         QTest::addColumn<QString>("gone");
-        const QStringList two{"1001", "1002"}, three{"1001", "1002", "1003"};
-        QTest::newRow("cut at a row boundary") << "boundary"
-                                               << "promises 3 rows" << two << "1003";
-        QTest::newRow("cut inside the last row") << "inside"
-                                                 << "1 incomplete row" << two << "1003";
-        QTest::newRow("index from a longer copy") << "ahead"
-                                                  << "rebuilt" << two << "1003";
-        QTest::newRow("index from an older copy") << "behind"
-                                                  << "rebuilt" << three << "";
-        QTest::newRow("row changed, index not, marked unfinished")
-            << "changed"
-            << "rebuilt" << QStringList{"1001", "1003", "1009"} << "1002";
-        QTest::newRow("change marked unfinished, index sound") << "marked"
-                                                               << "" << three << "";
+        // How the table was damaged (below), what the user hears, the keys left and one that
+        // must lead nowhere.
+        for (auto [damage, said, keys, gone] :
+             {std::tuple{"boundary", "promises 3 rows", "1001 1002", "1003"},
+              {"inside", "1 incomplete row", "1001 1002", "1003"},
+              {"ahead", "rebuilt", "1001 1002", "1003"},
+              {"behind", "rebuilt", "1001 1002 1003", ""},
+              {"changed", "rebuilt", "1001 1003 1009", "1002"},
+              {"marked", "", "1001 1002 1003", ""}})
+            QTest::newRow(damage) << QString(damage) << QString(said) << QString(keys).split(' ')
+                                  << QString(gone);
     }
 
     // Three rows, one lost or changed behind the index one way or another, then a fourth appended:
@@ -254,11 +251,11 @@ private slots:
             bytes.truncate(header + 2 * record + (damage == "inside") * 7);
         else if (damage == "ahead") // the table put back from a copy taken before the third row
             bytes = twoRows;
-        else if (damage == "behind")
+        else if (damage == "behind") // the index from a copy older than the table
             test::writeBytes(mdx, twoKeys);
         if (damage == "changed") // rewritten in place, and the index change never came
             bytes.replace(key, 4, "1009");
-        if (damage == "changed" || damage == "marked")
+        if (damage == "changed" || damage == "marked") // a change marked unfinished
             bytes[14] = 1;
         test::writeBytes(ip, bytes);
 
@@ -272,9 +269,7 @@ private slots:
         if (!said.isEmpty())
             QVERIFY2(told[0].contains("IP.dbf") && told[0].contains(said), qPrintable(told[0]));
         auto found = [&](const QString& k) {
-            t->setKey();
-            t->setFieldText("IPString", k);
-            return t->gotoKey() ? t->fieldText("SysID") : QString();
+            return test::findKey(*t, {{"IPString", k}}, "SysID");
         };
         QCOMPARE(found(gone), QString());
         addAddress(*t, "S4", "1004");

@@ -134,13 +134,16 @@ struct PrivateNets {
     }
 };
 
-// Every folder Samba would otherwise take from the machine, inside dir.
-QByteArray sambaConf(const QString& dir, const QByteArray& more) {
+// Writes dir.conf with every folder Samba would otherwise take from the machine inside dir;
+// returns its path.
+QString sambaConf(const QString& dir, const QByteArray& more) {
     QDir().mkpath(dir);
     const QByteArray d = dir.toLocal8Bit();
-    return "[global]\n" + more + "lock directory = " + d + "\nstate directory = " + d +
-           "\ncache directory = " + d + "\npid directory = " + d + "\nprivate dir = " + d +
-           "\nncalrpc dir = " + d + "\nlog file = " + d + "/log.%m\n";
+    test::writeBytes(dir + ".conf", "[global]\n" + more + "lock directory = " + d +
+                                        "\nstate directory = " + d + "\ncache directory = " + d +
+                                        "\npid directory = " + d + "\nprivate dir = " + d +
+                                        "\nncalrpc dir = " + d + "\nlog file = " + d + "/log.%m\n");
+    return dir + ".conf";
 }
 
 /// Runs netview.sh in a fresh folder with only the basic tools, realTools and the stand-ins
@@ -155,10 +158,8 @@ QByteArray runNetview(const Tools& tools, const QStringList& realTools = {}) {
     for (const QString& tool : basics + realTools)
         QFile::link(QStandardPaths::findExecutable(tool), QDir(bin).filePath(tool));
     for (auto it = tools.begin(); it != tools.end(); ++it) {
-        QFile f(QDir(bin).filePath(it.key()));
-        if (!f.open(QIODevice::WriteOnly) || f.write("#!/bin/sh\n" + it.value()) < 0)
-            return "cannot write " + it.key().toLatin1();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        test::writeBytes(QDir(bin).filePath(it.key()), "#!/bin/sh\n" + it.value());
+        QFile::setPermissions(QDir(bin).filePath(it.key()), QFile::ReadOwner | QFile::ExeOwner);
     }
     QFile::copy(QDir(test::sourceDir()).filePath("discovery/netview.sh"),
                 QDir(work).filePath("netview.sh"));
@@ -259,33 +260,31 @@ private slots:
         if (peer[0] < 0 || peer[1] < 0)
             QSKIP(
                 qPrintable(QString("network namespaces cannot be made here: ") + strerror(errno)));
-        QCOMPARE(nets.ip(-1, "link add br0 type bridge"), QString());
-        QCOMPARE(nets.ip(-1, "addr add 10.231.7.1/24 brd + dev br0"), QString());
-        QCOMPARE(nets.ip(-1, "link set br0 up"), QString());
+        for (const char* c : {"link add br0 type bridge", "addr add 10.231.7.1/24 brd + dev br0",
+                              "link set br0 up"})
+            QCOMPARE(nets.ip(-1, c), QString());
         const QByteArray names[] = {"QNPEER1", "QNPEER2"};
         QList<QProcess*> daemons;
         QByteArray expected;
         for (int i = 0; i < 2; ++i) {
             const QString address = QString("10.231.7.1%1").arg(i + 1),
                           port = QString("port%1").arg(i);
-            QCOMPARE(
-                nets.ip(-1, QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
-                                .arg(port)
-                                .arg(::getpid())
-                                .arg(peer[i])),
-                QString());
-            QCOMPARE(nets.ip(-1, "link set " + port + " master br0 up"), QString());
-            QCOMPARE(nets.ip(peer[i], "link set lo up"), QString());
-            QCOMPARE(nets.ip(peer[i], "addr add " + address + "/24 brd + dev veth0"), QString());
-            QCOMPARE(nets.ip(peer[i], "link set veth0 up"), QString());
-            const QString conf = dir.filePath(QString("peer%1.conf").arg(i));
-            QFile f(conf);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(sambaConf(dir.filePath(QString("peer%1").arg(i)),
-                              "netbios name = " + names[i] +
-                                  "\nworkgroup = QNTEST\ninterfaces = veth0\n"
-                                  "bind interfaces only = yes\ndisable netbios = no\n"));
-            f.close();
+            const std::pair<int, QString> steps[] = {
+                {-1, QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
+                         .arg(port)
+                         .arg(::getpid())
+                         .arg(peer[i])},
+                {-1, "link set " + port + " master br0 up"},
+                {peer[i], "link set lo up"},
+                {peer[i], "addr add " + address + "/24 brd + dev veth0"},
+                {peer[i], "link set veth0 up"}};
+            for (const auto& [netns, args] : steps)
+                QCOMPARE(nets.ip(netns, args), QString());
+            const QString conf =
+                sambaConf(dir.filePath(QString("peer%1").arg(i)),
+                          "netbios name = " + names[i] +
+                              "\nworkgroup = QNTEST\ninterfaces = veth0\n"
+                              "bind interfaces only = yes\ndisable netbios = no\n");
             daemons << &nets.start(peer[i], nmbd,
                                    {"--foreground", "--no-process-group", "--debug-stdout",
                                     "--debuglevel=1", "--configfile=" + conf});
@@ -293,12 +292,9 @@ private slots:
             expected += line(names[i], "NetBIOS " + address.toLatin1());
         }
         // The administrator's nmblookup reads a configuration of its own, not the machine's.
-        QFile adminConf(dir.filePath("admin.conf"));
-        QVERIFY(adminConf.open(QIODevice::WriteOnly));
-        adminConf.write(sambaConf(dir.filePath("admin"), "workgroup = QNTEST\n"));
-        adminConf.close();
+        const QString adminConf = sambaConf(dir.filePath("admin"), "workgroup = QNTEST\n");
         const Tools tools{{"nmblookup", "exec '" + nmblookup.toLocal8Bit() + "' '--configfile=" +
-                                            adminConf.fileName().toLocal8Bit() + "' \"$@\"\n"}};
+                                            adminConf.toLocal8Bit() + "' \"$@\"\n"}};
         // The peers answer once their sockets are up; ask again until both are heard.
         QByteArray entries;
         QElapsedTimer clock;

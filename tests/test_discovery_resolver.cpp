@@ -113,7 +113,9 @@ private slots:
                                            "unknown: Host Lookup Failed"}));
         QVERIFY(!rig.r.isBusy());
     }
-    void timesOutAndCancels() {
+    // A look-up times out or is cancelled; an answer to an abandoned or timed-out look-up is
+    // dropped, also while a newer look-up waits.
+    void timesOutCancelsAndDropsLateAnswers() {
         Rig rig;
         QCOMPARE(rig.r.timeout(), 5000); // a few seconds by default
         rig.r.setTimeout(200);
@@ -123,15 +125,12 @@ private slots:
         QVERIFY(clock.elapsed() >= 190 && clock.elapsed() < 3000);
         QCOMPARE(rig.s->aborted, QList<int>{1}); // the system may drop it too
         QVERIFY(!rig.r.isBusy());
-
         QTimer::singleShot(50, &rig.r, [&] { rig.r.abandon(); });
         QCOMPARE(rig.resolve("slow"), QString("error: Host Lookup Canceled"));
         rig.answers.clear();
         rig.r.abandon(); // nothing in progress: nothing to report
         QVERIFY(rig.answers.isEmpty());
-    }
-    void lateAnswersAreDropped() {
-        Rig rig;
+
         rig.r.setTimeout(100);
         rig.r.lookup("first");
         const int first = rig.s->lastId();
@@ -140,7 +139,6 @@ private slots:
         rig.s->answer({QHostAddress("10.0.0.1")}, first); // too late
         QVERIFY(rig.r.isBusy());
         rig.s->answer({QHostAddress("10.0.0.2")});
-        // An answer after the time limit is dropped as well, also while a newer look-up waits.
         rig.r.lookup("third");
         const int third = rig.s->lastId();
         QTRY_COMPARE(rig.answers.size(), 3);

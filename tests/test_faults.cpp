@@ -87,9 +87,7 @@ int childReadOnly(Table& t, int expectedRows) {
                 appendRow(t, 999);
             } else {
                 t.first();
-                t.edit();
-                t.setFieldText("COMPUTER", "changed");
-                t.post();
+                test::editRow(t, {{"COMPUTER", "changed"}});
             }
         } catch (const StoreError& e) {
             say(QStringLiteral("%1 refused: %2").arg(append ? "append" : "edit", e.message()));
@@ -244,9 +242,7 @@ private slots:
             t->cancel();
             refused([&] {
                 t->first();
-                t->edit();
-                t->setFieldText("COMPUTER", "changed");
-                t->post();
+                test::editRow(*t, {{"COMPUTER", "changed"}});
             });
             // Removed outright: the same clear refusal, not a write into a deleted file.
             QVERIFY(QDir().mkpath(db));

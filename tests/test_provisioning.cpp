@@ -14,12 +14,104 @@ using namespace qn;
 class TestProvisioning : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void fileLists();
-    void fill_data();
-    void fill();
-    void startupWithMissingParentFails();
-    void aliasFollowsTheFolder();
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(m_dir->filePath("Master"));
+        const QString master = test::buildDir() + "/Master";
+        for (const QString& f : QDir(master).entryList(QDir::Files))
+            QVERIFY(QFile::copy(master + '/' + f, m_dir->filePath("Master/" + f)));
+        m_engine = std::make_unique<Engine>(m_dir->filePath("engine.cfg"));
+    }
+    // Every file either way copies is in the Master folder the build makes.
+    void fileLists() {
+        QCOMPARE(provisioning::adminSaveFiles().size(), 20);
+        // The start-up copies the backup files of IP alone.
+        QCOMPARE(provisioning::startupFiles().size(), 18);
+        QVERIFY(provisioning::startupFiles().contains("IP.dbk") &&
+                !provisioning::startupFiles().contains("Systems.dbk"));
+        for (const QString& f : provisioning::adminSaveFiles() + provisioning::startupFiles())
+            QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
+    }
+    void fill_data() {
+        QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("replaced"); // present files that become Master copies
+        const auto sorted = [](QStringList l) {
+            l.sort();
+            return l;
+        };
+        const QStringList complete{"Hardware.dbf", "IP.dbf", "RESOURCES.DBF", "SOFTWARE.DBF",
+                                   "Systems.dbf"}; // any letter case counts
+        QTest::newRow("startup: complete") << true << complete << complete << QStringList();
+        QTest::newRow("admin: complete") << false << complete << complete << QStringList();
+        const QStringList noSystems{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
+                                    "Systems.mdx"};
+        QTest::newRow("startup: one table missing")
+            << true << noSystems << sorted(noSystems + QStringList{"Systems.dbf"}) << QStringList();
+        const QStringList noIp{"Hardware.dbf", "IP.mdx", "Resources.dbf", "Software.dbf",
+                               "Systems.dbf"};
+        QTest::newRow("startup: the IP files replaced")
+            << true << noIp << sorted(noIp + QStringList{"IP.dbf", "IP.dbk", "IP.mbk"})
+            << QStringList{"IP.mdx"};
+        QTest::newRow("startup: new folder")
+            << true << QStringList() << sorted(provisioning::startupFiles()) << QStringList();
+        QTest::newRow("admin: new folder")
+            << false << QStringList() << sorted(provisioning::adminSaveFiles()) << QStringList();
+        QTest::newRow("admin: folder without IP.dbf")
+            << false << QStringList{"Systems.dbf"} << sorted(provisioning::adminSaveFiles())
+            << QStringList();
+        QTest::newRow("admin: folder with IP.dbf")
+            << false << QStringList{"IP.dbf"} << QStringList{"IP.dbf"} << QStringList();
+    }
+    void fill() {
+        QFETCH(bool, atStartup);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, replaced);
+        if (!present.isEmpty())
+            QDir().mkdir(db());
+        for (const QString& f : present)
+            test::writeBytes(db() + "/" + f, "mine");
+        if (atStartup)
+            provisioning::startup(db(), work(), *m_engine);
+        else
+            provisioning::prepareAdminFolder(db(), work());
+        QCOMPARE(files(db()), expected);
+        for (const QString& f : expected)
+            QCOMPARE(test::fileBytes(db() + "/" + f),
+                     present.contains(f) && !replaced.contains(f)
+                         ? QByteArray("mine")
+                         : test::fileBytes(work() + "/Master/" + f));
+    }
+    void startupWithMissingParentFails() {
+        const QString deep = m_dir->filePath("no/such/db");
+        try {
+            provisioning::startup(deep, work(), *m_engine);
+            QFAIL("no error");
+        } catch (const Error& e) {
+            QVERIFY2(e.message().contains(deep), qPrintable(e.message()));
+        }
+        QVERIFY(!QFile::exists(m_dir->filePath("no")));
+        m_engine->initialize();
+        QVERIFY(!m_engine->hasAlias("IP"));
+        QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
+    }
+    // (That start-up and Save point the alias at their folder is checked through the program.)
+    void aliasFollowsTheFolder() {
+        // A trailing separator works, and the engine is shut down again.
+        const QString slash = m_dir->filePath("slash/");
+        provisioning::startup(slash, work(), *m_engine);
+        QVERIFY(!m_engine->isInitialized());
+        QCOMPARE(files(slash).size(), 18);
+        m_engine->initialize();
+        QCOMPARE(m_engine->aliasPath("IP"), slash);
+        m_engine->shutdown();
+        // A folder the engine refuses as an alias is not reported.
+        provisioning::registerAlias(*m_engine, "bad\npath", true);
+        m_engine->initialize();
+        QVERIFY(!m_engine->hasAlias("IP")); // removed first, the new one refused
+    }
 
 private:
     QString work() const { return m_dir->path(); }
@@ -27,132 +119,9 @@ private:
     QStringList files(const QString& folder) const {
         return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
-    void mark(const QString& file) {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("mine");
-    }
-    QByteArray contents(const QString& file) {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Engine> m_engine;
 };
-
-void TestProvisioning::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QDir().mkpath(m_dir->filePath("Master"));
-    const QString master = test::buildDir() + "/Master";
-    for (const QString& f : QDir(master).entryList(QDir::Files))
-        QVERIFY(QFile::copy(master + '/' + f, m_dir->filePath("Master/" + f)));
-    m_engine = std::make_unique<Engine>(m_dir->filePath("engine.cfg"));
-}
-
-// Every file either way copies is in the Master folder the build makes.
-void TestProvisioning::fileLists() {
-    QCOMPARE(provisioning::adminSaveFiles().size(), 20);
-    // The start-up copies the backup files of IP alone.
-    QCOMPARE(provisioning::startupFiles().size(), 18);
-    QVERIFY(provisioning::startupFiles().contains("IP.dbk") &&
-            !provisioning::startupFiles().contains("Systems.dbk"));
-    for (const QString& f : provisioning::adminSaveFiles() + provisioning::startupFiles())
-        QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
-}
-
-void TestProvisioning::fill_data() {
-    QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QStringList>("replaced"); // present files that become Master copies
-    const auto sorted = [](QStringList l) {
-        l.sort();
-        return l;
-    };
-    const QStringList complete{"Hardware.dbf", "IP.dbf", "RESOURCES.DBF", "SOFTWARE.DBF",
-                               "Systems.dbf"}; // any letter case counts
-    QTest::newRow("startup: complete") << true << complete << complete << QStringList();
-    QTest::newRow("admin: complete") << false << complete << complete << QStringList();
-    const QStringList noSystems{"Hardware.dbf", "IP.dbf", "Resources.dbf", "Software.dbf",
-                                "Systems.mdx"};
-    QTest::newRow("startup: one table missing")
-        << true << noSystems << sorted(noSystems + QStringList{"Systems.dbf"}) << QStringList();
-    const QStringList noIp{"Hardware.dbf", "IP.mdx", "Resources.dbf", "Software.dbf",
-                           "Systems.dbf"};
-    QTest::newRow("startup: the IP files replaced")
-        << true << noIp << sorted(noIp + QStringList{"IP.dbf", "IP.dbk", "IP.mbk"})
-        << QStringList{"IP.mdx"};
-    QTest::newRow("startup: new folder")
-        << true << QStringList() << sorted(provisioning::startupFiles()) << QStringList();
-    QTest::newRow("admin: new folder")
-        << false << QStringList() << sorted(provisioning::adminSaveFiles()) << QStringList();
-    QTest::newRow("admin: folder without IP.dbf")
-        << false << QStringList{"Systems.dbf"} << sorted(provisioning::adminSaveFiles())
-        << QStringList();
-    QTest::newRow("admin: folder with IP.dbf")
-        << false << QStringList{"IP.dbf"} << QStringList{"IP.dbf"} << QStringList();
-}
-
-void TestProvisioning::fill() {
-    QFETCH(bool, atStartup);
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, expected);
-    QFETCH(QStringList, replaced);
-    if (!present.isEmpty())
-        QDir().mkdir(db());
-    for (const QString& f : present)
-        mark(db() + "/" + f);
-    if (atStartup)
-        provisioning::startup(db(), work(), *m_engine);
-    else
-        provisioning::prepareAdminFolder(db(), work());
-    QCOMPARE(files(db()), expected);
-    for (const QString& f : expected)
-        QCOMPARE(contents(db() + "/" + f), present.contains(f) && !replaced.contains(f)
-                                               ? QByteArray("mine")
-                                               : contents(work() + "/Master/" + f));
-}
-
-void TestProvisioning::startupWithMissingParentFails() {
-    const QString deep = m_dir->filePath("no/such/db");
-    try {
-        provisioning::startup(deep, work(), *m_engine);
-        QFAIL("no error");
-    } catch (const Error& e) {
-        QVERIFY2(e.message().contains(deep), qPrintable(e.message()));
-    }
-    QVERIFY(!QFile::exists(m_dir->filePath("no")));
-    m_engine->initialize();
-    QVERIFY(!m_engine->hasAlias("IP"));
-    QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
-}
-
-void TestProvisioning::aliasFollowsTheFolder() {
-    provisioning::startup(db(), work(), *m_engine);
-    QVERIFY(!m_engine->isInitialized()); // shut down again
-    m_engine->initialize();
-    QCOMPARE(m_engine->aliasPath("IP"), db());
-    m_engine->shutdown();
-
-    const QString other = m_dir->filePath("other");
-    provisioning::prepareAdminFolder(other, work());
-    provisioning::registerAlias(*m_engine, other, false);
-    m_engine->initialize();
-    QCOMPARE(m_engine->aliasPath("IP"), other);
-    m_engine->shutdown();
-
-    // A trailing separator still works.
-    const QString slash = m_dir->filePath("slash/");
-    provisioning::startup(slash, work(), *m_engine);
-    QCOMPARE(files(slash).size(), 18);
-    m_engine->initialize();
-    QCOMPARE(m_engine->aliasPath("IP"), slash);
-    m_engine->shutdown();
-    // A folder the engine refuses as an alias is not reported.
-    provisioning::registerAlias(*m_engine, "bad\npath", true);
-    m_engine->initialize();
-    QVERIFY(!m_engine->hasAlias("IP")); // removed first, the new one refused
-}
 
 QTEST_GUILESS_MAIN(TestProvisioning)
 #include "test_provisioning.moc"

@@ -53,15 +53,8 @@ struct Fixture : test::Inventory {
                     {"COMPANY", "Widgets " + extra},
                     {"LOCATION", "Building " + id.right(1)},
                     {"ROOM", "R" + id.right(3)},
-                    {"SECURITY", "High"}});
-        Table t(ws.engine());
-        t.setDatabaseName("IP");
-        t.setTableName("SYSTEMS.DBF");
-        t.open();
-        t.last();
-        t.edit();
-        t.setFieldDateTime("Date", QDateTime(QDate(2023, 12, 31), QTime(9, 0)));
-        t.post();
+                    {"SECURITY", "High"},
+                    {"DATE", "20231231"}});
     }
     void addItems(Table* t, const QString& id, const QList<Item>& items) {
         const bool hw = t == dm().HWTable;
@@ -84,15 +77,11 @@ struct Fixture : test::Inventory {
     bool byUserName = false;
 };
 
-QString tool(const char* name) {
+QByteArray runTool(const char* name, const QStringList& args) {
     const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
     if (path.isEmpty())
         qFatal("%s not found: install poppler-utils (tools/run-tests.sh does)", name);
-    return path;
-}
-
-QByteArray runTool(const char* name, const QStringList& args) {
-    return test::run(tool(name), args);
+    return test::run(path, args);
 }
 
 // The text of a PDF, page by page, each run of blanks folded into one space.
@@ -111,27 +100,17 @@ QStringList pdfPages(const QString& path) {
     return pages;
 }
 
-// Fails unless every piece occurs in text in the order given; returns the unmatched rest.
-bool inOrder(const QString& text, const QStringList& pieces, QString* missing) {
-    qsizetype at = 0;
-    for (const QString& p : pieces) {
-        const qsizetype found = text.indexOf(p, at);
-        if (found < 0) {
-            *missing = p;
-            return false;
-        }
-        at = found + p.size();
-    }
-    return true;
+// Whether every piece occurs in text in the order given.
+bool inOrder(const QString& text, const QStringList& pieces) {
+    QStringList escaped;
+    for (const QString& p : pieces)
+        escaped << QRegularExpression::escape(p);
+    return QRegularExpression(escaped.join(".*"), QRegularExpression::DotMatchesEverythingOption)
+        .match(text)
+        .hasMatch();
 }
 
-#define VERIFY_IN_ORDER(text, ...)                                                                 \
-    do {                                                                                           \
-        const QStringList pieces_ = (__VA_ARGS__);                                                 \
-        QString missing_;                                                                          \
-        QVERIFY2(inOrder(text, pieces_, &missing_),                                                \
-                 qPrintable("missing or out of order: \"" + missing_ + "\" in\n" + (text)));       \
-    } while (false)
+#define VERIFY_IN_ORDER(text, ...) QVERIFY2(inOrder(text, __VA_ARGS__), qPrintable(text))
 
 const QStringList kHardwareHeads{"Hardware Information", "SysID Description Manufacturer Model # "
                                                          "Serial #"};
@@ -197,345 +176,302 @@ class TestReports : public QObject {
     Q_OBJECT
 private slots:
     void init() { MessageService::takeShown(); }
-    void systemWithItemsPrintsEverythingInOrder();
-    void emptyListsAndEmptyCompanyLines();
-    void longListsMoveToNewPages();
-    void onePassPerSystemOfAUser();
-    void pageImageAndFonts();
-    void systemInfoButtonAndAfterPreviewFilter();
-    void addSystemButtonBeforeAndAfterSave();
-    void previewPrintsAndSaves();
-    void tableErrorStopsBeforeThePreview();
-};
 
-void TestReports::systemWithItemsPrintsEverythingInOrder() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee", "Inc");
-    f.addSystem("QN0002", "Kim", "Ode");
-    f.addItems(f.dm().HWTable, "QN0001",
-               {{"Disk", "Seagate", "ST-1", "HD-11"}, {"Mouse", "Logi", "MX", "MS-22"}});
-    f.addItems(f.dm().HWTable, "QN0002", {{"Printer", "Other", "P1", "PR-99"}});
-    f.addItems(f.dm().SWTable, "QN0001",
-               {{"Editor", "Vim Co", "KEY-1", "SW-1"},
-                {"Office", "Suite Co", "KEY-2", "SW-2"},
-                {"Backup", "Safe Co", "KEY-3", "SW-3"}});
-    f.handOver(DataModule::oneSystemFilter("QN0001"));
+    // One system's page from System Info's button: its texts in order, as a viewer draws it,
+    // its fonts; a system without items, and empty company lines.
+    void printedPage() {
+        Fixture f;
+        f.addSystem("QN0001", "Pat", "Lee", "Inc");
+        f.addSystem("QN0002", "Kim", "Ode");
+        f.addSystem("QN0007", "Ann", "Bo");
+        f.addItems(f.dm().HWTable, "QN0001",
+                   {{"Disk", "Seagate", "ST-1", "HD-11"}, {"Mouse", "Logi", "MX", "MS-22"}});
+        f.addItems(f.dm().HWTable, "QN0002", {{"Printer", "Other", "P1", "PR-99"}});
+        f.addItems(f.dm().SWTable, "QN0001",
+                   {{"Editor", "Vim Co", "KEY-1", "SW-1"},
+                    {"Office", "Suite Co", "KEY-2", "SW-2"},
+                    {"Backup", "Safe Co", "KEY-3", "SW-3"}});
+        f.handOver(DataModule::oneSystemFilter("QN0001"));
+        const Previewed seen =
+            whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.pageLabel, QString("1 page"));
+        const QString path = f.pdf(*seen.document);
+        const QStringList pages = pdfPages(path);
+        QCOMPARE(pages.size(), 1);
+        // The company block and the system block share lines; each is read in its own order.
+        VERIFY_IN_ORDER(pages[0], QStringList{"Computer Inventory Summary"} + companyBlock());
+        VERIFY_IN_ORDER(pages[0],
+                        (QStringList{"SystemID : QN0001", "Security Level: High",
+                                     "First Name : Pat", "Phone : 555-0201", "Last Name : Lee",
+                                     "Ext : x01", "Company : Widgets Inc", "Location : Building 1",
+                                     "Room # : R001", "Rev. Date : 12/31/2023"}));
+        VERIFY_IN_ORDER(
+            pages[0],
+            kHardwareHeads +
+                QStringList{"QN0001 Disk Seagate ST-1 HD-11", "QN0001 Mouse Logi MX MS-22"} +
+                kSoftwareHeads +
+                QStringList{"QN0001 Editor Vim Co KEY-1 SW-1", "QN0001 Office Suite Co KEY-2 SW-2",
+                            "QN0001 Backup Safe Co KEY-3 SW-3", "3/9/2024 2:05:06 PM"});
+        QVERIFY2(!pages[0].contains("Printer") && !pages[0].contains("QN0002"),
+                 qPrintable(pages[0]));
 
-    const Previewed seen =
-        whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(seen.pageLabel, QString("1 page"));
-    const QStringList pages = pdfPages(f.pdf(*seen.document));
-    QCOMPARE(pages.size(), 1);
-    QStringList expected{"Computer Inventory Summary"};
-    // The company block and the system block share lines; each is read in its own order.
-    VERIFY_IN_ORDER(pages[0], expected + companyBlock());
-    VERIFY_IN_ORDER(
-        pages[0],
-        (QStringList{"SystemID : QN0001", "Security Level: High", "First Name : Pat",
-                     "Phone : 555-0201", "Last Name : Lee", "Ext : x01", "Company : Widgets Inc",
-                     "Location : Building 1", "Room # : R001", "Rev. Date : 12/31/2023"}));
-    VERIFY_IN_ORDER(
-        pages[0],
-        kHardwareHeads +
-            QStringList{"QN0001 Disk Seagate ST-1 HD-11", "QN0001 Mouse Logi MX MS-22"} +
-            kSoftwareHeads +
-            QStringList{"QN0001 Editor Vim Co KEY-1 SW-1", "QN0001 Office Suite Co KEY-2 SW-2",
-                        "QN0001 Backup Safe Co KEY-3 SW-3", "3/9/2024 2:05:06 PM"});
-    QVERIFY2(!pages[0].contains("Printer") && !pages[0].contains("QN0002"), qPrintable(pages[0]));
-}
+        // As a PDF viewer draws it (half-inch margin, 96 dpi): the frame, the page header's bar,
+        // outline, divider and rule, the hardware heading's bar 5 pixels into its band, the
+        // footer's rule: black where drawn, white beside.
+        runTool("pdftoppm", {"-png", "-r", "96", "-aa", "no", "-aaVector", "no", "-f", "1", "-l",
+                             "1", "-singlefile", path, f.ws.path("page")});
+        const QImage page(f.ws.path("page.png"));
+        QCOMPARE(page.size(), QSize(816, 1056));
+        const auto gray = [&](QPoint p) { return qGray(page.pixel(48 + p.x(), 48 + p.y())); };
+        for (QPoint p : {QPoint(0, 500), {1, 500},   {719, 500}, {718, 500}, {300, 0},   {300, 959},
+                         {20, 6},        {700, 38},  {100, 20},  {16, 120},  {704, 120}, {300, 200},
+                         {356, 60},      {356, 190}, {300, 215}, {300, 216}, {20, 223},  {20, 256},
+                         {16, 267},      {300, 920}, {300, 921}})
+            QVERIFY2(gray(p) < 64, qPrintable(QString("black %1,%2").arg(p.x()).arg(p.y())));
+        for (QPoint p : {QPoint(2, 500),
+                         {717, 500},
+                         {300, 2},
+                         {300, 957},
+                         {-4, 500},
+                         {300, -4},
+                         {20, 3},
+                         {10, 20},
+                         {710, 20},
+                         {17, 120},
+                         {703, 120},
+                         {300, 203},
+                         {354, 60},
+                         {358, 60},
+                         {300, 213},
+                         {20, 220},
+                         {20, 259},
+                         {300, 923}})
+            QVERIFY2(gray(p) > 192, qPrintable(QString("white %1,%2").arg(p.x()).arg(p.y())));
+        // Times New Roman bold for titles and the company name, Times New Roman for the company
+        // lines, Arial for the rest: their metric-compatible stand-ins.
+        const QString fonts = QString::fromUtf8(runTool("pdffonts", {path}));
+        for (const char* face :
+             {"LiberationSerif-Bold", "LiberationSerif ", "LiberationSans-Bold", "LiberationSans "})
+            QVERIFY2(fonts.contains(QLatin1String(face)), qPrintable(face + ("\n" + fonts)));
 
-void TestReports::emptyListsAndEmptyCompanyLines() {
-    Fixture f;
-    f.addSystem("QN0007", "Ann", "Bo");
-    f.addItems(f.dm().HWTable, "QN0008", {{"Other", "X", "Y", "Z-1"}});
-    f.handOver(DataModule::oneSystemFilter("QN0007"));
-    const Document full = f.run();
-    const QString text = pdfPages(f.pdf(full))[0];
-    VERIFY_IN_ORDER(text, kHardwareHeads + kSoftwareHeads);
-    // Nothing between the software heads and the footer's date.
-    const QString after = text.mid(text.indexOf(kSoftwareHeads[1]) + kSoftwareHeads[1].size());
-    QCOMPARE(after.trimmed(), QString("3/9/2024 2:05:06 PM"));
-    QVERIFY(!text.contains("Z-1"));
-
-    // Empty company lines print as empty captions; every other pixel stays as it was.
-    f.program->state().settings = SettingsRecord{};
-    const Document blank = f.run();
-    QVERIFY(!pdfPages(f.pdf(blank, "blank.pdf"))[0].contains("Acme"));
-    const auto image = [](const Document& d) {
-        QImage img(720, 960, QImage::Format_RGB32);
-        img.fill(Qt::white);
-        QPainter p(&img);
-        d.paintPage(p, 0, QRectF(0, 0, 720, 960));
-        return img;
-    };
-    const QImage a = image(full), b = image(blank);
-    const QRect company(17, 41, 339, 159); // inside the outline, left of the divider
-    int differentInside = 0;
-    for (int y = 0; y < 960; ++y)
-        for (int x = 0; x < 720; ++x)
-            if (a.pixel(x, y) != b.pixel(x, y)) {
-                QVERIFY2(company.contains(x, y), qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
-                ++differentInside;
-            }
-    QVERIFY(differentInside > 0);
-}
-
-void TestReports::longListsMoveToNewPages() {
-    Fixture f;
-    f.addSystem("QN0003", "Lou", "Ray");
-    f.addItems(f.dm().HWTable, "QN0003", numbered("HW", 23));
-    f.addItems(f.dm().SWTable, "QN0003", numbered("SW", 20));
-    f.handOver(DataModule::oneSystemFilter("QN0003"));
-    const Document doc = f.run();
-    const QStringList pages = pdfPages(f.pdf(doc));
-    QCOMPARE(pages.size(), 3);
-    QString all;
-    for (const QString& p : pages) {
-        // The page header and footer on every page.
-        VERIFY_IN_ORDER(p, (QStringList{"Computer Inventory Summary", "SystemID : QN0003",
-                                        "Room # : R003", "2:05:06 PM"}));
-        all += p + '\n';
-    }
-    // Every row once, in order, whole.
-    QStringList rows;
-    for (const Item& i : numbered("HW", 23) + numbered("SW", 20))
-        rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
-    VERIFY_IN_ORDER(all, rows);
-    for (const QString& r : rows)
-        QCOMPARE(all.count(r.section(' ', -1) + '\n'), 1);
-    QCOMPARE(all.count("Hardware Information"), 1);
-    QCOMPARE(all.count("Software Information"), 1);
-
-    // No band crosses into the page header or the footer.
-    for (const report::Page& page : doc.pages)
-        for (const report::PlacedItem& item : page.items)
-            if (item.kind == report::Element::Kind::DBText && item.rect.top() > 217)
-                QVERIFY(item.rect.bottom() < 960 - 40);
-}
-
-void TestReports::onePassPerSystemOfAUser() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.addSystem("QN0002", "Kim", "Ode");
-    f.addSystem("QN0003", "Pat", "Lee");
-    f.addSystem("QN0004", "Pat", "Lee");
-    f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "S-1"}});
-    f.addItems(f.dm().HWTable, "QN0002", {{"Disk", "A", "B", "S-2"}});
-    f.addItems(f.dm().SWTable, "QN0004", {{"Tool", "A", "B", "S-4"}});
-    f.handOver(DataModule::userNameFilter("Pat", "Lee"));
-    const QStringList pages = pdfPages(f.pdf(f.run()));
-    QCOMPARE(pages.size(), 3);
-    const QStringList ids{"QN0001", "QN0003", "QN0004"};
-    for (int i = 0; i < 3; ++i) {
-        VERIFY_IN_ORDER(pages[i], (QStringList{"SystemID : " + ids[i], "Hardware Information",
-                                               "Software Information"}));
-        const QStringList others = QStringList{"QN0001", "QN0002", "QN0003", "QN0004"};
-        for (const QString& o : others)
-            if (o != ids[i])
-                QVERIFY2(!pages[i].contains(o), qPrintable(pages[i]));
-    }
-    QVERIFY(pages[0].contains("QN0001 Disk A B S-1") && !pages[1].contains("S-"));
-    QVERIFY(pages[2].contains("QN0004 Tool A B S-4"));
-}
-
-// The page as a PDF viewer draws it (half-inch margin, 96 dpi), and the fonts it embeds.
-void TestReports::pageImageAndFonts() {
-    Fixture f;
-    f.addSystem("QN0005", "Al", "Ng");
-    f.addItems(f.dm().HWTable, "QN0005", {{"Disk", "A", "B", "S-1"}});
-    f.handOver(DataModule::oneSystemFilter("QN0005"));
-    const QString path = f.pdf(f.run());
-    runTool("pdftoppm", {"-png", "-r", "96", "-aa", "no", "-aaVector", "no", "-f", "1", "-l", "1",
-                         "-singlefile", path, f.ws.path("page")});
-    const QImage page(f.ws.path("page.png"));
-    QCOMPARE(page.size(), QSize(816, 1056));
-    const auto gray = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)); };
-    // The frame, the page header's bar, outline, divider and rule, the hardware heading's bar
-    // 5 pixels into its band, the footer's rule: black where drawn, white beside.
-    const QList<QPoint> black{{0, 500},  {1, 500},   {719, 500}, {718, 500}, {300, 0},   {300, 959},
-                              {20, 6},   {700, 38},  {100, 20},  {16, 120},  {704, 120}, {300, 200},
-                              {356, 60}, {356, 190}, {300, 215}, {300, 216}, {20, 223},  {20, 256},
-                              {16, 267}, {300, 920}, {300, 921}};
-    const QList<QPoint> white{{2, 500},   {717, 500}, {300, 2},  {300, 957}, {-4, 500},
-                              {300, -4},  {20, 3},    {10, 20},  {710, 20},  {17, 120},
-                              {703, 120}, {300, 203}, {354, 60}, {358, 60},  {300, 213},
-                              {20, 220},  {20, 259},  {300, 923}};
-    for (QPoint p : black)
-        QVERIFY2(gray(p.x(), p.y()) < 64, qPrintable(QString("black %1,%2").arg(p.x()).arg(p.y())));
-    for (QPoint p : white)
-        QVERIFY2(gray(p.x(), p.y()) > 192,
-                 qPrintable(QString("white %1,%2").arg(p.x()).arg(p.y())));
-    // Times New Roman bold for titles and the company name, Times New Roman for the company
-    // lines, Arial for the rest: their metric-compatible stand-ins.
-    const QString fonts = QString::fromUtf8(runTool("pdffonts", {path}));
-    for (const char* face :
-         {"LiberationSerif-Bold", "LiberationSerif ", "LiberationSans-Bold", "LiberationSans "})
-        QVERIFY2(fonts.contains(QLatin1String(face)), qPrintable(face + ("\n" + fonts)));
-}
-
-// After a search by user name (quotes in it) System Info moves among the user's systems, and
-// the report leaves them so; after any other criterion, the reported system alone.
-void TestReports::systemInfoButtonAndAfterPreviewFilter() {
-    Fixture f;
-    f.addSystem("QN0001", "Sean", "O'Brien");
-    f.addSystem("QN0002", "Sean", "OBrien");
-    f.addSystem("QN0003", "Sean", "O'Brien");
-    f.addSystem("QN0004", "Dee", "O'Brien");
-    SystemInfoWindow& info = f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
-    f.dm().SysTable->next();
-    QCOMPARE(info.systemId(), QString("QN0003"));
-    f.byUserName = true;
-    int raised = 0;
-    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
-    Previewed seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
-    QVERIFY(seen.shown);
-    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(seen.sysRows, 1);
-    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
-    QVERIFY(pdfPages(f.pdf(*seen.document))[0].contains("Last Name : O'Brien"));
-    QCOMPARE(raised, 1);
-    Table& sys = *f.dm().SysTable;
-    QVERIFY(sys.isActive() && sys.filtered());
-    QCOMPARE(sys.filter(), DataModule::userNameFilter("Sean", "O'Brien"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
-    sys.first();
-    QCOMPARE(info.systemId(), QString("QN0001"));
-    f.byUserName = false;
-    sys.next();
-    seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
-    QVERIFY(seen.shown);
-    QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
-    QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
-    QCOMPARE(raised, 2);
-    QVERIFY(MessageService::takeShown().isEmpty());
-}
-
-void TestReports::addSystemButtonBeforeAndAfterSave() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "OLD-1"}});
-    AddSystemWindow& w = f.program->TForm18();
-    w.show();
-    QCOMPARE(w.systemId(), QString("QN0002"));
-    // An item typed for the new system before Save is stored already.
-    f.addItems(f.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
-    f.byUserName = true;
-
-    Previewed seen = whilePreviewing(f, [&] { w.ui().CRAFButton->click(); });
-    QVERIFY(seen.shown);
-    QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0002"));
-    QCOMPARE(seen.sysRows, 0);
-    QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
-    QCOMPARE(int(seen.document->pages.size()), 1);
-    QString page = pdfPages(f.pdf(*seen.document))[0];
-    VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + companyBlock());
-    // The system block has its captions and no values, and no item prints.
-    VERIFY_IN_ORDER(page, (QStringList{"SystemID : Security Level:\n", "First Name : Phone :\n",
-                                       "Last Name : Ext :\n", "Company :\n", "Location :\n",
-                                       "Room # : Rev. Date :\n"}));
-    QVERIFY2(!page.contains("NEW-1") && !page.contains("OLD-1") && !page.contains("QN000"),
-             qPrintable(page));
-    QVERIFY(f.dm().SysTable->isActive() && f.dm().SysTable->filtered());
-    QCOMPARE(f.dm().SysTable->recordCount(), 0);
-
-    // Saved, the same button reports the new system with its items.
-    namespace user = test::user;
-    QApplication::setActiveWindow(&w);
-    user::click(w.ui().UserFirstEdit);
-    user::type("Ida");
-    user::tab();
-    user::type("Moe");
-    user::click(w.ui().IP1);
-    user::type("10.0.0.3");
-    user::click(w.ui().SaveButton);
-    QVERIFY(MessageService::takeShown().isEmpty());
-    seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });
-    QCOMPARE(seen.sysRows, 1);
-    page = pdfPages(f.pdf(*seen.document))[0];
-    VERIFY_IN_ORDER(page, (QStringList{"SystemID : QN0002", "First Name : Ida", "Last Name : Moe",
-                                       "Hardware Information", "QN0002 Keyboard K L NEW-1",
-                                       "Software Information"}));
-    QVERIFY(!page.contains("OLD-1"));
-    QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0002"}));
-}
-
-void TestReports::previewPrintsAndSaves() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.addItems(f.dm().HWTable, "QN0001", numbered("HW", 30));
-    f.handOver(DataModule::oneSystemFilter("QN0001"));
-    const QString saved = f.ws.path("saved.pdf");
-    bool printDialogShown = false;
-    const Previewed seen = whilePreviewing(
-        f, [&] { f.craf->SystemInfoCRAF("QN0001"); },
-        [&](ReportPreview& w) {
-            QCOMPARE(w.windowTitle(), QString("Print Preview - CRAF"));
-            QCOMPARE(w.ui().PageLabel->text(), QString("2 pages"));
-            // Both pages are on the page view, one under the other, and follow the zoom.
-            QWidget* view = w.ui().PageArea->widget();
-            QVERIFY(view->height() > 2 * 1056 && view->width() > 816);
-            w.ui().ZoomInButton->click();
-            QVERIFY(w.ui().ZoomLabel->text() == "125%" && view->width() > 1020);
-            w.ui().ZoomOutButton->click();
-            w.ui().ZoomOutButton->click();
-            QCOMPARE(w.ui().ZoomLabel->text(), QString("80%"));
-
-            w.setPdfFileChooser([&](QWidget*) { return saved; });
-            w.ui().SaveButton->click();
-            w.setPdfFileChooser([](QWidget*) { return QString(); });
-            w.ui().SaveButton->click(); // cancelled: nothing written, no error
-
-            QTimer::singleShot(0, [&] {
-                if (auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
-                    printDialogShown = true;
-                    d->reject();
+        // A system without items: the headings, then nothing before the footer's date.
+        f.handOver(DataModule::oneSystemFilter("QN0007"));
+        const Document full = f.run();
+        const QString text = pdfPages(f.pdf(full))[0];
+        QCOMPARE(text.mid(text.indexOf(kHardwareHeads[0])),
+                 (kHardwareHeads + kSoftwareHeads + QStringList{"3/9/2024 2:05:06 PM"}).join('\n'));
+        // Empty company lines print as empty captions; every other pixel stays as it was.
+        f.program->state().settings = SettingsRecord{};
+        const Document blank = f.run();
+        QVERIFY(!pdfPages(f.pdf(blank, "blank.pdf"))[0].contains("Acme"));
+        const auto image = [](const Document& d) {
+            QImage img(720, 960, QImage::Format_RGB32);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            d.paintPage(p, 0, QRectF(0, 0, 720, 960));
+            return img;
+        };
+        const QImage a = image(full), b = image(blank);
+        const QRect company(17, 41, 339, 159); // inside the outline, left of the divider
+        int differentInside = 0;
+        for (int y = 0; y < 960; ++y)
+            for (int x = 0; x < 720; ++x)
+                if (a.pixel(x, y) != b.pixel(x, y)) {
+                    QVERIFY2(company.contains(x, y),
+                             qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
+                    ++differentInside;
                 }
+        QVERIFY(differentInside > 0);
+    }
+
+    // Long lists break across pages under the same header and footer; the preview pages,
+    // zooms, saves and prints them.
+    void longReportPreviewedSavedAndPrinted() {
+        Fixture f;
+        f.addSystem("QN0003", "Lou", "Ray");
+        f.addItems(f.dm().HWTable, "QN0003", numbered("HW", 23));
+        f.addItems(f.dm().SWTable, "QN0003", numbered("SW", 20));
+        f.handOver(DataModule::oneSystemFilter("QN0003"));
+        const QString saved = f.ws.path("saved.pdf");
+        bool printDialogShown = false;
+        const Previewed seen = whilePreviewing(
+            f, [&] { f.craf->SystemInfoCRAF("QN0003"); },
+            [&](ReportPreview& w) {
+                QCOMPARE(w.windowTitle(), QString("Print Preview - CRAF"));
+                QCOMPARE(w.ui().PageLabel->text(), QString("3 pages"));
+                // The pages are on the page view, one under the other, and follow the zoom.
+                QWidget* view = w.ui().PageArea->widget();
+                QVERIFY(view->height() > 3 * 1056 && view->width() > 816);
+                w.ui().ZoomInButton->click();
+                QVERIFY(w.ui().ZoomLabel->text() == "125%" && view->width() > 1020);
+                w.ui().ZoomOutButton->click();
+                w.ui().ZoomOutButton->click();
+                QCOMPARE(w.ui().ZoomLabel->text(), QString("80%"));
+                w.setPdfFileChooser([&](QWidget*) { return saved; });
+                w.ui().SaveButton->click();
+                w.setPdfFileChooser([](QWidget*) { return QString(); });
+                w.ui().SaveButton->click(); // cancelled: nothing written, no error
+                QTimer::singleShot(0, [&] {
+                    if (auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+                        printDialogShown = true;
+                        d->reject();
+                    }
+                });
+                w.ui().PrintButton->click();
             });
-            w.ui().PrintButton->click();
-        });
-    QVERIFY(seen.shown && printDialogShown);
-    const QStringList pages = pdfPages(saved);
-    QCOMPARE(pages.size(), 2);
-    QVERIFY(pages[1].contains("HW-030"));
+        QVERIFY(seen.shown && printDialogShown);
+        QVERIFY(MessageService::takeShown().isEmpty());
+        const QStringList pages = pdfPages(saved);
+        QCOMPARE(pages.size(), 3);
+        QString all;
+        for (const QString& p : pages) {
+            VERIFY_IN_ORDER(p, (QStringList{"Computer Inventory Summary", "SystemID : QN0003",
+                                            "Room # : R003", "2:05:06 PM"}));
+            all += p + '\n';
+        }
+        // Every row once, in order, whole.
+        QStringList rows;
+        for (const Item& i : numbered("HW", 23) + numbered("SW", 20))
+            rows << "QN0003 " + i.desc + " Maker " + i.model + " " + i.serial;
+        VERIFY_IN_ORDER(all, rows);
+        for (const QString& r : rows)
+            QCOMPARE(all.count(r.section(' ', -1) + '\n'), 1);
+        QCOMPARE(all.count("Hardware Information") + 10 * all.count("Software Information"), 11);
+        // No band crosses into the page header or the footer.
+        for (const report::Page& page : seen.document->pages)
+            for (const report::PlacedItem& item : page.items)
+                if (item.kind == report::Element::Kind::DBText && item.rect.top() > 217)
+                    QVERIFY(item.rect.bottom() < 960 - 40);
 
-    // Printing goes through the same pages; a page range prints only those.
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(f.ws.path("printed.pdf"));
-    printer.setPrintRange(QPrinter::PageRange);
-    printer.setFromTo(2, 2);
-    seen.document->print(printer);
-    const QStringList printed = pdfPages(f.ws.path("printed.pdf"));
-    QCOMPARE(printed.size(), 1);
-    QCOMPARE(printed[0], pages[1]);
+        // Printing goes through the same pages; a page range prints only those.
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(f.ws.path("printed.pdf"));
+        printer.setPrintRange(QPrinter::PageRange);
+        printer.setFromTo(2, 2);
+        seen.document->print(printer);
+        QCOMPARE(pdfPages(f.ws.path("printed.pdf")), QStringList{pages[1]});
+        // A PDF that cannot be written raises the error the application shows.
+        QVERIFY_THROWS_EXCEPTION(Error, seen.document->savePdf(f.ws.path("no/such/dir/x.pdf")));
+    }
 
-    // A PDF that cannot be written raises the error the application shows.
-    QVERIFY_THROWS_EXCEPTION(Error, seen.document->savePdf(f.ws.path("no/such/dir/x.pdf")));
-}
+    // Over a user's systems (quotes in the name) the report has a page per system with its own
+    // items. From System Info after a search by user name the button reports the current system
+    // and leaves the user's systems; after any other criterion, the reported system alone.
+    void userSystems() {
+        Fixture f;
+        f.addSystem("QN0001", "Sean", "O'Brien");
+        f.addSystem("QN0002", "Sean", "OBrien");
+        f.addSystem("QN0003", "Sean", "O'Brien");
+        f.addSystem("QN0004", "Dee", "O'Brien");
+        f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "S-1"}});
+        f.addItems(f.dm().HWTable, "QN0002", {{"Disk", "A", "B", "S-2"}});
+        f.addItems(f.dm().SWTable, "QN0003", {{"Tool", "A", "B", "S-3"}});
+        SystemInfoWindow& info = f.handOver(DataModule::userNameFilter("Sean", "O'Brien"));
+        const QStringList pages = pdfPages(f.pdf(f.run()));
+        QCOMPARE(pages.size(), 2);
+        VERIFY_IN_ORDER(pages[0], (QStringList{"SystemID : QN0001", "Hardware Information",
+                                               "QN0001 Disk A B S-1", "Software Information"}));
+        VERIFY_IN_ORDER(pages[1], (QStringList{"SystemID : QN0003", "Hardware Information",
+                                               "Software Information", "QN0003 Tool A B S-3"}));
+        QVERIFY2(!pages[0].contains("QN0003") && !pages[1].contains("QN0001") &&
+                     !(pages[0] + pages[1]).contains("QN0002"),
+                 qPrintable(pages.join('\n')));
 
-void TestReports::tableErrorStopsBeforeThePreview() {
-    Fixture f;
-    f.addSystem("QN0001", "Pat", "Lee");
-    f.handOver(DataModule::oneSystemFilter("QN0001"));
-    int raised = 0;
-    connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
-    // A table file gone from the database folder (a filter no text can hold is refused the
-    // same way, from the data module).
-    f.program->TForm10().ui().CancelButton->click();
-    for (const QString& name : QDir(f.ws.path("db")).entryList({"hardware.*"}, QDir::Files))
-        QVERIFY(QFile::remove(f.ws.path("db/" + name)));
-    MessageService::takeShown();
-    const Previewed seen =
-        whilePreviewing(f, [&] { f.program->TForm18().ui().CRAFButton->click(); });
-    QVERIFY(!seen.shown);
-    const auto shown = MessageService::takeShown();
-    QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown[0].kind, MessageService::Kind::Error);
-    QVERIFY2(shown[0].text.contains("HARDWARE", Qt::CaseInsensitive), qPrintable(shown[0].text));
-    QCOMPARE(raised, 0);
-    QTest::qWait(10); // let the pending preview watchers run and find nothing
-}
+        Table& sys = *f.dm().SysTable;
+        sys.first();
+        sys.next();
+        QCOMPARE(info.systemId(), QString("QN0003"));
+        f.byUserName = true;
+        int raised = 0;
+        connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+        Previewed seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
+        QCOMPARE(seen.sysRows, 1);
+        QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
+        QVERIFY(pdfPages(f.pdf(*seen.document))[0].contains("Last Name : O'Brien"));
+        QCOMPARE(raised, 1);
+        QVERIFY(sys.isActive() && sys.filtered());
+        QCOMPARE(sys.filter(), DataModule::userNameFilter("Sean", "O'Brien"));
+        QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
+        sys.first();
+        QCOMPARE(info.systemId(), QString("QN0001"));
+        f.byUserName = false;
+        sys.next();
+        seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
+        QVERIFY(seen.shown);
+        QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
+        QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
+        QCOMPARE(raised, 2);
+        QVERIFY(MessageService::takeShown().isEmpty());
+    }
+
+    void addSystemButtonBeforeAndAfterSave() {
+        Fixture f;
+        f.addSystem("QN0001", "Pat", "Lee");
+        f.addItems(f.dm().HWTable, "QN0001", {{"Disk", "A", "B", "OLD-1"}});
+        AddSystemWindow& w = f.program->TForm18();
+        w.show();
+        QCOMPARE(w.systemId(), QString("QN0002"));
+        // An item typed for the new system before Save is stored already.
+        f.addItems(f.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
+        f.byUserName = true;
+        Previewed seen = whilePreviewing(f, [&] { w.ui().CRAFButton->click(); });
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0002"));
+        QCOMPARE(seen.sysRows, 0);
+        QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
+        QCOMPARE(int(seen.document->pages.size()), 1);
+        QString page = pdfPages(f.pdf(*seen.document))[0];
+        VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + companyBlock());
+        // The system block has its captions and no values, and no item prints.
+        VERIFY_IN_ORDER(page, (QStringList{"SystemID : Security Level:\n", "First Name : Phone :\n",
+                                           "Last Name : Ext :\n", "Company :\n", "Location :\n",
+                                           "Room # : Rev. Date :\n"}));
+        QVERIFY2(!page.contains("NEW-1") && !page.contains("OLD-1") && !page.contains("QN000"),
+                 qPrintable(page));
+        QVERIFY(f.dm().SysTable->isActive() && f.dm().SysTable->filtered());
+        QCOMPARE(f.dm().SysTable->recordCount(), 0);
+
+        // Saved, the same button reports the new system with its items.
+        namespace user = test::user;
+        QApplication::setActiveWindow(&w);
+        user::click(w.ui().UserFirstEdit);
+        user::type("Ida");
+        user::tab();
+        user::type("Moe");
+        user::click(w.ui().IP1);
+        user::type("10.0.0.3");
+        user::click(w.ui().SaveButton);
+        QVERIFY(MessageService::takeShown().isEmpty());
+        seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });
+        QCOMPARE(seen.sysRows, 1);
+        page = pdfPages(f.pdf(*seen.document))[0];
+        VERIFY_IN_ORDER(page, (QStringList{"SystemID : QN0002", "First Name : Ida",
+                                           "Last Name : Moe", "Hardware Information",
+                                           "QN0002 Keyboard K L NEW-1", "Software Information"}));
+        QVERIFY(!page.contains("OLD-1"));
+        QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0002"}));
+
+        // A table file gone from the database folder (a filter no text can hold is refused the
+        // same way, from the data module): the error box, and no preview.
+        int raised = 0;
+        connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
+        f.dm().HWTable->close();
+        for (const QString& name : QDir(f.ws.path("db")).entryList({"hardware.*"}, QDir::Files))
+            QVERIFY(QFile::remove(f.ws.path("db/" + name)));
+        seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });
+        QVERIFY(!seen.shown);
+        const auto shown = MessageService::takeShown();
+        QVERIFY2(shown.size() == 1 && shown[0].kind == MessageService::Kind::Error &&
+                     shown[0].text.contains("HARDWARE", Qt::CaseInsensitive),
+                 qPrintable(shown.value(0).text));
+        QCOMPARE(raised, 0);
+        QTest::qWait(10); // let the pending preview watchers run and find nothing
+    }
+};
 
 QN_GUI_TEST_MAIN(TestReports)
 #include "test_reports.moc"

@@ -19,12 +19,11 @@ namespace {
 
 struct Fixture : test::Inventory {
     Fixture() {
-        system("QN0001", {{"USERFIRST", "Pat"}, {"USERLAST", "Lee"}, {"ROOM", "101"}}, "10.0.0.1",
-               {{"COMPUTER", "plee"}, {"TYPE", "UNIX"}, {"TYPEDESC", "old description"}});
-        system("QN0002", {{"USERFIRST", "Pat"}, {"USERLAST", "Lee"}, {"ROOM", "202"}}, "10.0.0.2",
-               {{"COMPUTER", "plee2"}, {"TYPE", "WIND"}});
-        system("QN0003", {{"USERFIRST", "Kim"}, {"USERLAST", "Ode"}, {"ROOM", "303"}}, "10.0.0.3",
-               {{"COMPUTER", "kode"}, {"TYPE", "LINX"}, {"TYPEDESC", "old description"}});
+        const test::Row pat{{"USERFIRST", "Pat"}, {"USERLAST", "Lee"}};
+        system("QN0001", pat + test::Row{{"ROOM", "101"}}, "10.0.0.1",
+               {{"COMPUTER", "plee"}, {"TYPE", "UNIX"}});
+        system("QN0002", pat + test::Row{{"ROOM", "202"}}, "10.0.0.2", {{"COMPUTER", "plee2"}});
+        system("QN0003", {{"USERFIRST", "Kim"}}, "10.0.0.3");
         const test::Row made{{"MANUF", "Acme"}, {"CATEGORY", "Storage"}};
         item("HARDWARE.DBF", "QN0001", "Disk", made + test::Row{{"MODEL", "D-1"}});
         item("HARDWARE.DBF", "QN0001", "Mouse", made + test::Row{{"MODEL", "M-2"}});
@@ -46,67 +45,50 @@ class TestSystemInfo : public QObject {
     Q_OBJECT
 private slots:
     void init() { MessageService::takeShown(); }
-    void showsAndUpdatesThePreparedSystem();
-    void cancelDropsEditsAndClosesTables();
+    void showsUpdatesAndCancels();
     void deleteItemsIntoThePool();
     void navigatorPostsPendingEdits();
     void entryForms();
     void systemEditedElsewhereIsReadOnly();
 };
 
-void TestSystemInfo::showsAndUpdatesThePreparedSystem() {
+// Shown as the search leaves the tables; Update stores the boxes, the address key and type
+// following them, and refuses another system's address. Cancel drops edits and closes all.
+void TestSystemInfo::showsUpdatesAndCancels() {
     Fixture f;
+    f.program->TForm6().hide();
     auto& ui = f.handOver(DataModule::oneSystemFilter("QN0001")).ui();
     QCOMPARE((QStringList{ui.DBText1->text(), ui.UserFirstEdit->text(), ui.RoomEdit->text(),
                           ui.ComputerName->text(), ui.IP4->text(), ui.MachineType->text()}),
              (QStringList{"QN0001", "Pat", "101", "plee", "1", "UNIX"}));
     QCOMPARE(test::entries(ui.DBGrid2, 2), (QStringList{"Disk", "Mouse"}));
     QCOMPARE(ui.DBGrid1->model()->rowCount(), 1);
-
     user::fill(ui.RoomEdit, "B-12");
     user::fill(ui.ComputerAlias2, "www");
+    user::fill(ui.IP4, "77");
+    user::fill(ui.MachineType, "PRNT");
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("101"));
     user::enter(); // Update is the default button
     QCOMPARE(MessageService::takeShown().value(0).text, QString("Record Updated Successfully!"));
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("B-12"));
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "ALIAS2"), QString("www"));
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "TYPEDESC"), QString("Other UNIX"));
-    // The address and type follow the boxes; another system's address is refused.
-    user::fill(ui.IP4, "77");
-    user::fill(ui.MachineType, "PRNT");
-    user::click(ui.UpdateButton);
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "IPSTRING"), QString("100077"));
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "TYPEDESC"), QString("Printer"));
-    MessageService::takeShown();
+    QCOMPARE(f.stored("IP.DBF", "QN0001", "ALIAS2") + f.stored("IP.DBF", "QN0001", "IPSTRING") +
+                 f.stored("IP.DBF", "QN0001", "TYPEDESC"),
+             QString("www100077Printer"));
     user::fill(ui.IP4, "2");
     user::fill(ui.RoomEdit, "changed");
     user::click(ui.UpdateButton);
     QCOMPARE(MessageService::takeShown().value(0).text,
              QString("IP Address already exists! Please choose another"));
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "IP4"), QString("77"));
-    QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("B-12"));
+    QCOMPARE(f.stored("IP.DBF", "QN0001", "IP4") + f.stored("SYSTEMS.DBF", "QN0001", "ROOM"),
+             QString("77B-12"));
     QVERIFY(ui.IP4->hasFocus());
-    // An unknown type code keeps the stored description.
-    user::fill(ui.IP4, "78");
-    user::fill(ui.MachineType, "ZZZZ");
-    user::click(ui.UpdateButton);
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "TYPEDESC"), QString("Printer"));
-    QCOMPARE(f.stored("IP.DBF", "QN0001", "TYPE"), QString("ZZZZ"));
-    QCOMPARE(MessageService::takeShown().size(), 1);
-}
-
-void TestSystemInfo::cancelDropsEditsAndClosesTables() {
-    Fixture f;
-    f.program->TForm6().hide();
-    auto& ui = f.handOver(DataModule::oneSystemFilter("QN0001")).ui();
-    user::fill(ui.RoomEdit, "999");
     user::click(ui.CancelButton);
     QVERIFY(!f.info().isVisible() && f.program->TForm6().isVisible());
     for (Table* t :
          {f.dm().SysTable, f.dm().IPTable, f.dm().HWTable, f.dm().SWTable, f.dm().DummyTable})
         QVERIFY(!t->isActive() && t->indexName().isEmpty() && t->filter().isEmpty() &&
                 !t->filtered());
-    QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("101"));
+    QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("B-12"));
 }
 
 // Delete asks whether the item goes back to the pool (Yes is the Resources road); only Yes or
@@ -116,8 +98,8 @@ void TestSystemInfo::deleteItemsIntoThePool() {
     auto& ui = f.handOver(DataModule::oneSystemFilter("QN0001")).ui();
     user::clickCell(ui.DBGrid2, 1); // Mouse
     user::withBoxes([&] { user::click(ui.HDeleteButton); }, {[](QMessageBox* box) {
-                        QCOMPARE(box->windowTitle(), QString("Alert!"));
-                        QCOMPARE(box->text(), QString("Add Hardware back into Resources?"));
+                        QCOMPARE(box->windowTitle() + ' ' + box->text(),
+                                 QString("Alert! Add Hardware back into Resources?"));
                         QTest::keyClick(box, Qt::Key_Escape);
                         box->close();
                         QVERIFY(box->isVisible());
@@ -137,18 +119,15 @@ void TestSystemInfo::navigatorPostsPendingEdits() {
     Fixture f;
     auto& ui = f.handOver(DataModule::userNameFilter("Pat", "Lee")).ui();
     QToolButton* next = ui.DBNavigator1->nextButton();
-    QCOMPARE(ui.DBText1->text(), QString("QN0001"));
     user::fill(ui.RoomEdit, "first");
     user::click(next);
     QCOMPARE((QStringList{ui.DBText1->text(), ui.RoomEdit->text(), ui.ComputerName->text()}),
              (QStringList{"QN0002", "202", "plee2"}));
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
-    QCOMPARE(f.stored("SYSTEMS.DBF", "QN0001", "ROOM"), QString("first"));
     user::click(next); // the filter holds only Pat Lee's two
-    QCOMPARE(ui.DBText1->text(), QString("QN0002"));
     user::fill(ui.RoomEdit, "second");
     user::click(ui.DBNavigator1->priorButton());
-    QCOMPARE(ui.RoomEdit->text(), QString("first"));
+    QCOMPARE(ui.RoomEdit->text() + ui.DBText1->text(), QString("firstQN0001"));
     QCOMPARE(ui.DBGrid2->model()->rowCount(), 2);
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0002", "ROOM"), QString("second"));
     QVERIFY(MessageService::takeShown().isEmpty());
@@ -167,14 +146,12 @@ void TestSystemInfo::entryForms() {
     user::type("SC-9");
     user::enter(); // Save is the default
     QVERIFY(hw.ui().Description->hasFocus() && hw.ui().Description->text().isEmpty());
-    user::click(hw.ui().SaveButton); // a second, empty item
-    QCOMPARE(test::entries(ui.DBGrid2, 4), (QStringList{"", "SC-9", ""}));
+    QCOMPARE(test::entries(ui.DBGrid2, 4), (QStringList{"", "SC-9"}));
     user::fill(hw.ui().Manufacturer, "x");
     user::click(hw.ui().NewButton);
     QVERIFY(hw.ui().Manufacturer->text().isEmpty() && hw.ui().SystemID->text() == "QN0003");
     user::escape();
     QVERIFY(!hw.isVisible() && f.info().isVisible());
-
     ItemEntryWindow& sw = f.program->TForm9();
     QCOMPARE(sw.windowTitle(), QString("Software Entry Form"));
     user::click(ui.SAddButton);
@@ -191,8 +168,9 @@ namespace {
 
 // Another administrator editing a systems row: the row's lock held by another open file.
 struct OtherEditor {
-    OtherEditor(const QString& folder, uint32_t recno) {
-        fd = ::open(findFileIgnoringCase(folder, "Systems.dbf").toLocal8Bit().constData(), O_RDWR);
+    OtherEditor(const QString& folder, uint32_t recno)
+        : fd(::open(findFileIgnoringCase(folder, "Systems.dbf").toLocal8Bit().constData(),
+                    O_RDWR)) {
         struct flock fl {};
         fl.l_type = F_WRLCK;
         fl.l_whence = SEEK_SET;
@@ -200,13 +178,8 @@ struct OtherEditor {
         fl.l_len = 1;
         locked = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
     }
-    ~OtherEditor() { done(); }
-    void done() {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-    int fd = -1;
+    ~OtherEditor() { ::close(fd); }
+    int fd;
     bool locked = false;
 };
 
@@ -216,42 +189,40 @@ void TestSystemInfo::systemEditedElsewhereIsReadOnly() {
     Fixture f;
     auto& ui = f.info().ui();
     auto readOnlySaying = [&](const QString& id) {
-        return f.info().readOnly() && f.info().busyLabel()->isVisible() &&
-               f.info().busyLabel()->text().contains(id) &&
-               f.info().busyLabel()->text().contains("another administrator") &&
-               !ui.UpdateButton->isEnabled() && ui.RoomEdit->isReadOnly();
+        const QLabel* busy = f.info().busyLabel();
+        return f.info().readOnly() && busy->isVisible() && busy->text().contains(id) &&
+               busy->text().contains("another administrator") && !ui.UpdateButton->isEnabled() &&
+               ui.RoomEdit->isReadOnly();
     };
-    {
-        OtherEditor other(f.ws.path("db"), 2);
-        QVERIFY(other.locked);
-        f.handOver(DataModule::oneSystemFilter("QN0002"));
-        QVERIFY(readOnlySaying("QN0002"));
-        // Typing reaches nothing: no wait for the lock, the row untouched.
-        user::click(ui.RoomEdit);
-        user::type("99");
-        QCOMPARE(ui.RoomEdit->text(), QString("202"));
-        QCOMPARE(f.dm().SysTable->state(), Table::State::Browse);
-        user::click(f.info().tryAgainButton());
-        QVERIFY(f.info().readOnly());
-    }
+    auto other = std::make_unique<OtherEditor>(f.ws.path("db"), 2);
+    QVERIFY(other->locked);
+    f.handOver(DataModule::oneSystemFilter("QN0002"));
+    QVERIFY(readOnlySaying("QN0002"));
+    // Typing reaches nothing: no wait for the lock, the row untouched.
+    user::click(ui.RoomEdit);
+    user::type("99");
+    QCOMPARE(ui.RoomEdit->text(), QString("202"));
+    QCOMPARE(f.dm().SysTable->state(), Table::State::Browse);
+    user::click(f.info().tryAgainButton());
+    QVERIFY(f.info().readOnly());
+    other.reset();
     user::click(f.info().tryAgainButton());
     QVERIFY(!f.info().readOnly() && !f.info().busyLabel()->isVisible());
     user::fill(ui.RoomEdit, "909");
     user::click(ui.UpdateButton);
     QCOMPARE(f.stored("SYSTEMS.DBF", "QN0002", "ROOM"), QString("909"));
     MessageService::takeShown();
-
     // Taken while shown: the first key is refused at once and the window says why; it
     // becomes editable by itself once the other administrator is done.
-    OtherEditor other(f.ws.path("db"), 2);
-    QVERIFY(other.locked);
+    other = std::make_unique<OtherEditor>(f.ws.path("db"), 2);
+    QVERIFY(other->locked);
     user::click(ui.RoomEdit);
     user::key(Qt::Key_1);
     QVERIFY(readOnlySaying("QN0002"));
     QCOMPARE(ui.RoomEdit->text(), QString("909"));
     QCOMPARE(f.dm().SysTable->state(), Table::State::Browse);
     QVERIFY(MessageService::takeShown().isEmpty());
-    other.done();
+    other.reset();
     QTRY_VERIFY(!f.info().readOnly());
     user::key(Qt::Key_1);
     QCOMPARE(f.dm().SysTable->state(), Table::State::Edit);

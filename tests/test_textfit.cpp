@@ -18,17 +18,13 @@ using namespace qn;
 
 namespace {
 
-// The texts of a window's labels and buttons that do not fit, "object: text (needs w×h, has w×h)".
+// The texts of a window's labels and buttons that do not fit, with the room they need and have.
 QStringList overflows(QWidget* window) {
     QStringList out;
     auto check = [&](QWidget* w, const QString& text, QSize need, QSize have) {
         if (need.width() > have.width() || need.height() > have.height())
-            out << QStringLiteral("%1/%2: \"%3\" needs %4x%5, has %6x%7")
-                       .arg(window->objectName(), w->objectName(), text)
-                       .arg(need.width())
-                       .arg(need.height())
-                       .arg(have.width())
-                       .arg(have.height());
+            QDebug(&out.emplaceBack()) << window->objectName() + '/' + w->objectName() << text
+                                       << "needs" << need << "has" << have;
     };
     for (QLabel* l : window->findChildren<QLabel*>()) {
         if (qobject_cast<DBText*>(l) || l->text().isEmpty() || !l->isVisibleTo(window) ||
@@ -68,59 +64,55 @@ QStringList overflows(QWidget* window) {
 class TestTextFit : public QObject {
     Q_OBJECT
 private slots:
-    void everyWindow_data();
-    void everyWindow();
-};
-
-void TestTextFit::everyWindow_data() {
-    QTest::addColumn<double>("scale");
-    QTest::newRow("100 %") << 1.0;
-    QTest::newRow("150 %") << 1.5;
-}
-
-void TestTextFit::everyWindow() {
-    QFETCH(double, scale);
-    const QFont normal = QApplication::font();
-    QFont font = normal;
-    font.setPointSizeF(normal.pointSizeF() * scale);
-    QApplication::setFont(font);
-    struct Restore {
-        QFont f;
-        ~Restore() { QApplication::setFont(f); }
-    } restore{normal};
-
-    test::Workspace ws;
-    ws.writeSettings(test::settingsFile(ws.path("db"), ""));
-    Program p(ws.engine());
-    QStringList bad;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (!w->objectName().isEmpty() && !w->inherits("QMenu")) {
-            // A window laid out by a layout (the about box) takes its size when shown.
-            const bool sized = w->layout() && !w->inherits("QMainWindow");
-            if (sized) {
-                w->adjustSize();
-                w->show();
-            }
-            bad << overflows(w);
-            if (sized)
-                w->hide();
-        }
-    // The search prompt is shown once a criterion is chosen; each in turn.
-    SearchWindow& search = p.TForm2();
-    search.show();
-    for (QRadioButton* item : search.ui().SearchGroup->findChildren<QRadioButton*>()) {
-        test::user::click(item);
-        const QRect prompt = search.ui().Label1->geometry();
-        for (QRadioButton* other : search.ui().SearchGroup->findChildren<QRadioButton*>()) {
-            const QRect r(other->mapTo(&search, QPoint()), other->size());
-            if (r.intersects(prompt))
-                bad << QStringLiteral("the prompt overlaps \"%1\"").arg(other->text());
-        }
-        bad << overflows(&search);
+    void everyWindow_data() {
+        QTest::addColumn<double>("scale");
+        QTest::newRow("100 %") << 1.0;
+        QTest::newRow("150 %") << 1.5;
     }
-    bad.removeDuplicates();
-    QVERIFY2(bad.isEmpty(), qPrintable("\n" + bad.join('\n')));
-}
+    void everyWindow() {
+        QFETCH(double, scale);
+        const QFont normal = QApplication::font();
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        struct Restore {
+            QFont f;
+            ~Restore() { QApplication::setFont(f); }
+        } restore{normal};
+
+        test::Workspace ws;
+        ws.writeSettings(test::settingsFile(ws.path("db"), ""));
+        Program p(ws.engine());
+        QStringList bad;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (!w->objectName().isEmpty() && !w->inherits("QMenu")) {
+                // A window laid out by a layout (the about box) takes its size when shown.
+                const bool sized = w->layout() && !w->inherits("QMainWindow");
+                if (sized) {
+                    w->adjustSize();
+                    w->show();
+                }
+                bad << overflows(w);
+                if (sized)
+                    w->hide();
+            }
+        // The search prompt is shown once a criterion is chosen; each in turn.
+        SearchWindow& search = p.TForm2();
+        search.show();
+        for (QRadioButton* item : search.ui().SearchGroup->findChildren<QRadioButton*>()) {
+            test::user::click(item);
+            const QRect prompt = search.ui().Label1->geometry();
+            for (QRadioButton* other : search.ui().SearchGroup->findChildren<QRadioButton*>()) {
+                const QRect r(other->mapTo(&search, QPoint()), other->size());
+                if (r.intersects(prompt))
+                    bad << QStringLiteral("the prompt overlaps \"%1\"").arg(other->text());
+            }
+            bad << overflows(&search);
+        }
+        bad.removeDuplicates();
+        QVERIFY2(bad.isEmpty(), qPrintable("\n" + bad.join('\n')));
+    }
+};
 
 QN_GUI_TEST_MAIN(TestTextFit)
 #include "test_textfit.moc"

@@ -45,6 +45,20 @@ void appendRow(Table& t, const Values& values) {
     t.post();
 }
 
+void editRow(Table& t, const Values& values) {
+    t.edit();
+    for (const auto& [field, value] : values)
+        t.setFieldText(field, value);
+    t.post();
+}
+
+QString findKey(Table& t, const Values& key, const QString& field) {
+    t.setKey();
+    for (const auto& [f, value] : key)
+        t.setFieldText(f, value);
+    return t.gotoKey() ? t.fieldText(field) : QString();
+}
+
 QStringList fieldValues(Table& t, const QString& field) {
     QStringList out;
     for (t.first(); !t.eof(); t.next())

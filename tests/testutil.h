@@ -44,6 +44,10 @@ private:
 using Values = std::vector<std::pair<QString, QString>>;
 /// Appends and posts one row with the given field texts.
 void appendRow(Table& t, const Values& values);
+/// Edits the current row with the given field texts and posts it.
+void editRow(Table& t, const Values& values);
+/// Looks the key up through the current tag; the field's text on the row found, or "".
+QString findKey(Table& t, const Values& key, const QString& field);
 /// The field's text on every row, in the table's order.
 QStringList fieldValues(Table& t, const QString& field);
 /// The field's text on every row of the file, deleted or not, read past the table object.
