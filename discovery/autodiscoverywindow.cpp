@@ -144,10 +144,8 @@ void AutoDiscoveryWindow::closeEvent(QCloseEvent* event) {
 }
 
 void AutoDiscoveryWindow::reject() {
-    // Escape is Cancel while a run is in progress.
-    if (m_find->isRunning())
-        m_ui->CancelButton->click();
-    else
+    // Escape does not end a run: only Cancel does, which says what it did.
+    if (!m_find->isRunning())
         hide();
 }
 

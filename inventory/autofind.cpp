@@ -111,9 +111,13 @@ void AutoFind::handleFrom(int index) {
         for (m_index = index; m_index < m_listed.size(); ++m_index) {
             const QString& name = m_listed.at(m_index);
             emit nameStarted(m_index + 1, name);
+            if (!m_running) // cancelled from a slot
+                return;
             if (m_known.contains(name))
                 continue;
             emit resolving(name);
+            if (!m_running)
+                return;
             m_awaitingLookup = true;
             m_resolver.lookup(name);
             return;

@@ -143,7 +143,7 @@ inline QByteArray listingOf(const QStringList& names, bool closed = true) {
 class FakeRunner : public discovery::ProcessRunner {
 public:
     QByteArray listing;
-    int exitCode = 0, starts = 0;
+    int exitCode = 0, starts = 0, delayMs = 0;
     QString program, workingDirectory;
     QStringList args;
 
@@ -153,7 +153,7 @@ public:
         args = a;
         workingDirectory = dir;
         m_running = true;
-        QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(delayMs, this, [this] {
             if (!listing.isNull()) {
                 QFile f(QDir(workingDirectory).filePath("net.txt"));
                 if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -115,9 +115,10 @@ private slots:
                 [&] { modal = QApplication::activeModalWidget() == f.finder.get(); });
         f.runner->listing = listingOf({"pc7", "PC71", "ghost"});
         f.autoFind();
-        // Waiting for the batch shows no window, only a busy cursor.
-        QVERIFY(QApplication::overrideCursor() &&
-                QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        // The window comes at once, its bar moving while the batch runs.
+        QVERIFY(f.finder->isVisible());
+        QCOMPARE(ui.ProgressBar1->maximum(), 0);
+        QCOMPARE(ui.Label2->text(), QString("Reading the network's list..."));
         QVERIFY(f.waitForEnd());
         QCOMPARE(log, (QStringList{"listed 3:  |  | 0/3", "1 pc7: Searching... |  | 1/3",
                                    "2 PC71: Searching... |  | 2/3", "resolving PC71: PC71 |  | 2/3",
@@ -129,6 +130,7 @@ private slots:
         QCOMPARE(f.shows.shows, 1);
         QVERIFY2(modal, "other windows are blocked while the run reads the address table");
         QCOMPARE(ui.Label6->text() + ui.Label5->text(), QString("13"));
+        QCOMPARE(ui.CountLabel->text(), QString("3 of 3"));
         QVERIFY(!QApplication::overrideCursor());
         QTRY_COMPARE(QApplication::activeWindow(), f.main.get());
         QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
@@ -139,7 +141,7 @@ private slots:
         QCOMPARE(entries(f.found->ui().NameList) + entries(f.found->ui().IPlist),
                  (QStringList{"PC71", "10.0.0.71"}));
     }
-    // A failed batch or address table gives the error box; nothing new, or no names, no message;
+    // A failed batch or address table gives the error box; nothing new, or no names, says so;
     // the progress window never stays, View New stays as it was, and the next run is possible.
     void runsWithoutNewComputers() {
         Fixture f;
@@ -148,17 +150,16 @@ private slots:
         QStringList shown = f.messages();
         QVERIFY2(shown.size() == 1 && shown[0].startsWith(error) && shown[0].contains("net.txt"),
                  qPrintable(shown.join('\n')));
-        QCOMPARE(f.shows.shows, 0);
-        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!f.finder->isVisible());
         QVERIFY(f.run(listingOf({"alpha", "ALPHA"})));
         QVERIFY(!f.main->ui().ViewNew1->isEnabled());
         f.main->setViewNewEnabled(true);
         QVERIFY(f.run("Server Name\r\n\r\n-----\r\n\\\\ONLY   four lines\r\n"));
         QVERIFY(f.main->ui().ViewNew1->isEnabled());
         QCOMPARE(f.finder->ui().Label5->text(), QString("0"));
-        QCOMPARE(f.shows.shows, 2);
+        QCOMPARE(f.shows.shows, 3);
         QVERIFY(!f.finder->isVisible());
-        QCOMPARE(f.messages(), QStringList());
+        QCOMPARE(f.messages(), QStringList(2, info + "No new computers were found."));
         QVERIFY(QFile::rename(f.ws.path("db/IP.dbf"), f.ws.path("db/IP.gone")));
         QVERIFY(f.run(listingOf({"ghost"})));
         shown = f.messages();
@@ -204,6 +205,29 @@ private slots:
         QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList());
         QCOMPARE(f.finder->ui().ProgressBar1->value(), 2); // every name was handled
         QCOMPARE(entries(f.found->ui().IPlist), QStringList{"10.0.0.3"});
+    }
+    // Cancel ends a run while the batch runs or between look-ups; what was found stays.
+    void cancelKeepsWhatWasFound() {
+        Fixture f;
+        f.runner->delayMs = 2000;
+        f.runner->listing = listingOf({"alpha"});
+        f.autoFind();
+        user::click(f.finder->ui().CancelButton);
+        QVERIFY(!f.finder->isRunning() && !f.finder->isVisible());
+        QCOMPARE(f.messages(), QStringList{info + "Auto-Find was cancelled before it found a "
+                                                  "new computer."});
+        f.runner->delayMs = 0;
+        f.names->hosts = {{"alpha", "10.0.0.1"}, {"bravo", "10.0.0.2"}};
+        connect(&f.finder->finder(), &AutoFind::resolving, f.finder.get(),
+                [&](const QString& name) {
+                    if (name == "bravo")
+                        user::click(f.finder->ui().CancelButton);
+                });
+        QVERIFY(f.run(listingOf({"alpha", "bravo", "charlie"})));
+        QCOMPARE(f.finder->ui().CountLabel->text(), QString("2 of 3"));
+        QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
+        f.viewNew();
+        QCOMPARE(entries(f.found->ui().NameList), QStringList{"alpha"});
     }
     // The typed road: the found computers listed, a few picked with the mouse and the keyboard, and
     // Add clicked; every computer is recorded, whatever is selected. Cancel and Esc record nothing.
