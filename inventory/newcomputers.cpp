@@ -2,8 +2,10 @@
 
 #include "datamodule.h"
 #include "table.h"
+#include "tablelock.h"
 
 #include <QDateTime>
+#include <memory>
 
 namespace qn::discovery {
 
@@ -44,10 +46,25 @@ void appendRow(Table& table, OpenClose openClose, Fill fill) {
     openClose(false);
 }
 
+// A table of its own over a module table's file, so that a group holds the file while the
+// module's table is opened and closed inside.
+std::unique_ptr<Table> holder(DataModule& data, const Table& shared) {
+    auto t = std::make_unique<Table>(data.engine());
+    t->setDatabaseName(shared.databaseName());
+    t->setTableName(shared.tableName());
+    t->open();
+    return t;
+}
+
 } // namespace
 
 void addNewComputers(DataModule& data, NewComputers& computers,
                      const std::function<QString(const WriteRows& write)>& record) {
+    // Every computer's rows in one group per table: they reach the files together, in a few
+    // calls for the lot, or not at all.
+    const auto sysFile = holder(data, *data.SysTable), ipFile = holder(data, *data.IPTable);
+    TableGroup sysGroup(*sysFile);
+    TableGroup ipGroup(*ipFile);
     auto ipOpenClose = [&](bool open) { data.IPTableOpenClose(QString(), QString(), false, open); };
     auto sysOpenClose = [&](bool open) {
         data.SysTableOpenClose(QString(), QString(), false, open);
@@ -71,6 +88,8 @@ void addNewComputers(DataModule& data, NewComputers& computers,
             });
         });
     }
+    sysGroup.commit(); // the systems before the addresses that name them
+    ipGroup.commit();
     computers.clear();
 }
 
