@@ -1,6 +1,7 @@
 #include "newcomputers.h"
 
 #include "datamodule.h"
+#include "error.h"
 #include "table.h"
 #include "tablelock.h"
 
@@ -61,7 +62,8 @@ std::unique_ptr<Table> holder(DataModule& data, const Table& shared) {
 void addNewComputers(DataModule& data, NewComputers& computers,
                      const std::function<QString(const WriteRows& write)>& record) {
     // Every computer's rows in one group per table: they reach the files together, in a few
-    // calls for the lot, or not at all.
+    // calls for the lot. The computers recorded before an error stay recorded, as they would
+    // one by one.
     const auto sysFile = holder(data, *data.SysTable), ipFile = holder(data, *data.IPTable);
     TableGroup sysGroup(*sysFile);
     TableGroup ipGroup(*ipFile);
@@ -69,27 +71,40 @@ void addNewComputers(DataModule& data, NewComputers& computers,
     auto sysOpenClose = [&](bool open) {
         data.SysTableOpenClose(QString(), QString(), false, open);
     };
-    for (qsizetype k = 0; k < computers.size(); ++k) {
-        const Octets octets = Octets::split(computers.addresses.at(k));
-        const QString& name = computers.names.at(k);
-        record([&](const QString& sysId) {
-            appendRow(*data.IPTable, ipOpenClose, [&](Table& ip) {
-                ip.setFieldText(QStringLiteral("SYSID"), sysId);
-                ip.setFieldText(QStringLiteral("IP1"), octets.ip1);
-                ip.setFieldText(QStringLiteral("IP2"), octets.ip2);
-                ip.setFieldText(QStringLiteral("IP3"), octets.ip3);
-                ip.setFieldText(QStringLiteral("IP4"), octets.ip4);
-                ip.setFieldText(QStringLiteral("COMPUTER"), name);
-                ip.setFieldText(QStringLiteral("IPSTRING"), octets.key());
+    auto commit = [&] {
+        sysGroup.commit(); // the systems before the addresses that name them
+        ipGroup.commit();
+    };
+    try {
+        for (qsizetype k = 0; k < computers.size(); ++k) {
+            const Octets octets = Octets::split(computers.addresses.at(k));
+            const QString& name = computers.names.at(k);
+            record([&](const QString& sysId) {
+                appendRow(*data.IPTable, ipOpenClose, [&](Table& ip) {
+                    ip.setFieldText(QStringLiteral("SYSID"), sysId);
+                    ip.setFieldText(QStringLiteral("IP1"), octets.ip1);
+                    ip.setFieldText(QStringLiteral("IP2"), octets.ip2);
+                    ip.setFieldText(QStringLiteral("IP3"), octets.ip3);
+                    ip.setFieldText(QStringLiteral("IP4"), octets.ip4);
+                    ip.setFieldText(QStringLiteral("COMPUTER"), name);
+                    ip.setFieldText(QStringLiteral("IPSTRING"), octets.key());
+                });
+                appendRow(*data.SysTable, sysOpenClose, [&](Table& sys) {
+                    sys.setFieldText(QStringLiteral("SYSID"), sysId);
+                    sys.setFieldDateTime(QStringLiteral("DATE"), QDateTime::currentDateTime());
+                });
             });
-            appendRow(*data.SysTable, sysOpenClose, [&](Table& sys) {
-                sys.setFieldText(QStringLiteral("SYSID"), sysId);
-                sys.setFieldDateTime(QStringLiteral("DATE"), QDateTime::currentDateTime());
-            });
-        });
+        }
+    } catch (...) {
+        try {
+            commit();
+        } catch (const StoreError&) {
+            // A write of the group itself failed: nothing was written, and the error that
+            // stopped the loop says why.
+        }
+        throw;
     }
-    sysGroup.commit(); // the systems before the addresses that name them
-    ipGroup.commit();
+    commit();
     computers.clear();
 }
 
