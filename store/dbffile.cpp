@@ -662,6 +662,7 @@ void DbfFile::checkLayout(const unsigned char* h) {
 }
 
 bool DbfFile::refreshLocked() {
+    m_unpublishedNew = false;
     if (m_fd < 0)
         return false;
     dropPending();
@@ -673,6 +674,7 @@ bool DbfFile::refreshLocked() {
         return false;
     }
     m_cutTail = false;
+    const uint32_t knownUnpublished = m_unpublished;
     m_unpublished = 0;
     const bool changed = std::memcmp(h, m_header, sizeof m_header) != 0;
     if (changed)
@@ -682,6 +684,7 @@ bool DbfFile::refreshLocked() {
     m_writtenValid = false;
     const uint32_t before = m_count;
     confirmCount();
+    m_unpublishedNew = m_unpublished > 0 && m_unpublished != knownUnpublished;
     return changed || m_count != before;
 }
 

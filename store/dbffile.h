@@ -167,6 +167,9 @@ public:
     /// of appends that never reached its journal): the file is cut after the count at the next
     /// append, and they are never adopted.
     void disownUnpublished();
+    /// Whether the last refreshLocked() found rows past the count that were not seen before
+    /// (the moment to decide on them: later writes change what the journal says).
+    bool unpublishedJustFound() const { return m_unpublishedNew; }
     /// Header byte 14 as found: 0 none, 1 a single write, 2 a group of writes.
     unsigned char incompleteMark() const { return m_header[14]; }
 
@@ -270,6 +273,7 @@ private:
     std::string m_pendingRows; // appended rows held back, from slot m_deferFrom + 1
     std::map<uint32_t, std::string> m_pendingEdits; // rewritten rows held back
     uint32_t m_unpublished = 0;
+    bool m_unpublishedNew = false;
     bool m_cutTail = false;           // bytes past the last slot to cut at the next append
     unsigned char m_written[32] = {}; // the header as this object last wrote it, under the lock
     bool m_writtenValid = false;

@@ -319,9 +319,10 @@ void TableFile::refreshUnderLock() {
 // Rows past the count come from a writer that stopped before publishing them. A single append
 // writes its journal (naming the count it publishes) before its row, so such a row is kept. A
 // group writes its rows before its journal: rows past a journal that still describes the
-// published table are a group that never got as far, and they are cut, never adopted.
+// published table are a group that never got as far, and they are cut, never adopted. Decided
+// when they are first found: a repair rewrites the journal.
 void TableFile::settleUnpublished() {
-    if (m_dbf.unpublishedRows() == 0)
+    if (!m_dbf.unpublishedJustFound())
         return;
     const bool groupCutShort = m_mdx.isOpen()
                                    ? m_mdx.journalAt(m_dbf.changeStamp(), m_dbf.headerCount())
