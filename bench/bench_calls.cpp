@@ -9,6 +9,7 @@
 #include "engine.h"
 #include "schema.h"
 #include "table.h"
+#include "tablelock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -123,6 +124,18 @@ void run(const QString& where, int rows) {
         Measure m = measure("append (every IP tag)", n, [&](int i) { appendRow(*t, i, "A"); });
         out.push_back(m);
         std::printf("  %s: %.0f rows/s\n", qPrintable(where), 1e6 / m.us);
+        // 50 appends under one group: calls and time per row.
+        const int groups = std::max(2, rows / 500);
+        Measure g = measure("append, grouped by 50", groups, [&](int i) {
+            qn::TableGroup group(*t);
+            for (int k = 0; k < 50; ++k)
+                appendRow(*t, 3 * rows + i * 50 + k, "G");
+            group.commit();
+        });
+        g.calls /= 50;
+        g.us /= 50;
+        out.push_back(g);
+        std::printf("  %s, grouped: %.0f rows/s\n", qPrintable(where), 1e6 / g.us);
     }
     {
         auto ta = a.open(), tb = b.open();

@@ -4,12 +4,14 @@
 #include "schema.h"
 #include "table.h"
 #include "tablefile.h"
+#include "tablelock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
@@ -30,7 +32,17 @@ struct Row {
 
 // Deterministic, varied rows: a few subnets, ten system types, names with the aliases an
 // administrator gives them, some rows sharing a system.
-std::vector<Row> makeRows(int count) {
+class RowSource {
+public:
+    Row next();
+
+private:
+    std::mt19937 rng{20240601};
+    int sys = 100;
+    int i = 0;
+};
+
+Row RowSource::next() {
     static const char* const types[][2] = {
         {"UNIX", "Unix server"},   {"PC", "Desktop PC"},       {"MAC", "Macintosh"},
         {"PRN", "Printer"},        {"RTR", "Router"},          {"SW", "Switch"},
@@ -38,11 +50,7 @@ std::vector<Row> makeRows(int count) {
         {"VM", "Virtual machine"}};
     static const char* const depts[] = {"acct", "eng", "sales", "hr", "lab", "ops", "it", "mkt"};
     static const char* const firstOctets[] = {"10", "172", "192"};
-    std::mt19937 rng(20240601);
-    std::vector<Row> rows;
-    rows.reserve(size_t(count));
-    int sys = 100;
-    for (int i = 0; i < count; ++i) {
+    {
         Row r;
         if (rng() % 4 != 0) // most systems have one address, some have several
             ++sys;
@@ -72,8 +80,17 @@ std::vector<Row> makeRows(int count) {
                                                                : "ns"))
                              .arg(i)
                              .arg(QString::fromLatin1(dept));
-        rows.push_back(std::move(r));
+        ++i;
+        return r;
     }
+}
+
+std::vector<Row> makeRows(int count) {
+    RowSource source;
+    std::vector<Row> rows;
+    rows.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        rows.push_back(source.next());
     return rows;
 }
 
@@ -216,6 +233,83 @@ void BM_LookupSysID(benchmark::State& state) {
 }
 BENCHMARK(BM_LookupSysID)->Unit(benchmark::kNanosecond)->UseRealTime();
 
+// A table of the given size (built once, in groups of appends) and keys spread over it.
+struct Sized {
+    Workspace ws;
+    std::vector<QString> keys;
+};
+
+Sized& sizedDataset(int count) {
+    static std::map<int, std::unique_ptr<Sized>> made;
+    std::unique_ptr<Sized>& d = made[count];
+    if (!d) {
+        d = std::make_unique<Sized>();
+        d->ws.createIpTable();
+        auto t = d->ws.open();
+        RowSource source;
+        std::mt19937 rng(11);
+        for (int i = 0; i < count;) {
+            qn::TableGroup group(*t);
+            for (int k = 0; k < 1000 && i < count; ++k, ++i) {
+                const Row r = source.next();
+                if (rng() % uint32_t(std::max(1, count / 4096)) == 0)
+                    d->keys.push_back(r.sysId);
+                appendRow(*t, r);
+            }
+            group.commit();
+        }
+        std::shuffle(d->keys.begin(), d->keys.end(), rng);
+    }
+    return *d;
+}
+
+// Read system calls of this process so far (/proc/self/io): index blocks and row pages.
+uint64_t readCalls() {
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("syscr:"))
+            return line.mid(6).trimmed().toULongLong();
+    return 0;
+}
+
+// 10,000 lookups by SysID on a table just opened (nothing cached), at the size given: the rate
+// should fall with the tree's depth only. Rows and file reads per lookup are the stable figures.
+void BM_LookupAfterOpen(benchmark::State& state) {
+    Sized& d = sizedDataset(int(state.range(0)));
+    constexpr int kLookups = 10000;
+    const QString field = QStringLiteral("SYSID"), computer = QStringLiteral("COMPUTER");
+    uint64_t rows = 0, reads = 0;
+    int64_t misses = 0;
+    for (auto _ : state) {
+        const uint64_t rows0 = Table::counters().rowsRead, reads0 = readCalls();
+        auto t = d.ws.open(field);
+        for (int i = 0; i < kLookups; ++i) {
+            t->setKey();
+            t->setFieldText(field, d.keys[size_t(i) % d.keys.size()]);
+            if (!t->gotoKey())
+                ++misses;
+            benchmark::DoNotOptimize(t->fieldText(computer));
+        }
+        t.reset();
+        rows += Table::counters().rowsRead - rows0;
+        reads += readCalls() - reads0;
+    }
+    if (misses)
+        state.SkipWithError("a key that is in the table was not found");
+    const double n = double(state.iterations()) * kLookups;
+    state.counters["lookups/s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
+    state.counters["rows/lookup"] = double(rows) / n;
+    state.counters["reads/lookup"] = double(reads) / n;
+}
+BENCHMARK(BM_LookupAfterOpen)
+    ->Arg(10000)
+    ->Arg(1000000)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // A physical pass over every row through the filter, reading three fields of each visible row.
 void scan(benchmark::State& state, const QString& filter) {
     Workspace& ws = dataset();
@@ -298,6 +392,16 @@ void summary(const Reporter& rep) {
             double v = counter(*l, "lookups/s");
             line(name, v, "lookups/s", ">= 500000", v >= 500000);
         }
+    const auto* s10 = rep.find("BM_LookupAfterOpen/10000/iterations:5/real_time");
+    const auto* s1m = rep.find("BM_LookupAfterOpen/1000000/iterations:5/real_time");
+    if (s10 && s1m) {
+        const double ratio = counter(*s10, "lookups/s") / counter(*s1m, "lookups/s");
+        line("lookups after open, 10k rows / 1M rows", ratio, "x", "<= 2", ratio <= 2);
+        std::printf("  per lookup at 10k: %.2f rows, %.2f file reads; at 1M: %.2f rows, %.2f "
+                    "file reads\n",
+                    counter(*s10, "rows/lookup"), counter(*s10, "reads/lookup"),
+                    counter(*s1m, "rows/lookup"), counter(*s1m, "reads/lookup"));
+    }
     if (const auto* s = rep.find("BM_ScanFiltered/real_time")) {
         double v = counter(*s, "rows/s");
         line("filtered physical scan", v, "rows/s", ">= 3000000", v >= 3000000);

@@ -54,19 +54,20 @@ run_pair() { # label, then the two commands' arguments after "--"
   printf '%d.%d s' $((ms / 1000)) $((ms % 1000 / 100))
 }
 
-appends() {
+appends() { # [rows per group]
+  local group=${1:-}
   local a b
   fresh_db
   local ip
   ip=$(basename "$(table "$ROOT/export/db" ip.dbf)")
   local t
-  t=$(run_pair bash -c "'$WORKER' append '$ROOT/m1/db/$ip' $APPENDS A > '$ROOT/a.out' &
-                        '$WORKER' append '$ROOT/m2/db/$ip' $APPENDS B > '$ROOT/b.out'; wait")
+  t=$(run_pair bash -c "'$WORKER' append '$ROOT/m1/db/$ip' $APPENDS A $group > '$ROOT/a.out' &
+                        '$WORKER' append '$ROOT/m2/db/$ip' $APPENDS B $group > '$ROOT/b.out'; wait")
   a=$(tail -1 "$ROOT/a.out")
   b=$(tail -1 "$ROOT/b.out")
   local expected=()
   for ((i = 1; i <= APPENDS; i++)); do expected+=("A-$i" "B-$i"); done
-  echo "appends 2 x $APPENDS: $t, A $a, B $b; $(check "$ROOT/export/db/$ip" SYSID "${expected[@]}")"
+  echo "appends 2 x $APPENDS${group:+ in groups of $group}: $t, A $a, B $b; $(check "$ROOT/export/db/$ip" SYSID "${expected[@]}")"
 }
 
 systems() {
@@ -103,6 +104,7 @@ for mode in $MODES; do
   grep '^up:' "$ROOT.up.log"
   for ((run = 1; run <= RUNS; run++)); do
     echo "[$mode run $run] $(appends)"
+    echo "[$mode run $run] $(appends 50)"
     echo "[$mode run $run] $(systems)"
     echo "[$mode run $run] $(editors)"
   done

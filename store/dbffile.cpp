@@ -198,6 +198,10 @@ void DbfFile::close() {
     m_fields.clear();
     dropCache();
     m_count = m_headerCount = 0;
+    m_deferred = false;
+    m_deferFrom = 0;
+    m_pendingRows.clear();
+    m_pendingEdits.clear();
     m_restructured = false;
     m_unpublished = 0;
     m_cutTail = false;
@@ -342,7 +346,8 @@ int DbfFile::fieldIndex(std::string_view name) const {
 // The bytes [offset, offset + length) of the rows area, from cached pages; a miss reads the
 // page (or, continuing a walk, the next few) but never past the last row.
 const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
-    const int64_t end = m_headerLength + int64_t(m_count) * m_recordLength;
+    const int64_t onFile = m_deferred ? std::min(m_count, m_deferFrom) : m_count;
+    const int64_t end = m_headerLength + onFile * m_recordLength;
     const int64_t first = offset / kPageBytes, last = (offset + length - 1) / kPageBytes;
     for (int64_t p = first; p <= last; ++p) {
         const int need =
@@ -400,6 +405,12 @@ const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
 const char* DbfFile::record(uint32_t recno) {
     if (recno == 0 || recno > m_count)
         throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
+    if (m_deferred) {
+        if (recno > m_deferFrom)
+            return m_pendingRows.data() + size_t(recno - m_deferFrom - 1) * size_t(m_recordLength);
+        if (auto it = m_pendingEdits.find(recno); it != m_pendingEdits.end())
+            return it->second.data();
+    }
     return bytesAt(m_headerLength + int64_t(recno - 1) * m_recordLength, m_recordLength, recno);
 }
 
@@ -423,15 +434,31 @@ void DbfFile::pwriteAll(const void* data, size_t size, int64_t offset) {
 void DbfFile::writeRecord(uint32_t recno, const char* data, bool publishNow) {
     if (recno == 0 || recno > m_count)
         throw StoreError(QStringLiteral("Record %1 does not exist in %2.").arg(recno).arg(m_path));
-    const int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
-    pwriteAll(data, size_t(m_recordLength), at);
-    storeCached(at, data, m_recordLength);
+    if (m_deferred) {
+        if (recno > m_deferFrom)
+            std::memcpy(m_pendingRows.data() + size_t(recno - m_deferFrom - 1) * m_recordLength,
+                        data, size_t(m_recordLength));
+        else
+            m_pendingEdits[recno].assign(data, size_t(m_recordLength));
+    } else {
+        const int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
+        pwriteAll(data, size_t(m_recordLength), at);
+        storeCached(at, data, m_recordLength);
+    }
     if (publishNow)
         publish();
 }
 
 uint32_t DbfFile::appendRecord(const char* data, bool publishNow) {
     uint32_t recno = m_count + 1;
+    if (m_deferred) {
+        m_pendingRows.append(data, size_t(m_recordLength));
+        m_count = recno;
+        m_unpublished = 0;
+        if (publishNow)
+            publish();
+        return recno;
+    }
     // The record and its end marker go down before the count that publishes them.
     std::string buf(data, size_t(m_recordLength));
     buf.push_back('\x1A');
@@ -453,7 +480,62 @@ uint32_t DbfFile::appendRecord(const char* data, bool publishNow) {
     return recno;
 }
 
+void DbfFile::setDeferred(bool on) {
+    if (on && !m_deferred)
+        m_deferFrom = m_count;
+    if (!on)
+        dropPending();
+    m_deferred = on;
+}
+
+void DbfFile::writePending() {
+    if (!m_deferred)
+        return;
+    if (m_count > m_deferFrom) {
+        // The rows and their end marker in one call; a longer file (rows nobody vouches for,
+        // or a damaged tail) ends after them.
+        std::string buf = std::move(m_pendingRows);
+        buf.push_back(dbf::kEndOfFile);
+        const int64_t at = m_headerLength + int64_t(m_deferFrom) * m_recordLength;
+        pwriteAll(buf.data(), buf.size(), at);
+        if (m_cutTail || m_count < m_headerCount) {
+            if (::ftruncate(m_fd, at + int64_t(buf.size())) != 0)
+                throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+            m_cutTail = false;
+        }
+        m_fileSize = at + int64_t(buf.size());
+        storeCached(at, buf.data(), int(buf.size() - 1));
+    }
+    for (const auto& [recno, data] : m_pendingEdits) {
+        const int64_t at = m_headerLength + int64_t(recno - 1) * m_recordLength;
+        pwriteAll(data.data(), data.size(), at);
+        storeCached(at, data.data(), m_recordLength);
+    }
+    m_pendingRows.clear();
+    m_pendingEdits.clear();
+    m_deferFrom = m_count;
+}
+
+void DbfFile::dropPending() {
+    if (!m_deferred)
+        return;
+    if (m_count > m_deferFrom)
+        m_count = m_deferFrom;
+    m_pendingRows.clear();
+    m_pendingEdits.clear();
+    m_deferFrom = m_count;
+}
+
+void DbfFile::disownUnpublished() {
+    if (m_unpublished == 0)
+        return;
+    m_unpublished = 0;
+    m_cutTail = true;
+}
+
 void DbfFile::publish() {
+    if (hasPending())
+        writePending();
     if (m_network && ::fdatasync(m_fd) != 0)
         throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
     writeHeaderStamp(m_count);
@@ -496,8 +578,8 @@ void DbfFile::writeHeaderStamp(uint32_t count) {
     m_headerCount = count;
 }
 
-void DbfFile::setIncomplete(bool on) {
-    const unsigned char v = on ? 1 : 0;
+void DbfFile::setIncomplete(bool on, unsigned char mark) {
+    const unsigned char v = on ? mark : 0;
     if (m_header[14] == v)
         return;
     pwriteAll(&v, 1, 14);
@@ -555,6 +637,9 @@ bool DbfFile::refresh(bool force) {
     std::memcpy(m_header, h, sizeof m_header);
     m_headerCount = get32(h + 4);
     m_count = m_headerCount;
+    m_pendingRows.clear(); // not ours to publish any more
+    m_pendingEdits.clear();
+    m_deferFrom = m_count;
     m_writtenValid = false;
     return true;
 }
@@ -577,8 +662,10 @@ void DbfFile::checkLayout(const unsigned char* h) {
 }
 
 bool DbfFile::refreshLocked() {
+    m_unpublishedNew = false;
     if (m_fd < 0)
         return false;
+    dropPending();
     checkStillThere();
     const unsigned char* h = readHeaderAndLayout();
     if (m_writtenValid && std::memcmp(h, m_written, sizeof m_written) == 0) {
@@ -587,6 +674,7 @@ bool DbfFile::refreshLocked() {
         return false;
     }
     m_cutTail = false;
+    const uint32_t knownUnpublished = m_unpublished;
     m_unpublished = 0;
     const bool changed = std::memcmp(h, m_header, sizeof m_header) != 0;
     if (changed)
@@ -596,6 +684,7 @@ bool DbfFile::refreshLocked() {
     m_writtenValid = false;
     const uint32_t before = m_count;
     confirmCount();
+    m_unpublishedNew = m_unpublished > 0 && m_unpublished != knownUnpublished;
     return changed || m_count != before;
 }
 

@@ -48,6 +48,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -145,8 +146,32 @@ public:
     /// new count.
     uint32_t appendRecord(const char* data, bool publishNow = true);
     /// One header write: count, date, change stamp plus one, and the unfinished-change mark
-    /// cleared. On a network file system the rows written before reach the server first.
+    /// cleared. Rows held back (deferred) are written first; on a network file system the rows
+    /// reach the server before the header.
     void publish();
+
+    /// While on, appended and rewritten rows are kept in memory (and read from there) instead
+    /// of being written: writePending() writes them, dropPending() forgets them. For the holder
+    /// of the write lock, who publishes or drops them before letting go of it.
+    void setDeferred(bool on);
+    bool deferred() const { return m_deferred; }
+    bool hasPending() const {
+        return m_deferred && (m_count > m_deferFrom || !m_pendingEdits.empty());
+    }
+    /// Writes the rows held back: the appended ones and the end marker in one call, then each
+    /// rewritten row.
+    void writePending();
+    /// Forgets the rows held back; the count goes back to what it was before them.
+    void dropPending();
+    /// Rows past the header's count found by refreshLocked() that nobody vouches for (a group
+    /// of appends that never reached its journal): the file is cut after the count at the next
+    /// append, and they are never adopted.
+    void disownUnpublished();
+    /// Whether the last refreshLocked() found rows past the count that were not seen before
+    /// (the moment to decide on them: later writes change what the journal says).
+    bool unpublishedJustFound() const { return m_unpublishedNew; }
+    /// Header byte 14 as found: 0 none, 1 a single write, 2 a group of writes.
+    unsigned char incompleteMark() const { return m_header[14]; }
 
     /// Writes today's date as dBASE headers keep it: years since 1900, month, day.
     static void stampToday(unsigned char* ymd);
@@ -202,7 +227,7 @@ public:
     /// Header byte 14 (dBASE IV's incomplete-transaction flag): set while this engine changes
     /// a row together with the index, so that a writer killed half-way leaves a mark.
     bool incomplete() const { return m_header[14] != 0; }
-    void setIncomplete(bool on);
+    void setIncomplete(bool on, unsigned char mark = 1);
     /// Whether the field list on disk was found changed; fields() still holds the one read at
     /// open, and the table must be opened again.
     bool isRestructured() const { return m_restructured; }
@@ -243,7 +268,12 @@ private:
     int m_checks = 0;
 
     bool m_network = false;
+    bool m_deferred = false;
+    uint32_t m_deferFrom = 0;  // the count before the first row held back
+    std::string m_pendingRows; // appended rows held back, from slot m_deferFrom + 1
+    std::map<uint32_t, std::string> m_pendingEdits; // rewritten rows held back
     uint32_t m_unpublished = 0;
+    bool m_unpublishedNew = false;
     bool m_cutTail = false;           // bytes past the last slot to cut at the next append
     unsigned char m_written[32] = {}; // the header as this object last wrote it, under the lock
     bool m_writtenValid = false;

@@ -292,6 +292,11 @@ public:
         return m_journalValid && (m_journalStamp != tableStamp || m_journalCount != tableCount);
     }
     bool hasJournal() const { return m_journalValid; }
+    /// Whether the journal was written for exactly this table state: the last write that got
+    /// as far as its journal was published.
+    bool journalAt(uint32_t tableStamp, uint32_t tableCount) const {
+        return m_journalValid && m_journalStamp == tableStamp && m_journalCount == tableCount;
+    }
     void setSyncWrites(bool on) { m_sync = on; }
     /// Takes the journal read at open as the base for the next refresh() when it describes
     /// the table state the caller read (its stamp and count).

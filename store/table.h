@@ -112,6 +112,7 @@ public:
 
     /// The shared file behind an open table (tests and tools).
     TableFile* file() const { return m_file.get(); }
+    std::shared_ptr<TableFile> sharedFile() const { return m_file; }
 
     /// Holds a table's observers (bound controls, grids, detail tables) while a handler walks
     /// or probes it: no signal goes out until the last hold ends, then one notification of

@@ -37,6 +37,8 @@ QStringList StoreNotices::take() {
 
 namespace {
 
+constexpr unsigned char kGroupMark = 2; // header byte 14 while a group of writes is written
+
 std::string bcdKey(double value) {
     std::string key(12, '\0');
     auto* k = reinterpret_cast<unsigned char*>(key.data());
@@ -252,10 +254,14 @@ void TableFile::dropKey(Tag& tag, const std::string& key, uint32_t recno) {
     }
 }
 
-// The journal names the table stamp and count that the publish() right after writes.
+// The journal names the table stamp and count that the publish() right after writes, and the
+// rows rewritten in place since the last journal.
 void TableFile::flushIndex(const std::vector<uint32_t>& rows) {
-    if (m_mdx.isOpen())
-        m_mdx.flush(m_dbf.changeStamp() + 1, m_dbf.recordCount(), rows);
+    if (!m_mdx.isOpen())
+        return;
+    std::vector<uint32_t> named = std::exchange(m_groupRows, {});
+    named.insert(named.end(), rows.begin(), rows.end());
+    m_mdx.flush(m_dbf.changeStamp() + 1, m_dbf.recordCount(), named);
 }
 
 void TableFile::checkWritable() const {
@@ -286,8 +292,12 @@ bool TableFile::indexUnfinished() const {
 
 // Under the write lock: nothing read before it is trusted (see the protocol in tablefile.h).
 void TableFile::refreshUnderLock() {
+    if (m_groupWrites > 0)
+        m_groupBroken = true; // a write of the group failed: what it holds is dropped here
+    m_groupWrites = 0;
+    m_groupRows.clear();
     const bool changed = m_dbf.refreshLocked();
-    if (changed || m_suspect) {
+    if (changed || m_suspect || m_dbf.unpublishedRows() > 0) {
         if (m_suspect) {
             m_dbf.dropCache();
             if (m_mdx.isOpen())
@@ -298,11 +308,27 @@ void TableFile::refreshUnderLock() {
         m_suspect = false;
         ++m_version;
     }
+    settleUnpublished();
     if (m_dbf.cutShort())
         endShortTable();
     // Set while nobody else can hold the lock: a writer died half-way.
     if (indexUnfinished())
         repairIndexes();
+}
+
+// Rows past the count come from a writer that stopped before publishing them. A single append
+// writes its journal (naming the count it publishes) before its row, so such a row is kept. A
+// group writes its rows before its journal: rows past a journal that still describes the
+// published table are a group that never got as far, and they are cut, never adopted. Decided
+// when they are first found: a repair rewrites the journal.
+void TableFile::settleUnpublished() {
+    if (!m_dbf.unpublishedJustFound())
+        return;
+    const bool groupCutShort = m_mdx.isOpen()
+                                   ? m_mdx.journalAt(m_dbf.changeStamp(), m_dbf.headerCount())
+                                   : m_dbf.incompleteMark() == kGroupMark;
+    if (groupCutShort)
+        m_dbf.disownUnpublished();
 }
 
 void TableFile::busy() const {
@@ -411,10 +437,81 @@ void TableFile::unlockTable() {
     m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Exclusive);
 }
 
+void TableFile::beginGroup() {
+    lockTable();
+    if (m_group++ == 0) {
+        m_groupWrites = 0;
+        m_groupBroken = false;
+        m_groupRows.clear();
+        m_dbf.setDeferred(true);
+    }
+}
+
+void TableFile::checkGroup() const {
+    if (m_group > 0 && m_groupBroken)
+        throw StoreError(QStringLiteral("An earlier change to %1 in this group failed; none of "
+                                        "the group's changes are written.")
+                             .arg(displayName()));
+}
+
+// The group's steps, in this order (see the protocol in tablefile.h): mark, rows, journal and
+// blocks, header.
+void TableFile::commitGroup() {
+    if (m_group > 1) {
+        --m_group;
+        unlockTable();
+        return;
+    }
+    struct End {
+        TableFile& f;
+        ~End() {
+            f.m_group = 0;
+            f.m_groupWrites = 0;
+            f.m_groupRows.clear();
+            f.m_dbf.setDeferred(false);
+            f.unlockTable();
+        }
+    } end{*this};
+    if (m_groupWrites == 0 && !m_groupBroken)
+        return;
+    Busy busy(*this);
+    try {
+        checkGroup();
+        m_dbf.setIncomplete(true, kGroupMark);
+        m_dbf.writePending();
+        flushIndex();
+        m_dbf.publish();
+    } catch (...) {
+        m_suspect = true; // the next step reads the files again
+        ++m_version;
+        throw;
+    }
+}
+
+void TableFile::abandonGroup() noexcept {
+    if (m_group > 1) {
+        --m_group;
+        m_groupBroken = m_groupBroken || m_groupWrites > 0;
+        unlockTable();
+        return;
+    }
+    m_group = 0;
+    m_dbf.setDeferred(false);
+    if (m_groupWrites > 0) {
+        m_suspect = true; // the index blocks changed in memory go with the next step
+        ++m_version;
+    }
+    m_groupWrites = 0;
+    m_groupRows.clear();
+    unlockTable();
+}
+
 uint32_t TableFile::append(const char* record) {
     uint32_t recno;
     {
         WriteScope scope(*this);
+        checkGroup();
+        const bool grouped = m_group > 0;
         if (m_dbf.unpublishedRows() > 0) {
             // Rows a writer stopped short of publishing: they stay (nothing is written over
             // a slot the file holds) and are indexed like new ones.
@@ -428,13 +525,17 @@ uint32_t TableFile::append(const char* record) {
             }
         }
         recno = m_dbf.recordCount() + 1;
-        m_dbf.setIncomplete(true);
+        if (!grouped)
+            m_dbf.setIncomplete(true);
         for (Tag& t : m_tags)
             addKey(t, record, recno);
-        if (m_mdx.isOpen())
+        if (!grouped && m_mdx.isOpen())
             m_mdx.flush(m_dbf.changeStamp() + 1, recno);
         m_dbf.appendRecord(record, false);
-        m_dbf.publish();
+        if (grouped)
+            ++m_groupWrites;
+        else
+            m_dbf.publish();
         ++m_version;
     }
     emit changed();
@@ -445,7 +546,10 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
     std::string old(m_dbf.record(recno), size_t(m_dbf.recordLength()));
     if (std::memcmp(old.data(), record, old.size()) == 0)
         return false;
-    m_dbf.setIncomplete(true);
+    checkGroup();
+    const bool grouped = m_group > 0;
+    if (!grouped)
+        m_dbf.setIncomplete(true);
     for (Tag& t : m_tags) {
         bool wasIn = DbfFile::isLive(old.data()) && inTag(t, old.data());
         bool isIn = DbfFile::isLive(record) && inTag(t, record);
@@ -458,9 +562,16 @@ bool TableFile::writeRow(uint32_t recno, const char* record) {
         if (isIn)
             addKey(t, record, recno);
     }
-    flushIndex({recno});
-    m_dbf.writeRecord(recno, record, false);
-    m_dbf.publish();
+    if (grouped) {
+        if (recno <= m_dbf.headerCount())
+            m_groupRows.push_back(recno);
+        ++m_groupWrites;
+        m_dbf.writeRecord(recno, record, false);
+    } else {
+        flushIndex({recno});
+        m_dbf.writeRecord(recno, record, false);
+        m_dbf.publish();
+    }
     ++m_version;
     return true;
 }

@@ -4,6 +4,8 @@
 #include "table.h"
 #include "tablefile.h"
 
+#include <utility>
+
 namespace qn {
 
 TableLock::TableLock(TableFile& file) : m_file(&file) {
@@ -29,6 +31,30 @@ void TableLock::release() {
     if (m_file)
         m_file->unlockTable();
     m_file = nullptr;
+}
+
+TableGroup::TableGroup(Table& table) : m_file(table.sharedFile()) {
+    if (!m_file)
+        throw StoreError(
+            QStringLiteral("Cannot lock the table %1: it is not open.").arg(table.tableName()));
+    m_file->beginGroup();
+}
+
+TableGroup::~TableGroup() {
+    if (!m_file)
+        return;
+    m_file->abandonGroup();
+    try {
+        emit m_file->changed(); // rows shown from the group are gone
+    } catch (
+        ...) { // NOLINT(bugprone-empty-catch): a destructor; the views catch up on their next step
+    }
+}
+
+void TableGroup::commit() {
+    auto file = std::exchange(m_file, nullptr);
+    if (file)
+        file->commitGroup();
 }
 
 } // namespace qn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 namespace qn {
 
 class Table;
@@ -33,6 +35,32 @@ public:
 
 private:
     TableFile* m_file;
+};
+
+/// Holds a table's write lock over a group of this process's appends and posts, and writes
+/// them together on commit(): the rows in one call, each changed index block once, the count
+/// once. Other users see the whole group or none of it; a group that ends without commit() (an
+/// exception, a killed process) leaves the table as it was before it. Inside, the table reads
+/// as if each write had been made, so that look-ups see the rows added before them.
+///
+/// While it is held, other processes' writes wait as for TableLock; keep it as short. Groups
+/// nest: the outermost one writes. Edit no row that another user may be editing under it.
+class TableGroup {
+public:
+    /// Takes the write lock of the table's file and keeps the file open until the group ends,
+    /// even if the table is closed meanwhile. Throws StoreError as TableLock does.
+    explicit TableGroup(Table& table);
+    /// Without commit(), nothing of the group is written.
+    ~TableGroup();
+    TableGroup(const TableGroup&) = delete;
+    TableGroup& operator=(const TableGroup&) = delete;
+
+    /// Writes and publishes the group and gives the lock back. Throws StoreError when the
+    /// files cannot be written or a write inside the group failed; nothing is published then.
+    void commit();
+
+private:
+    std::shared_ptr<TableFile> m_file;
 };
 
 } // namespace qn

@@ -1,13 +1,15 @@
 // A second (third, ...) user of a table for the locking tests: appends, records systems, edits
 // or holds locks on one table file while other copies of it do the same.
 //
-//   store_worker append   <dbf> <count> <label>      rows <label>-<n>, n = 1..count
+//   store_worker append   <dbf> <count> <label> [g]  rows <label>-<n>, n = 1..count, written
+//                                                    g at a time in a group when g is given
 //   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
 //   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
 //   store_worker lock     <dbf>                      hold the table lock until killed
 //   store_worker record   <folder> <count> <prefix>  record systems as Add New System does
-//   store_worker forever  <dbf> <label>              append until killed, printing each
-//                                                    committed row as "<recno> <SYSID>"
+//   store_worker forever  <dbf> <label> [g]          append until killed (g rows a group),
+//                                                    printing each committed row as
+//                                                    "<recno> <SYSID>"
 //   store_worker check    <dbf> <field>              print the field of every row, then
 //                                                    "rows N", "repaired N" and "index ok"
 //                                                    or "index: <fault>"
@@ -25,8 +27,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -98,14 +103,27 @@ int run(const QStringList& args) {
     const QString cmd = args.value(1), dbf = args.value(2);
     qn::Table t(engine);
     t.setTableName(QDir(dbf).absolutePath());
-    const bool endless = cmd == "forever" && args.size() == 4;
-    if (endless || (cmd == "append" && args.size() == 5)) {
+    const bool endless = cmd == "forever" && (args.size() == 4 || args.size() == 5);
+    if (endless || (cmd == "append" && (args.size() == 5 || args.size() == 6))) {
         t.open();
         const int count = endless ? INT_MAX : args[3].toInt();
-        for (int n = 1; n <= count; ++n) {
-            appendIpRow(t, args.last(), n);
-            if (endless) // printed only once the post has returned
-                say(QString("%1 %2-%3").arg(t.recNo()).arg(args[3]).arg(n));
+        const QString label = args[endless ? 3 : 4];
+        const int group = args.value(endless ? 4 : 5).toInt();
+        std::vector<uint32_t> done;
+        for (int n = 1; n <= count;) {
+            std::optional<qn::TableGroup> g;
+            if (group > 0)
+                g.emplace(t);
+            for (int k = 0; k < std::max(group, 1) && n <= count; ++k, ++n) {
+                appendIpRow(t, label, n);
+                done.push_back(t.recNo());
+            }
+            if (g)
+                g->commit();
+            const int first = n - int(done.size());
+            for (size_t k = 0; endless && k < done.size(); ++k) // once the rows are committed
+                say(QString("%1 %2-%3").arg(done[k]).arg(label).arg(first + int(k)));
+            done.clear();
         }
     } else if (cmd == "record" && args.size() == 5) {
         recordSystems(engine, dbf, args[3].toInt(), args[4]);
