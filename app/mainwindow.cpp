@@ -4,10 +4,13 @@
 #include "adminpanel.h"
 #include "appstate.h"
 #include "artwork.h"
+#include "error.h"
 #include "guard.h"
 #include "messageservice.h"
 #include "passwordwindow.h"
 #include "provisioning.h"
+#include "statusnotes.h"
+#include "table.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -15,7 +18,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace qn {
@@ -28,15 +33,11 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowMinimizeButtonHint);
 
-    // The picture takes no input, yet should not be drawn greyed like a disabled label.
-    artwork::paintInColour(m_ui->Image1, artwork::titlePicture(m_ui->Image1->size()));
+    paintTitle();
     QFont big = m_ui->Label1->font();
     big.setPixelSize(101);
     m_ui->Label1->setFont(big);
     m_ui->Label2->setFont(big);
-    QPalette maroon = m_ui->Label2->palette();
-    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
-    m_ui->Label2->setPalette(maroon);
     QFont small = m_ui->Label3->font();
     small.setPixelSize(9);
     m_ui->Label3->setFont(small);
@@ -46,9 +47,30 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     m_ui->Memo1->hide();
     m_ui->Memo2->hide();
 
-    // A fixed window: the picture's client area plus the menu bar.
+    // Keys for the main actions; the captions stay as they are, the menus show the keys.
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {m_ui->Create2, QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {m_ui->Find3, QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {m_ui->Find2, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {m_ui->Create1, QKeySequence(Qt::CTRL | Qt::Key_H)},
+        {m_ui->View1, QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {m_ui->Resources1, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {m_ui->Quit1, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {m_ui->Keys1, QKeySequence(Qt::Key_F1)}};
+    for (const auto& [action, key] : keys)
+        action->setShortcut(key);
+
+    // A fixed window: the picture's client area plus the menu bar and the status bar.
+    m_folderLabel = new QLabel(this);
+    m_countLabel = new QLabel(this);
+    m_folderLabel->setObjectName(QStringLiteral("StatusFolder"));
+    m_countLabel->setObjectName(QStringLiteral("StatusCount"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(m_folderLabel, 1);
+    statusBar()->addPermanentWidget(m_countLabel);
     m_ui->centralwidget->setFixedSize(401, 187);
-    setFixedSize(401, 187 + m_ui->MainMenu1->sizeHint().height());
+    setFixedSize(401,
+                 187 + m_ui->MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
     setFocusPolicy(Qt::StrongFocus);
 
     connect(m_ui->Quit1, &QAction::triggered, this, handler(this, &MainWindow::Quit1Click));
@@ -68,6 +90,9 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     connect(m_ui->ResetPassword1, &QAction::triggered, this,
             handler(this, &MainWindow::ResetPassword1Click));
     connect(m_ui->About1, &QAction::triggered, this, handler(this, &MainWindow::About1Click));
+    connect(m_ui->Keys1, &QAction::triggered, this, handler(this, &MainWindow::Keys1Click));
+    connect(&StatusNotes::instance(), &StatusNotes::note, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -130,8 +155,62 @@ void MainWindow::FormKeyPress(QChar key) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    if (event->type() == QEvent::PaletteChange) // the desktop's theme changed
+        paintTitle();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        showStatus();
         runHandler([this] { FormActivate(); });
+    }
+}
+
+void MainWindow::paintTitle() {
+    // The picture takes no input, yet should not be drawn greyed like a disabled label.
+    const QPalette theme = palette();
+    artwork::paintInColour(m_ui->Image1, artwork::titlePicture(m_ui->Image1->size(), theme));
+    QPalette name = theme;
+    name.setColor(QPalette::WindowText, artwork::colours(theme).accent);
+    m_ui->Label2->setPalette(name);
+    QPalette shadow = theme;
+    shadow.setColor(QPalette::WindowText,
+                    artwork::isDark(theme) ? Qt::black : theme.color(QPalette::WindowText));
+    m_ui->Label1->setPalette(shadow);
+    m_ui->Label3->setPalette(theme);
+}
+
+void MainWindow::showStatus() {
+    const QString folder = m_state.settings.DatabasePath;
+    m_folderLabel->setText(fontMetrics().elidedText(folder, Qt::ElideMiddle, 260));
+    m_folderLabel->setToolTip(folder);
+    QString count;
+    if (m_state.SetupStatus == QLatin1String("Old")) {
+        // Only a note: a folder that cannot be read now is reported by the task that needs it.
+        try {
+            Table systems(m_engine);
+            systems.setDatabaseName(QStringLiteral("IP"));
+            systems.setTableName(QStringLiteral("SYSTEMS.DBF"));
+            systems.open();
+            const int n = systems.recordCount();
+            count = n == 1 ? QStringLiteral("1 system") : QStringLiteral("%L1 systems").arg(n);
+        } catch (const Error&) {
+        }
+    }
+    m_countLabel->setText(count);
+}
+
+void MainWindow::Keys1Click() {
+    QString text = QStringLiteral("Keyboard shortcuts\n\n");
+    for (QAction* menu : m_ui->MainMenu1->actions()) {
+        QList<QAction*> items{menu};
+        if (menu->menu())
+            for (QAction* a : menu->menu()->actions())
+                items << a << (a->menu() ? a->menu()->actions() : QList<QAction*>());
+        for (QAction* a : items)
+            if (!a->shortcut().isEmpty())
+                text += a->shortcut().toString(QKeySequence::NativeText) + QStringLiteral("\t") +
+                        QString(a->text()).remove(u'&') + QStringLiteral("\n");
+    }
+    text += QStringLiteral("\nIn the forms: Enter saves, Escape cancels, Ctrl+P prints the CRAF.");
+    MessageService::information(this, text);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
+
 namespace Ui {
 class MainWindow;
 }
@@ -70,6 +72,8 @@ public slots:
     void SetupDatabaseInfo1Click();
     void ResetPassword1Click();
     void About1Click();
+    /// F1: the keys of the menu's actions.
+    void Keys1Click();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -78,6 +82,10 @@ protected:
 
 private:
     void openAdminPage(int page);
+    /// The status bar: the database folder and how many systems it holds.
+    void showStatus();
+    /// The title picture and the texts over it, in colours that suit the desktop's theme.
+    void paintTitle();
     static void run(const std::function<void()>& task);
 
     std::unique_ptr<Ui::MainWindow> m_ui;
@@ -87,6 +95,8 @@ private:
     PasswordWindow* m_password = nullptr;
     AboutBox* m_about = nullptr;
     Tasks m_tasks;
+    QLabel* m_folderLabel = nullptr;
+    QLabel* m_countLabel = nullptr;
 };
 
 } // namespace qn

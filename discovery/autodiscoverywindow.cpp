@@ -25,7 +25,7 @@ AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell&
       m_find(std::make_unique<AutoFind>(*m_listing, *m_resolver, *m_known)) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(254, 142);
+    setFixedSize(254, 176); // the progress as drawn, and a row for Cancel
     setWindowModality(Qt::ApplicationModal);
 
     QFont small = m_ui->Label1->font();
@@ -42,6 +42,10 @@ AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell&
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    connect(m_ui->CancelButton, &QPushButton::clicked, this, [this] {
+        m_cancelled = true;
+        m_find->cancel();
+    });
     connect(m_find.get(), &AutoFind::listingRead, this, &AutoDiscoveryWindow::listingRead);
     connect(m_find.get(), &AutoFind::nameStarted, this, &AutoDiscoveryWindow::nameStarted);
     connect(m_find.get(), &AutoFind::resolving, this, &AutoDiscoveryWindow::resolving);
@@ -51,9 +55,7 @@ AutoDiscoveryWindow::AutoDiscoveryWindow(AppState& state, DataModule& dm, Shell&
     connect(m_find.get(), &AutoFind::failed, this, &AutoDiscoveryWindow::failed);
 }
 
-AutoDiscoveryWindow::~AutoDiscoveryWindow() {
-    restoreCursor();
-}
+AutoDiscoveryWindow::~AutoDiscoveryWindow() = default;
 
 void AutoDiscoveryWindow::Find3Click() {
     if (m_find->isRunning()) {
@@ -66,13 +68,19 @@ void AutoDiscoveryWindow::Find3Click() {
     if (!m_find->start())
         return;
     emit listsChanged();
-    // Nothing is shown while the batch runs; the cursor says that the program is busy.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_waitCursor = true;
+    // The window comes at once, with a moving bar while the listing batch runs.
+    m_cancelled = false;
+    m_count = 0;
+    m_ui->ProgressBar1->setRange(0, 0);
+    m_ui->Label2->setText(QStringLiteral("Reading the network's list..."));
+    m_ui->Label4->clear();
+    m_ui->Label5->clear();
+    m_ui->CountLabel->clear();
+    show();
 }
 
 void AutoDiscoveryWindow::listingRead(int count) {
-    restoreCursor();
+    m_count = count;
     m_ui->ProgressBar1->setRange(0, count);
     m_ui->ProgressBar1->setValue(0);
     m_ui->Label6->setText(QStringLiteral("1"));
@@ -83,6 +91,7 @@ void AutoDiscoveryWindow::listingRead(int count) {
 }
 
 void AutoDiscoveryWindow::nameStarted(int position, const QString&) {
+    m_ui->CountLabel->setText(QStringLiteral("%1 of %2").arg(position).arg(m_count));
     m_ui->Label2->setText(QStringLiteral("Searching..."));
     m_ui->ProgressBar1->setValue(position);
 }
@@ -106,6 +115,12 @@ void AutoDiscoveryWindow::finished(bool foundNew) {
     if (foundNew) {
         m_main.setViewNewEnabled(true);
         MessageService::information(m_main.shellWidget(), QStringLiteral("Found New Computers"));
+    } else {
+        MessageService::information(m_main.shellWidget(),
+                                    m_cancelled
+                                        ? QStringLiteral("Auto-Find was cancelled before it found "
+                                                         "a new computer.")
+                                        : QStringLiteral("No new computers were found."));
     }
 }
 
@@ -116,16 +131,8 @@ void AutoDiscoveryWindow::failed(const QString& message) {
 }
 
 void AutoDiscoveryWindow::endRun() {
-    restoreCursor();
     hide();
     m_main.bringForward();
-}
-
-void AutoDiscoveryWindow::restoreCursor() {
-    if (m_waitCursor) {
-        m_waitCursor = false;
-        QApplication::restoreOverrideCursor();
-    }
 }
 
 void AutoDiscoveryWindow::closeEvent(QCloseEvent* event) {
@@ -137,7 +144,10 @@ void AutoDiscoveryWindow::closeEvent(QCloseEvent* event) {
 }
 
 void AutoDiscoveryWindow::reject() {
-    if (!m_find->isRunning())
+    // Escape is Cancel while a run is in progress.
+    if (m_find->isRunning())
+        m_ui->CancelButton->click();
+    else
         hide();
 }
 

@@ -61,7 +61,6 @@ private:
     void finished(bool foundNew);
     void failed(const QString& message);
     void endRun();
-    void restoreCursor();
 
     std::unique_ptr<Ui::AutoDiscoveryWindow> m_ui;
     Shell& m_main;
@@ -69,7 +68,8 @@ private:
     std::unique_ptr<discovery::Resolver> m_resolver;
     std::unique_ptr<discovery::InventoryNames> m_known;
     std::unique_ptr<discovery::AutoFind> m_find;
-    bool m_waitCursor = false;
+    bool m_cancelled = false;
+    int m_count = 0;
 };
 
 } // namespace qn

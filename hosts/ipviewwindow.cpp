@@ -18,7 +18,8 @@
 namespace qn {
 namespace {
 
-constexpr int kMaxOuterWidth = 834;
+// The outer width the buttons' places are drawn for.
+constexpr int kDesignOuterWidth = 834;
 
 } // namespace
 
@@ -34,7 +35,6 @@ IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     resize(826, 376);
-    setMaximumWidth(kMaxOuterWidth);
     DBGrid* grid = m_ui->DBGrid;
     grid->bind(dm.IPTable,
                {QStringLiteral("SYSID"), QStringLiteral("IP1"), QStringLiteral("IP2"),
@@ -68,9 +68,9 @@ IPViewWindow::~IPViewWindow() {
 
 int IPViewWindow::scaledLeft(int w, int designedLeft) {
     const qint64 num = qint64(w) * designedLeft;
-    qint64 q = num / kMaxOuterWidth;
-    const qint64 twice = 2 * (num % kMaxOuterWidth);
-    if (twice > kMaxOuterWidth || (twice == kMaxOuterWidth && (q % 2) != 0))
+    qint64 q = num / kDesignOuterWidth;
+    const qint64 twice = 2 * (num % kDesignOuterWidth);
+    if (twice > kDesignOuterWidth || (twice == kDesignOuterWidth && (q % 2) != 0))
         ++q;
     return int(q);
 }
@@ -133,8 +133,6 @@ void IPViewWindow::resizeEvent(QResizeEvent* event) {
 
 void IPViewWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // The width limit is on the outer size, frame included.
-    setMaximumWidth(kMaxOuterWidth - (frameGeometry().width() - width()));
     FormResize();
 }
 

@@ -63,6 +63,24 @@ bool AutoFind::start() {
     return true;
 }
 
+void AutoFind::cancel() {
+    if (!m_running)
+        return;
+    m_pauseTimer->stop();
+    if (m_awaitingListing) {
+        m_awaitingListing = false;
+        m_listing.cancel();
+        m_running = false;
+        emit finished(false);
+        return;
+    }
+    if (m_awaitingLookup) {
+        m_awaitingLookup = false;
+        m_resolver.abandon();
+    }
+    end();
+}
+
 void AutoFind::listingDone(const QStringList& names) {
     if (!m_awaitingListing)
         return;

@@ -59,6 +59,9 @@ public:
     /// progress.
     bool start();
     bool isRunning() const { return m_running; }
+    /// Ends a run in progress early: the listing batch is stopped, or the look-up under way
+    /// abandoned; the computers found so far are kept and finished() follows as at the end.
+    void cancel();
 
     const QStringList& listedNames() const { return m_listed; }
     /// The computers the last run found; Add empties it.

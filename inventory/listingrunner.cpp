@@ -7,6 +7,8 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <optional>
+#include <signal.h>
+#include <unistd.h>
 
 namespace qn::discovery {
 
@@ -16,6 +18,8 @@ QProcessRunner::QProcessRunner(QObject* parent)
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(QProcess::nullDevice());
     m_process->setStandardInputFile(QProcess::nullDevice());
+    // The batch gets a process group of its own, so that stopping it stops what it started.
+    m_process->setChildProcessModifier([] { ::setpgid(0, 0); });
     connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         m_running = false;
         emit finished(status == QProcess::NormalExit ? code : -1);
@@ -43,6 +47,11 @@ void QProcessRunner::start(const QString& program, const QStringList& args,
     m_process->start(program, args);
 }
 
+void QProcessRunner::stop() {
+    if (m_process->state() != QProcess::NotRunning && m_process->processId() > 0)
+        ::kill(-pid_t(m_process->processId()), SIGKILL);
+}
+
 bool QProcessRunner::isRunning() const {
     return m_running;
 }
@@ -63,6 +72,13 @@ QString ListingRunner::batchPath() const {
 
 QString ListingRunner::listingPath() const {
     return QDir(m_workingFolder).filePath(listingName());
+}
+
+void ListingRunner::cancel() {
+    if (!m_running)
+        return;
+    m_running = false;
+    m_runner->stop();
 }
 
 bool ListingRunner::start() {

@@ -22,6 +22,8 @@ public:
     virtual void start(const QString& program, const QStringList& args,
                        const QString& workingDirectory) = 0;
     virtual bool isRunning() const = 0;
+    /// Ends the program early; finished() still follows.
+    virtual void stop() {}
 
 signals:
     /// exitCode is -1 when the program did not start or was killed by a signal.
@@ -38,6 +40,7 @@ public:
     void start(const QString& program, const QStringList& args,
                const QString& workingDirectory) override;
     bool isRunning() const override;
+    void stop() override;
 
 private:
     QProcess* m_process = nullptr;
@@ -65,6 +68,8 @@ public:
     /// Starts the batch; ignored while a run is in progress. Returns whether it started.
     bool start();
     bool isRunning() const { return m_running; }
+    /// Stops the batch of a run in progress; neither finished() nor failed() follows.
+    void cancel();
 
     /// Runs the batch and reads the listing, servicing events while it waits. Throws qn::Error
     /// when the listing cannot be read (or a run is already in progress).

@@ -8,6 +8,7 @@
 #include "autodiscoverywindow.h"
 #include "crafform.h"
 #include "datamodule.h"
+#include "formlayout.h"
 #include "formscale.h"
 #include "ipviewwindow.h"
 #include "itementrywindow.h"
@@ -71,6 +72,18 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
              m_addSystem.get(), m_autoDiscovery.get(), m_newComputers.get(), m_resources.get(),
              m_about.get()})
         scaleForm(w, scale);
+    // The forms with grids, lists or boxes to fill grow with their windows; the IP view places
+    // its own controls, and the small fixed windows (main, search, admin, password, Auto-Find)
+    // fit any screen as drawn.
+    for (QWidget* w : std::initializer_list<QWidget*>{m_hardwareForm.get(), m_softwareForm.get(),
+                                                      m_systemInfo.get(), m_addSystem.get(),
+                                                      m_newComputers.get(), m_resources.get()})
+        makeResizable(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_main.get(), m_search.get(), m_ipView.get(), m_hardwareForm.get(),
+             m_softwareForm.get(), m_systemInfo.get(), m_admin.get(), m_password.get(),
+             m_addSystem.get(), m_autoDiscovery.get(), m_newComputers.get(), m_resources.get()})
+        WindowMemory::attach(w);
 
     MainWindow::Tasks tasks;
     tasks.createSystem = [this] {

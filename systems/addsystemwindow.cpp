@@ -5,6 +5,7 @@
 #include "guard.h"
 #include "messageservice.h"
 #include "recording.h"
+#include "statusnotes.h"
 #include "systemrules.h"
 #include "table.h"
 #include "ui_addsystemwindow.h"
@@ -61,6 +62,7 @@ AddSystemWindow::AddSystemWindow(AppState& state, DataModule& dm, QWidget* mainW
     connect(m_ui->IP4, &QLineEdit::textChanged, this, handler(this, &AddSystemWindow::IP4Change));
     connect(m_ui->SaveButton, &QPushButton::clicked, this,
             handler(this, &AddSystemWindow::SaveButtonClick));
+    m_ui->CRAFButton->setShortcut(QKeySequence::Print);
     connect(m_ui->CRAFButton, &QPushButton::clicked, this,
             handler(this, &AddSystemWindow::CRAFButtonClick));
     connect(m_ui->CancelButton, &QPushButton::clicked, this,
@@ -299,6 +301,7 @@ void AddSystemWindow::SaveButtonClick() {
     m_savedId = used;
     m_ui->Label16->setText(used);
     storeHeldItems(used);
+    StatusNotes::post(QStringLiteral("System %1 saved").arg(used));
     if (used == id)
         return;
     MessageService::information(

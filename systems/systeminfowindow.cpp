@@ -118,6 +118,7 @@ SystemInfoWindow::SystemInfoWindow(DataModule& dm, QWidget* mainWindow, QWidget*
             handler(this, &SystemInfoWindow::HDeleteButtonClick));
     connect(m_ui->SDeleteButton, &QPushButton::clicked, this,
             handler(this, &SystemInfoWindow::SDeleteButtonClick));
+    m_ui->CRAFButton->setShortcut(QKeySequence::Print);
     connect(m_ui->CRAFButton, &QPushButton::clicked, this,
             handler(this, &SystemInfoWindow::CRAFButtonClick));
     connect(m_ui->CancelButton, &QPushButton::clicked, this,
