@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 
 namespace qn {
 namespace {
@@ -141,9 +142,17 @@ void IPViewWindow::resizeEvent(QResizeEvent* event) {
 
 void IPViewWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        m_ui->FilterEdit->clear(); // the table was opened afresh, with every row
     FormResize();
+}
+
+void IPViewWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    // Shown again, the view opens in type order with every row.
+    const QSignalBlocker quiet(m_ui->FilterEdit);
+    m_ui->FilterEdit->clear();
+    runHandler([this] { m_ui->DBGrid->resetOrder(); });
 }
 
 void IPViewWindow::FormDblClick() {

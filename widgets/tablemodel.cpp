@@ -157,6 +157,14 @@ void TableModel::sort(int column, Qt::SortOrder order) {
     tableChanged();
 }
 
+void TableModel::resetOrder() {
+    if (!ordered())
+        return;
+    m_sortColumn = -1;
+    m_filterText.clear();
+    tableChanged();
+}
+
 void TableModel::setFilterText(const QString& text) {
     if (text == m_filterText)
         return;
@@ -179,6 +187,14 @@ bool TableModel::matches(const QStringList& texts) const {
     for (const QString& t : texts)
         if (t.contains(m_filterText, Qt::CaseInsensitive))
             return true;
+    // Columns sorted together are one value too: a typed address is found in its octets.
+    for (const QList<int>& columns : m_sortBy) {
+        QStringList parts;
+        for (int c : columns)
+            parts << texts.value(c);
+        if (parts.join(u'.').contains(m_filterText, Qt::CaseInsensitive))
+            return true;
+    }
     return false;
 }
 
@@ -416,8 +432,12 @@ void DBGrid::bind(Table* table, const QStringList& columns) {
     m_model = new TableModel(table, columns, this, !isVisible());
     setModel(m_model);
     connect(m_model, &TableModel::currentRowChanged, this, &DBGrid::selectCurrent);
-    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
-            [this] { m_scroll = verticalScrollBar()->value(); });
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_scroll = verticalScrollBar()->value();
+        // A reset moves the view's current cell (an open editor hands its focus on): the
+        // table's row is put back once the rows are in.
+        m_syncing = true;
+    });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         if (m_model->sortColumn() < 0 && horizontalHeader()->sortIndicatorSection() >= 0)
             horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // the table closed
@@ -442,6 +462,17 @@ void DBGrid::setEditable(bool on) {
                        : QAbstractItemView::NoEditTriggers);
 }
 
+void DBGrid::resetOrder() {
+    if (!m_model)
+        return;
+    {
+        const QSignalBlocker quiet(horizontalHeader());
+        horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    }
+    horizontalHeader()->viewport()->update();
+    m_model->resetOrder();
+}
+
 void DBGrid::copySelection() {
     if (!m_model)
         return;
@@ -464,7 +495,7 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
 
 void DBGrid::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* copy = menu.addAction(QStringLiteral("Copy"));
+    QAction* copy = menu.addAction(QStringLiteral("&Copy"));
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(m_model && m_model->rowCount() > 0);
     // Acted on once the menu has closed, as every menu of the program.

@@ -38,12 +38,16 @@ public:
     /// Column -1 brings back the table's own order.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     int sortColumn() const { return m_sortColumn; }
-    /// The columns whose texts, joined by dots, make a column's sort key (an address of four
+    /// The columns whose texts, joined by dots, make a column's sort key, compared with letter
+    /// case ignored and numbers by value (an address of four
     /// octet columns sorts by all four); by default the column alone.
     void setSortColumns(int column, const QList<int>& columns) { m_sortBy[column] = columns; }
-    /// Shows only the rows that hold text in any column (letter case ignored); empty shows all.
+    /// Shows only the rows that hold text in any column, or in columns sorted together joined
+    /// by dots (letter case ignored); empty shows all.
     void setFilterText(const QString& text);
     QString filterText() const { return m_filterText; }
+    /// The table's own order and every row again.
+    void resetOrder();
     /// The rows' texts, a line per row and a tab between columns.
     QString copyText(QList<int> rows) const;
     void fetchMore(const QModelIndex& parent) override;
@@ -115,6 +119,8 @@ public:
     /// Lets cells be changed in place (the model stores them).
     void setEditable(bool on);
 
+    /// Back to the table's own order, unfiltered, the header showing no sort.
+    void resetOrder();
     /// Puts the selected rows on the clipboard as tab-separated text (Ctrl+C, or "Copy" in the
     /// context menu).
     void copySelection();
