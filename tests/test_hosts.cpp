@@ -292,8 +292,8 @@ void TestHosts::viewSortsByHeader_data() {
     QTest::newRow("address, reversed") << 1 << 2 << reversed;
     QTest::newRow("third click: type order again")
         << 1 << 3 << QStringList{"QN0004", "QN0003", "QN10", "QN0005", "QN0001", "QN0002", "QN9"};
-    QTest::newRow("System ID")
-        << 0 << 1 << QStringList{"QN0001", "QN0002", "QN0003", "QN0004", "QN0005", "QN9", "QN10"};
+    QTest::newRow("System ID") << 0 << 1 << QStringList{"QN0001", "QN0002", "QN0003", "QN0004",
+                                                        "QN0005", "QN9",    "QN10"};
 }
 
 // Each click one reload; a cell edited in a sorted view is stored into its own row.
