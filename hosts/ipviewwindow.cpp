@@ -14,12 +14,16 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 
 namespace qn {
 namespace {
 
 // The outer width the buttons' places are drawn for.
 constexpr int kDesignOuterWidth = 834;
+// The filter box above the grid, and the gap below it.
+constexpr int kFilterHeight = 23;
+constexpr int kGridTop = 8 + kFilterHeight + 6;
 
 } // namespace
 
@@ -41,6 +45,10 @@ IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
                 QStringLiteral("IP3"), QStringLiteral("IP4"), QStringLiteral("COMPUTER"),
                 QStringLiteral("TYPE"), QStringLiteral("TYPEDESC")});
     grid->tableModel()->setTitles({QStringLiteral("System ID"), QStringLiteral("IP Address")});
+    grid->tableModel()->setSortColumns(1, {1, 2, 3, 4}); // the whole address, by its numbers
+    connect(m_ui->FilterEdit, &QLineEdit::textChanged, this, [grid](const QString& text) {
+        runHandler([&] { grid->tableModel()->setFilterText(text); });
+    });
     grid->setEditable(true);
     grid->verticalHeader()->show();
     // The columns come and go with the table, so their widths are set each time.
@@ -120,7 +128,8 @@ void IPViewWindow::reject() {
 void IPViewWindow::FormResize() {
     const int w = frameGeometry().width();
     const int h = frameGeometry().height();
-    m_ui->DBGrid->setGeometry(8, 8, std::max(0, w - 16), std::max(0, h - 71));
+    m_ui->FilterEdit->setGeometry(8, 8, std::max(0, w - 16), kFilterHeight);
+    m_ui->DBGrid->setGeometry(8, kGridTop, std::max(0, w - 16), std::max(0, h - 63 - kGridTop));
     m_ui->CancelButton->move(scaledLeft(w, 547), h - 56);
     m_ui->ExportButton->move(scaledLeft(w, 375), h - 56);
     m_ui->OpenButton->move(scaledLeft(w, 203), h - 56);
@@ -134,6 +143,16 @@ void IPViewWindow::resizeEvent(QResizeEvent* event) {
 void IPViewWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FormResize();
+}
+
+void IPViewWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    // Shown again, the view opens in type order with every row.
+    const QSignalBlocker quiet(m_ui->FilterEdit);
+    m_ui->FilterEdit->clear();
+    runHandler([this] { m_ui->DBGrid->resetOrder(); });
 }
 
 void IPViewWindow::FormDblClick() {

@@ -62,6 +62,33 @@ bool seek(Table& t, const QStringList& fields, const QStringList& values,
 
 } // namespace
 
+std::string numericKey(const QString& value) {
+    // Letter case ignored; a run of digits as its length without leading zeros, then the
+    // digits, so that the bytes compare as the numbers do.
+    const QString folded = value.toCaseFolded();
+    std::string key;
+    for (qsizetype i = 0; i < folded.size();) {
+        const char16_t c = folded[i].unicode();
+        if (c < u'0' || c > u'9') {
+            if (c < 128)
+                key += char(c);
+            else
+                key += QString(folded[i]).toStdString();
+            ++i;
+            continue;
+        }
+        while (i < folded.size() && folded[i] == u'0')
+            ++i;
+        std::string digits;
+        for (; i < folded.size() && folded[i] >= u'0' && folded[i] <= u'9'; ++i)
+            digits += char(folded[i].unicode());
+        key += '0';
+        key += char(uint8_t(std::min<size_t>(digits.size(), 255)));
+        key += digits;
+    }
+    return key;
+}
+
 QString prompt(Criterion c) {
     return c == None ? QString() : QLatin1String(kCriteria[c].prompt);
 }
@@ -111,6 +138,20 @@ QStringList values(DataModule& dm, Criterion c) {
                 break;
             }
         }
+    }
+    if (c == IPAddress || c == SysID) {
+        // By their numbers: 10.0.0.2 before 10.0.0.10, QN2 before QN10.
+        std::vector<std::pair<std::string, qsizetype>> keys;
+        keys.reserve(size_t(values.size()));
+        for (qsizetype i = 0; i < values.size(); ++i)
+            keys.emplace_back(numericKey(values[i]), i);
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        QStringList sorted;
+        sorted.reserve(values.size());
+        for (const auto& k : keys)
+            sorted << values[k.second];
+        return sorted;
     }
     std::stable_sort(values.begin(), values.end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;

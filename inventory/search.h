@@ -3,6 +3,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <string>
 
 namespace qn {
 
@@ -18,8 +19,12 @@ QString prompt(Criterion c);
 
 /// Every value stored for the criterion, for the list to choose from: addresses dotted, each
 /// non-empty alias, "First Last" names once per run of equal names; sorted ignoring letter
-/// case. Opens and closes the data module's DummyTable.
+/// case, addresses and System IDs by their numbers. Opens and closes the data module's DummyTable.
 QStringList values(DataModule& dm, Criterion c);
+
+/// A key whose bytes sort as people expect: letter case ignored, numbers by their value
+/// (10.0.0.2 before 10.0.0.10, QN2 before QN10).
+std::string numericKey(const QString& value);
 
 /// The key an "IP Address" value is looked up by: the value without its first three dots.
 QString addressKey(const QString& value);

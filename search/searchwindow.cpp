@@ -31,9 +31,15 @@ SearchWindow::SearchWindow(DataModule& dm, QWidget* mainWindow, QWidget* systemI
     // A list of every stored value is filled and emptied whole: a string list does both in
     // one step, where an item per entry costs an allocation each.
     m_ui->SearchList->setModel(new QStringListModel(m_ui->SearchList));
-    // Completion is offered in a list; the box holds only what was typed or picked, so Find
-    // never looks up a value the user did not enter.
-    m_ui->SearchList->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    // Completion is offered in a list of the values holding what was typed, anywhere in them;
+    // the box holds only what was typed or picked, so Find never looks up a value the user did
+    // not enter.
+    QCompleter* completer = m_ui->SearchList->completer();
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setMaxVisibleItems(20);
+    m_ui->SearchList->setMaxVisibleItems(20);
     connect(m_items, &QButtonGroup::idClicked, this,
             handler(this, &SearchWindow::SearchGroupClick));
     connect(m_ui->FindButton, &QPushButton::clicked, this,

@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
@@ -222,6 +223,52 @@ private slots:
         m_table->open();
         m_table->last();
         QCOMPARE(grid.currentIndex().row(), 999);
+    }
+
+    // A header click reads each row once for its place and key (numbers by value), a longer
+    // filter only the rows already shown; closing the table brings back its own order.
+    void gridSortsAndFiltersInOnePass() {
+        fill(1000);
+        DBGrid grid;
+        grid.resize(300, 200);
+        grid.bind(m_table.get(), {"DESC", "SYSID"});
+        grid.show();
+        QAbstractItemModelTester tester(grid.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCoreApplication::processEvents();
+        QHeaderView* header = grid.horizontalHeader();
+        TableModel* model = grid.tableModel();
+        auto clickHeader = [&] {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+            QCoreApplication::processEvents();
+        };
+        quint64 rows = Table::counters().rowsRead;
+        const quint64 reloads = TableModel::reloads();
+        clickHeader();
+        QCOMPARE(model->index(2, 0).data().toString(), QString("item 2"));
+        QCOMPARE(model->index(10, 0).data().toString(), QString("item 10"));
+        QVERIFY(Table::counters().rowsRead - rows <= 2000 + 100);
+        clickHeader();
+        QCOMPARE(model->index(0, 0).data().toString(), QString("item 999"));
+        QCOMPARE(TableModel::reloads() - reloads, quint64(2));
+
+        model->setFilterText("ITEM 5");
+        QCOMPARE(model->rowCount(), 111); // 5, 50-59, 500-599
+        rows = Table::counters().rowsRead;
+        model->setFilterText("item 55");
+        QCoreApplication::processEvents();
+        QVERIFY2(Table::counters().rowsRead - rows <= 111 + 11,
+                 qPrintable(QString::number(Table::counters().rowsRead - rows)));
+        QCOMPARE(model->rowCount(), 11);
+        QCOMPARE(model->index(0, 0).data().toString(), QString("item 559"));
+        QCOMPARE(m_table->fieldText("Desc"), QString("item 559")); // the current row is one shown
+
+        m_table->close();
+        m_table->open();
+        QCOMPARE(header->sortIndicatorSection(), -1);
+        QVERIFY(model->rowCount() < 1000); // fetched as it scrolls again
+        QCOMPARE(model->index(2, 0).data().toString(), QString("item 2"));
     }
 
 private:

@@ -9,7 +9,10 @@
 #include "ui_ipviewwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QClipboard>
+#include <QHeaderView>
 #include <QHostAddress>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -83,6 +86,9 @@ private slots:
     void createAndExport();
     void nameServerAnswersEveryAlias();
     void viewGridEditsAndOpen();
+    void viewSortsByHeader_data();
+    void viewSortsByHeader();
+    void viewFiltersAndCopies();
     void resizeRule_data();
     void resizeRule();
 };
@@ -267,9 +273,97 @@ void TestHosts::resizeRule() {
     auto& ui = v.ui();
     QCOMPARE((QList<int>{ui.CancelButton->x(), ui.ExportButton->x(), ui.OpenButton->x()}), lefts);
     QCOMPARE(ui.OpenButton->y(), height - 56);
-    QCOMPARE(ui.DBGrid->geometry(), QRect(8, 8, width - 16, height - 71));
-    v.resize(1400, height); // no longer held to the drawn width: the grid takes the room
-    QTRY_COMPARE(ui.DBGrid->width(), v.frameGeometry().width() - 16);
+    QCOMPARE(ui.FilterEdit->geometry(), QRect(8, 8, width - 16, 23));
+    QCOMPARE(ui.DBGrid->geometry(), QRect(8, 37, width - 16, height - 100));
+    // Wider than drawn: the grid fills the width.
+    v.resize(1200, height);
+    QTRY_COMPARE(v.width(), 1200);
+    QCOMPARE(ui.DBGrid->width(), v.frameGeometry().width() - 16);
+}
+
+void TestHosts::viewSortsByHeader_data() {
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QStringList>("ids");
+    const QStringList byAddress{"QN0001", "QN0002", "QN9", "QN10", "QN0003", "QN0004", "QN0005"};
+    QStringList reversed = byAddress;
+    std::reverse(reversed.begin(), reversed.end());
+    QTest::newRow("address") << 1 << 1 << byAddress;
+    QTest::newRow("address, reversed") << 1 << 2 << reversed;
+    QTest::newRow("third click: type order again")
+        << 1 << 3 << QStringList{"QN0004", "QN0003", "QN10", "QN0005", "QN0001", "QN0002", "QN9"};
+    QTest::newRow("System ID") << 0 << 1 << QStringList{"QN0001", "QN0002", "QN0003", "QN0004",
+                                                        "QN0005", "QN9",    "QN10"};
+}
+
+// Each click one reload; a cell edited in a sorted view is stored into its own row.
+void TestHosts::viewSortsByHeader() {
+    QFETCH(int, column);
+    QFETCH(int, clicks);
+    QFETCH(QStringList, ids);
+    Fixture f;
+    f.sample();
+    f.system("QN9", {}, "10.0.0.10", {{"TYPE", "WIND"}, {"COMPUTER", "nine"}});
+    f.system("QN10", {}, "10.0.0.100", {{"TYPE", "LINX"}, {"COMPUTER", "ten"}});
+    DBGrid* grid = f.view().ui().DBGrid;
+    QHeaderView* header = grid->horizontalHeader();
+    const quint64 reloads = TableModel::reloads();
+    for (int i = 0; i < clicks; ++i)
+        user::click(header->viewport(),
+                    QPoint(header->sectionViewportPosition(column) + 10, header->height() / 2));
+    QCOMPARE(TableModel::reloads() - reloads, quint64(clicks));
+    QCOMPARE(test::entries(grid, 0), ids);
+    user::clickCell(grid, 2, 5);
+    user::key(Qt::Key_F2);
+    user::key(Qt::Key_A, Qt::ControlModifier);
+    user::type("edited");
+    user::enter();
+    Table& ip = *f.dm().IPTable;
+    QCOMPARE(ip.fieldText("SysID") + " " + ip.fieldText("Computer"), ids[2] + " edited");
+    QCOMPARE(test::entries(grid, 0), ids); // still sorted
+}
+
+// The filter narrows on any column or the dotted address, keeps the current row among those
+// shown (Enter opens it) and is empty when the view opens again; rows copy as tabbed lines.
+void TestHosts::viewFiltersAndCopies() {
+    Fixture f;
+    f.sample();
+    IPViewWindow& v = f.view();
+    DBGrid* grid = v.ui().DBGrid;
+    QLineEdit* filter = v.ui().FilterEdit;
+    QCOMPARE(filter->placeholderText(), QString("Filter"));
+    user::click(filter);
+    user::type("wind");
+    QCOMPARE(test::entries(grid, 0), (QStringList{"QN0005", "QN0001", "QN0002"}));
+    user::type("ows m");
+    QCOMPARE(test::entries(grid, 0), (QStringList{"QN0001", "QN0002"}));
+    user::fill(filter, "10.0.1.2");
+    QCOMPARE(test::entries(grid, 0), QStringList{"QN0004"});
+    QCOMPARE(f.dm().IPTable->fieldText("SysID"), QString("QN0004"));
+    user::enter();
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0004"));
+    user::clickButton(&f.program->TForm10(), "Cancel");
+    f.view();
+    QVERIFY(filter->text().isEmpty());
+    QCOMPARE(grid->model()->rowCount(), 5);
+
+    user::clickCell(grid, 0);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      grid->visualRect(grid->model()->index(1, 0)).center());
+    const QString rows = "QN0004\t10\t0\t1\t2\tfound\t\t\nQN0003\t10\t0\t1\t1\tsrv\tLINX\tLinux "
+                         "machine\n";
+    QGuiApplication::clipboard()->clear();
+    user::key(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), rows);
+    QGuiApplication::clipboard()->clear();
+    QTimer::singleShot(0, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+            QTest::keyClick(menu, Qt::Key_C); // "&Copy"
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, grid->viewport()->rect().center(),
+                           grid->viewport()->mapToGlobal(grid->viewport()->rect().center()));
+    QApplication::sendEvent(grid->viewport(), &menu);
+    QCOMPARE(QGuiApplication::clipboard()->text(), rows);
 }
 
 QN_GUI_TEST_MAIN(TestHosts)

@@ -8,6 +8,7 @@
 #include "ui_searchwindow.h"
 #include "ui_systeminfowindow.h"
 
+#include <QCompleter>
 #include <QRadioButton>
 #include <QTest>
 
@@ -48,6 +49,7 @@ private slots:
     void findShowsTheSystem();
     void notFoundAndRecovery();
     void cancelClosesEverything();
+    void listByNumberAndTyped();
 };
 
 // Found among hundreds: a handful of rows read, only the grids System Info shows load, once.
@@ -103,6 +105,32 @@ void TestSearch::cancelClosesEverything() {
         QVERIFY(!t->isActive());
     f.open();
     QVERIFY(!w.ui().SearchList->isVisible());
+}
+
+// Addresses and System IDs in the order of their numbers; typing narrows the completions to
+// the values holding it anywhere, and the one picked is the one found.
+void TestSearch::listByNumberAndTyped() {
+    Fixture f;
+    f.system("QN0400", {}, "10.0.0.10");
+    f.system("QN0401", {}, "10.0.0.9");
+    f.system("QN9");
+    f.system("QN10");
+    SearchWindow& w = f.open();
+    f.choose(5);
+    QCOMPARE(test::entries(w.ui().SearchList).mid(8, 4),
+             (QStringList{"QN0009", "QN9", "QN0010", "QN10"}));
+    f.choose(0);
+    QCOMPARE(test::entries(w.ui().SearchList).mid(w.ui().SearchList->count() - 4),
+             (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.9", "10.0.0.10"}));
+    user::fill(w.ui().SearchList, "0.1");
+    QCOMPARE(test::entries(w.ui().SearchList->completer()->popup()),
+             (QStringList{"10.0.0.1", "10.0.0.10"}));
+    user::key(Qt::Key_Down);
+    user::key(Qt::Key_Down);
+    user::enter(); // takes the second
+    QCOMPARE(w.ui().SearchList->currentText(), QString("10.0.0.10"));
+    user::enter();
+    QCOMPARE(f.program->TForm10().systemId(), QString("QN0400"));
 }
 
 QN_GUI_TEST_MAIN(TestSearch)

@@ -1,11 +1,18 @@
 #include "tablemodel.h"
 
 #include "guard.h"
+#include "search.h"
 #include "table.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <algorithm>
+#include <limits>
 
 namespace qn {
 namespace {
@@ -33,6 +40,11 @@ TableModel::TableModel(Table* table, QStringList columns, QObject* parent, bool 
       m_deferred(deferred), m_stale(deferred) {
     connect(table, &Table::dataChanged, this, &TableModel::tableChanged);
     connect(table, &Table::stateChanged, this, [this](Table::State s) {
+        if (s == Table::State::Inactive) {
+            // Opened again, the table shows its own order and every row.
+            m_sortColumn = -1;
+            m_filterText.clear();
+        }
         if (s == Table::State::Inactive || (s == Table::State::Browse && m_pending))
             tableChanged();
     });
@@ -137,6 +149,67 @@ void TableModel::fetchMore(const QModelIndex& parent) {
         runHandler([this] { fetch(kBatch); });
 }
 
+void TableModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 && m_sortColumn < 0)
+        return;
+    m_sortColumn = std::max(-1, column);
+    m_sortOrder = order;
+    tableChanged();
+}
+
+void TableModel::resetOrder() {
+    if (!ordered())
+        return;
+    m_sortColumn = -1;
+    m_filterText.clear();
+    tableChanged();
+}
+
+void TableModel::setFilterText(const QString& text) {
+    if (text == m_filterText)
+        return;
+    // A longer text keeps a subset of the rows held, in their order: only those are read.
+    const bool narrowing = ordered() && m_complete && !m_stale && !m_pending && !m_deferred &&
+                           !editing(m_table) && text.contains(m_filterText, Qt::CaseInsensitive);
+    m_filterText = text;
+    if (narrowing)
+        reload(true);
+    else
+        tableChanged();
+    // Open and delete act on the table's current row: keep it one of the rows shown.
+    if (currentRow() < 0 && !m_rows.empty() && !m_deferred && !editing(m_table)) {
+        moveTableTo(0);
+        emit currentRowChanged(currentRow());
+    }
+}
+
+bool TableModel::matches(const QStringList& texts) const {
+    for (const QString& t : texts)
+        if (t.contains(m_filterText, Qt::CaseInsensitive))
+            return true;
+    // Columns sorted together are one value too: a typed address is found in its octets.
+    for (const QList<int>& columns : m_sortBy) {
+        QStringList parts;
+        for (int c : columns)
+            parts << texts.value(c);
+        if (parts.join(u'.').contains(m_filterText, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QString TableModel::copyText(QList<int> rows) const {
+    std::sort(rows.begin(), rows.end());
+    QString out;
+    for (int row : rows) {
+        if (row < 0 || row >= int(m_rows.size()))
+            continue;
+        out += values(row).join(u'\t');
+        out += u'\n';
+    }
+    return out;
+}
+
 void TableModel::setDeferred(bool on) {
     m_deferred = on;
     if (on)
@@ -212,13 +285,16 @@ bool TableModel::fetch(int count) {
     return true;
 }
 
-void TableModel::reload() {
+void TableModel::reload(bool narrowing) {
     if (m_busy)
         return;
     Flag busy(m_busy);
     m_pending = false;
     // As many rows as were held, so that the view keeps its place.
     const int keep = std::max(kBatch, int(m_rows.size()));
+    std::vector<Table::Bookmark> held;
+    if (narrowing)
+        held.swap(m_rows);
     beginResetModel();
     dropRows();
     struct End {
@@ -231,11 +307,79 @@ void TableModel::reload() {
     m_shownColumns = m_columns.isEmpty() ? m_table->fieldNames() : m_columns;
     for (const QString& c : m_shownColumns)
         m_fields.push_back(m_table->fieldIndex(c));
+    if (ordered()) {
+        loadOrdered(narrowing ? &held : nullptr);
+        return;
+    }
     m_complete = false;
     fetch(keep);
     const uint32_t current = m_table->recNo();
     while (current != 0 && !m_complete && !m_rowOf.contains(current))
         fetch(int(m_rows.size()));
+}
+
+// Every row's place at once: one pass reading only what the filter and the sort key need.
+void TableModel::loadOrdered(std::vector<Table::Bookmark>* narrowFrom) {
+    std::vector<Table::Bookmark> all =
+        narrowFrom ? std::move(*narrowFrom)
+                   : m_table->rowsAfter(nullptr, std::numeric_limits<int>::max());
+    const bool filtering = !m_filterText.isEmpty();
+    const bool sorting = m_sortColumn >= 0 && m_sortColumn < int(m_fields.size()) && !narrowFrom;
+    QList<int> keyColumns;
+    if (sorting)
+        for (int c : m_sortBy.value(m_sortColumn, {m_sortColumn}))
+            if (c >= 0 && c < int(m_fields.size()))
+                keyColumns << c;
+    std::vector<int> fields; // read per row
+    QList<int> keyAt;        // where the key's texts stand among them
+    if (filtering) {
+        fields = m_fields;
+        keyAt = keyColumns;
+    } else {
+        for (int c : keyColumns) {
+            keyAt << int(fields.size());
+            fields.push_back(m_fields[size_t(c)]);
+        }
+    }
+    std::vector<uint32_t> kept;
+    std::vector<std::pair<std::string, uint32_t>> keys;
+    for (uint32_t i = 0; i < all.size() && (filtering || sorting); ++i) {
+        const QStringList texts = m_table->storedTexts(all[i].recno, fields);
+        if (filtering && !matches(texts))
+            continue;
+        if (!sorting) {
+            kept.push_back(i);
+            continue;
+        }
+        QString joined;
+        for (qsizetype k = 0; k < keyAt.size(); ++k)
+            joined += (k ? QStringLiteral(".") : QString()) + texts.value(keyAt[k]);
+        keys.emplace_back(search::numericKey(joined), i);
+    }
+    if (sorting) {
+        // Stable both ways: equal keys stay in the table's order.
+        if (m_sortOrder == Qt::AscendingOrder)
+            std::stable_sort(keys.begin(), keys.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        else
+            std::stable_sort(keys.begin(), keys.end(),
+                             [](const auto& a, const auto& b) { return b.first < a.first; });
+        kept.reserve(keys.size());
+        for (const auto& k : keys)
+            kept.push_back(k.second);
+    }
+    if (!filtering && !sorting) {
+        kept.resize(all.size());
+        for (uint32_t i = 0; i < all.size(); ++i)
+            kept[i] = i;
+    }
+    m_rows.reserve(kept.size());
+    m_rowOf.reserve(qsizetype(kept.size()));
+    for (uint32_t i : kept) {
+        m_rowOf.insert(all[i].recno, int(m_rows.size()));
+        m_rows.push_back(std::move(all[i]));
+    }
+    m_complete = true;
 }
 
 void TableModel::followRow() {
@@ -275,7 +419,10 @@ void TableModel::moveTableTo(int row) {
 
 DBGrid::DBGrid(QWidget* parent) : QTableView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // More than one row only for copying; the current row is the table's.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    horizontalHeader()->setSortIndicatorClearable(true);
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->hide();
 }
@@ -285,13 +432,20 @@ void DBGrid::bind(Table* table, const QStringList& columns) {
     m_model = new TableModel(table, columns, this, !isVisible());
     setModel(m_model);
     connect(m_model, &TableModel::currentRowChanged, this, &DBGrid::selectCurrent);
-    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
-            [this] { m_scroll = verticalScrollBar()->value(); });
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_scroll = verticalScrollBar()->value();
+        // A reset moves the view's current cell (an open editor hands its focus on): the
+        // table's row is put back once the rows are in.
+        m_syncing = true;
+    });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (m_model->sortColumn() < 0 && horizontalHeader()->sortIndicatorSection() >= 0)
+            horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder); // the table closed
         updateGeometries();
         verticalScrollBar()->setValue(m_scroll);
         selectCurrent();
     });
+    setSortingEnabled(true);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_syncing && current.isValid())
@@ -306,6 +460,47 @@ void DBGrid::setEditable(bool on) {
     // F2 or a double click starts editing; a typed letter only finds a row by it.
     setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                        : QAbstractItemView::NoEditTriggers);
+}
+
+void DBGrid::resetOrder() {
+    if (!m_model)
+        return;
+    {
+        const QSignalBlocker quiet(horizontalHeader());
+        horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    }
+    horizontalHeader()->viewport()->update();
+    m_model->resetOrder();
+}
+
+void DBGrid::copySelection() {
+    if (!m_model)
+        return;
+    QList<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedRows())
+        rows << i.row();
+    if (rows.isEmpty() && currentIndex().isValid())
+        rows << currentIndex().row();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(m_model->copyText(rows));
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        runHandler([this] { copySelection(); });
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DBGrid::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("&Copy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(m_model && m_model->rowCount() > 0);
+    // Acted on once the menu has closed, as every menu of the program.
+    if (menu.exec(event->globalPos()) == copy)
+        runHandler([this] { copySelection(); });
 }
 
 void DBGrid::showEvent(QShowEvent* event) {
