@@ -179,12 +179,12 @@ void TestSystemRules::freeHostAndRecordedAddress() {
     for (int n = 1; n <= 255; ++n)
         stored << "192.168.100." + QString::number(n) << "192.168.200." + QString::number(n);
     stored.removeOne("192.168.100.255");
-    auto seed = t.box.open("IP.DBF");
+    auto ipRows = t.box.open("IP.DBF");
     for (const QString& a : stored) {
         const Row r = test::octets(a);
-        test::appendRow(*seed, {r.keyValueBegin(), r.keyValueEnd()});
+        test::appendRow(*ipRows, {r.keyValueBegin(), r.keyValueEnd()});
     }
-    seed->close();
+    ipRows->close();
     const QStringList o = first3.split(u'.');
     const Table::Counters before = Table::counters();
     QCOMPARE(sr::firstFreeHost(t.dm, o[0], o[1], o[2]), free);
