@@ -55,6 +55,7 @@ bool AutoFind::start() {
     if (m_running || m_listing.isRunning())
         return false;
     m_listed.clear();
+    m_listedAddresses.clear();
     m_new.clear();
     m_index = 0;
     m_running = true;
@@ -86,6 +87,7 @@ void AutoFind::listingDone(const QStringList& names) {
         return;
     m_awaitingListing = false;
     m_listed = names;
+    m_listedAddresses = QStringList(names.size(), QString());
     try {
         m_known.open();
         m_knownOpen = true;

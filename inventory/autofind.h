@@ -64,6 +64,9 @@ public:
     void cancel();
 
     const QStringList& listedNames() const { return m_listed; }
+    /// Entry k is the address the discovery source gave for listed name k, empty when it gave
+    /// none (the listing batch names computers without addresses).
+    const QStringList& listedAddresses() const { return m_listedAddresses; }
     /// The computers the last run found; Add empties it.
     NewComputers& newComputers() { return m_new; }
     const NewComputers& newComputers() const { return m_new; }
@@ -102,6 +105,7 @@ private:
     bool m_knownOpen = false;
     int m_index = 0;
     QStringList m_listed;
+    QStringList m_listedAddresses;
     NewComputers m_new;
 };
 
