@@ -4,6 +4,7 @@
 #include "guard.h"
 #include "items.h"
 #include "messageservice.h"
+#include "statusnotes.h"
 #include "table.h"
 #include "tablemodel.h"
 #include "ui_resourceswindow.h"
@@ -144,6 +145,7 @@ void ResourcesWindow::AddRButtonClick() {
                            .manufacturer = m_ui->ManufacturerEdit->text()};
     reopenPool();
     pool::addResource(*m_dm.ResourceTable, r); // on an error the boxes keep what was typed
+    StatusNotes::post(QStringLiteral("\"%1\" added to the pool").arg(r.item));
     if (!r.main.isEmpty() &&
         m_ui->MainCombo->findText(r.main, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
         addSorted(m_ui->MainCombo, r.main);
@@ -241,7 +243,9 @@ void ResourcesWindow::AddResourceButtonClick() {
                       .arg(main));
         return;
     }
+    const QString item = pool.fieldText(QStringLiteral("ITEM"));
     pool::giveToSystem(m_dm, pool, kind, sysId);
+    StatusNotes::post(QStringLiteral("\"%1\" given to system %2").arg(item, sysId));
 }
 
 void ResourcesWindow::ClearResourceButtonClick() {

@@ -3,6 +3,7 @@
 #include "datamodule.h"
 #include "guard.h"
 #include "recording.h"
+#include "statusnotes.h"
 #include "ui_itementrywindow.h"
 
 #include <QShowEvent>
@@ -49,6 +50,9 @@ void ItemEntryWindow::SaveButtonClick() {
                            {m_ui->Description->text(), m_ui->Manufacturer->text(),
                             m_ui->ModelNumber->text(), m_ui->SerialNumber->text()},
                            m_ui->SystemID->text());
+    StatusNotes::post((hardware ? QStringLiteral("Hardware item \"%1\" saved to %2")
+                                : QStringLiteral("Software item \"%1\" saved to %2"))
+                          .arg(m_ui->Description->text(), m_ui->SystemID->text()));
     ClearForm();
     m_ui->Description->setFocus();
 }

@@ -7,6 +7,7 @@
 #include "items.h"
 #include "messageservice.h"
 #include "recording.h"
+#include "statusnotes.h"
 #include "table.h"
 #include "ui_systeminfowindow.h"
 
@@ -271,9 +272,12 @@ void SystemInfoWindow::deleteItem(Table& items, bool hardware) {
     const QString question = hardware ? QStringLiteral("Add Hardware back into Resources?")
                                       : QStringLiteral("Add Software back into Resources?");
     // Both answers remove the item, so Escape is no answer.
-    if (MessageService::alert(this, question, MessageService::Escape::None))
+    const bool back = MessageService::alert(this, question, MessageService::Escape::None);
+    if (back)
         pool::returnToPool(m_dm, items, hardware ? pool::Kind::Hardware : pool::Kind::Software);
     editing(items, [&] { items.remove(); });
+    StatusNotes::post(back ? QStringLiteral("Item removed and returned to the pool")
+                           : QStringLiteral("Item removed"));
 }
 
 void SystemInfoWindow::HDeleteButtonClick() {

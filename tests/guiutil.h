@@ -3,6 +3,7 @@
 #include "application.h"
 #include "engine.h"
 #include "messageservice.h"
+#include "statusnotes.h"
 #include "table.h"
 #include "testutil.h"
 
@@ -66,6 +67,20 @@ private:
 };
 
 /// The ten settings lines for a database folder and a prefix, then the password lines.
+// The confirmations the windows post for the status bar while it lives.
+class Notes {
+public:
+    Notes() {
+        QObject::connect(&StatusNotes::instance(), &StatusNotes::note, &m_receiver,
+                         [this](const QString& text) { m_posted.append(text); });
+    }
+    QString last() const { return m_posted.value(m_posted.size() - 1); }
+
+private:
+    QObject m_receiver;
+    QStringList m_posted;
+};
+
 inline QByteArray settingsFile(const QString& db, const QByteArray& passwordLines,
                                const QByteArray& prefix = "QN") {
     return db.toLocal8Bit() + "\r\n" + prefix +

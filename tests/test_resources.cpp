@@ -110,6 +110,7 @@ void TestResources::addAndDelete() {
     Fixture f;
     f.add("SOFTWARE", "O/S", "Kernel");
     f.add("SOFTWARE", "O/S", "Shell");
+    test::Notes notes;
     auto& ui = f.ui();
     f.show();
     click(ui.Button1); // no grid shown: nothing the user can see is deleted
@@ -125,6 +126,7 @@ void TestResources::addAndDelete() {
     }
     click(ui.AddRButton);
     QVERIFY(MessageService::takeShown().isEmpty());
+    QCOMPARE(notes.last(), QString("\"Office\" added to the pool"));
     QCOMPARE(f.rows("RESOURCES.DBF").value(2).values(), // by field name
              (QStringList{"OFFICE SUITE", "Office", "SOFTWARE", "Acme", "LIC-3", "PN-2", "SN-1"}));
     // The new sub category joins its list; the group is emptied for the grid.
@@ -158,8 +160,10 @@ void TestResources::giveToASystemAndTakeBack() {
     const QList<test::Row> pool = f.rows("RESOURCES.DBF");
     f.list("HARDWARE", "CPU");
     test::user::clickCell(f.ui().DBGrid1, 0, 1);
+    test::Notes notes;
     f.giveTo("QN0002");
     QVERIFY(MessageService::takeShown().isEmpty() && f.items().isEmpty());
+    QCOMPARE(notes.last(), QString("\"Fast chip\" given to system QN0002"));
     QCOMPARE(f.column("HARDWARE.DBF", "SYSID", "MODEL"), QStringList{"QN0002 M-Fast chip"});
     for (Table* t : {f.dm().HWTable, f.dm().SysTable})
         QVERIFY(!t->isActive() && t->indexName().isEmpty() && t->filter().isEmpty());

@@ -96,6 +96,7 @@ void TestSystemInfo::showsUpdatesAndCancels() {
 void TestSystemInfo::deleteItemsIntoThePool() {
     Fixture f;
     auto& ui = f.handOver(DataModule::oneSystemFilter("QN0001")).ui();
+    test::Notes notes;
     user::clickCell(ui.DBGrid2, 1); // Mouse
     user::withBoxes([&] { user::click(ui.HDeleteButton); }, {[](QMessageBox* box) {
                         QCOMPARE(box->windowTitle() + ' ' + box->text(),
@@ -106,6 +107,7 @@ void TestSystemInfo::deleteItemsIntoThePool() {
                         user::clickButton(box, "No");
                     }});
     QCOMPARE(test::entries(ui.DBGrid2, 2), QStringList{"Disk"});
+    QCOMPARE(notes.last(), QString("Item removed"));
     QVERIFY(f.rows("RESOURCES.DBF").isEmpty());
     MessageService::queueAnswer(QMessageBox::No);
     user::click(ui.HDeleteButton);
@@ -144,7 +146,9 @@ void TestSystemInfo::entryForms() {
     user::type("Scanner");
     user::tab(2);
     user::type("SC-9");
+    test::Notes notes;
     user::enter(); // Save is the default
+    QCOMPARE(notes.last(), QString("Hardware item \"Scanner\" saved to QN0003"));
     QVERIFY(hw.ui().Description->hasFocus() && hw.ui().Description->text().isEmpty());
     QCOMPARE(test::entries(ui.DBGrid2, 4), (QStringList{"", "SC-9"}));
     user::fill(hw.ui().Manufacturer, "x");
