@@ -62,9 +62,10 @@ QPixmap titlePicture(QSize size, const QPalette& palette) {
     sky.setColorAt(1, c.skyBottom);
     p.fillRect(pm.rect(), sky);
 
-    // Nodes laid out on a fixed pattern, scaled to the picture, joined to a hub.
+    // Nodes laid out on a fixed pattern, scaled to the picture, joined to a hub; the bottom
+    // middle stays free for the tag line.
     const std::array<QPointF, 7> nodes = {
-        QPointF(0.08, 0.78), QPointF(0.22, 0.90), QPointF(0.40, 0.82), QPointF(0.60, 0.92),
+        QPointF(0.08, 0.78), QPointF(0.22, 0.90), QPointF(0.40, 0.82), QPointF(0.63, 0.80),
         QPointF(0.78, 0.80), QPointF(0.92, 0.90), QPointF(0.86, 0.62)};
     const QPointF hub(0.5 * w, 0.70 * h);
     p.setPen(QPen(c.link, std::max(1.0, h / 120)));

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace qn {
 namespace {
@@ -51,12 +52,14 @@ IPViewWindow::IPViewWindow(AppState& state, DataModule& dm, QWidget* mainWindow,
     });
     grid->setEditable(true);
     grid->verticalHeader()->show();
-    // The columns come and go with the table, so their widths are set each time.
+    // The columns come and go with the table, so their widths are set each time; a title that
+    // a larger desktop font makes wider than its column widens the column.
     auto widths = [grid] {
         const int w[] = {-1, 60, 60, 60, 60, 200, -1, 200};
         for (int i = 0; i < 8 && i < grid->model()->columnCount(); ++i)
             if (w[i] > 0)
-                grid->setColumnWidth(i, w[i]);
+                grid->setColumnWidth(i,
+                                     std::max(w[i], grid->horizontalHeader()->sectionSizeHint(i)));
     };
     connect(grid->model(), &QAbstractItemModel::modelReset, this, widths);
     // The address key follows the octets whenever the view stores a row.
