@@ -23,7 +23,7 @@ int PreviewModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PreviewModel::data(const QModelIndex& index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || !m_plan)
+    if (!index.isValid() || !m_plan)
         return {};
     const csv::Candidate& c = m_plan->candidates[size_t(index.row())];
     if (role == Qt::CheckStateRole && index.column() == Mark)
@@ -68,7 +68,7 @@ bool PreviewModel::setData(const QModelIndex& index, const QVariant& value, int 
 }
 
 Qt::ItemFlags PreviewModel::flags(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid) || !m_plan)
+    if (!index.isValid() || !m_plan)
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (index.column() == Mark && m_plan->candidates[size_t(index.row())].tickable())

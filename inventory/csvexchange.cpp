@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "datamodule.h"
 #include "error.h"
+#include "recording.h"
 #include "schema.h"
 #include "snapshots.h"
 #include "systemrules.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
@@ -54,6 +56,14 @@ std::unique_ptr<Table> openPrivate(DataModule& dm, int table, const QString& tag
     t->setIndexName(tag);
     t->open();
     return t;
+}
+
+// A date as the table shows it: the locale's short format, with four-digit years.
+QDate shownDate(const QString& text) {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QStringLiteral("yyyy")))
+        format.replace(QStringLiteral("yy"), QStringLiteral("yyyy"));
+    return QDate::fromString(text, format);
 }
 
 QDate importedDate(const QString& text) {
@@ -126,7 +136,7 @@ QString rowProblem(int table, const SourceRow& r) {
         if (QChar bad = cp1252::firstUnrepresentable(v); !bad.isNull())
             return QStringLiteral("%1 has the character '%2', which code page 1252 cannot hold")
                 .arg(name, bad);
-        if (const qsizetype n = cp1252::encode(v)->size(); n > fields[i].length)
+        if (const qsizetype n = qsizetype(cp1252::encode(v)->size()); n > fields[i].length)
             return QStringLiteral("%1 holds at most %2 characters; this one has %3")
                 .arg(name)
                 .arg(fields[i].length)
@@ -325,7 +335,7 @@ ExportSummary exportInventory(DataModule& dm, const QString& folder) {
                     values[f] = t->fieldTextAt(f);
                     continue;
                 }
-                const QDate d = t->fieldDateAt(f);
+                const QDate d = shownDate(t->fieldTextAt(f));
                 values[f] = d.isValid() ? d.toString(QStringLiteral("yyyy-MM-dd")) : QString();
             }
             out += encodeRow(values);

@@ -526,16 +526,6 @@ QString Table::fieldTextAt(int field) const {
     return rec ? textOf(m_file->fields()[size_t(field)], rec) : QString();
 }
 
-QDate Table::fieldDateAt(int field) const {
-    const QString text = fieldTextAt(field); // checks the position
-    const char* rec = m_state == State::SetKey ? m_buffer.data() : currentRecord();
-    if (text.isEmpty() || !rec || m_file->fields()[size_t(field)].type != 'D')
-        return {};
-    const DbfField& f = m_file->fields()[size_t(field)];
-    return QDate::fromString(QString::fromLatin1(rec + f.offset, f.length),
-                             QStringLiteral("yyyyMMdd"));
-}
-
 QString Table::textOf(const DbfField& f, const char* rec) {
     std::string raw = rtrimmed(rec + f.offset, size_t(f.length));
     switch (f.type) {

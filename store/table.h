@@ -145,8 +145,6 @@ public:
     int fieldIndex(const QString& name) const { return fieldIndexOrThrow(name); }
     /// fieldText() by position, for walks that read many rows.
     QString fieldTextAt(int field) const;
-    /// A date field's stored date by position; a null date when it is empty or not a date.
-    QDate fieldDateAt(int field) const;
     /// Fields of a stored row as text (as fieldText shows them), without moving to it.
     QStringList storedTexts(uint32_t recno, const std::vector<int>& fields);
 

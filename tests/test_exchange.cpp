@@ -84,8 +84,8 @@ private slots:
         const csv::ExportSummary s = csv::exportInventory(*from.dm, out.path());
         QCOMPARE(s.rows, (std::array<int, 4>{3, 4, 2, 1}));
         const QList<QByteArray> lines = test::fileBytes(out.filePath("Systems.csv")).split('\n');
-        QCOMPARE(lines.value(0), "\xEF\xBB\xBFSYSID,COMPANY,USERFIRST,USERLAST,PHONE,PH_EXT,"
-                                 "LOCATION,ROOM,SECURITY,DATE\r");
+        QCOMPARE(lines.value(0), QByteArray("\xEF\xBB\xBFSYSID,COMPANY,USERFIRST,USERLAST,PHONE,"
+                                            "PH_EXT,LOCATION,ROOM,SECURITY,DATE\r"));
         QCOMPARE(lines.value(1), QString("QN0001,\"Smith, \"\"Jones\"\" & Co\",José,Müller-Œuvre"
                                          ",,,%1,\" 12\",,2026-12-07\r")
                                      .arg(long40)
@@ -284,7 +284,7 @@ private slots:
         user::clickButton(&w, "Import");
         QVERIFY(!w.isVisible());
         QCOMPARE(MessageService::takeShown().value(0).text,
-                 "1 system imported: 1 systems row, 1 address row, 1 item.");
+                 QString("1 system imported: 1 systems row, 1 address row, 1 item."));
         QCOMPARE(f.column("SYSTEMS.DBF", "SYSID", "USERFIRST"),
                  QStringList({"QN0001 ", "QN0002 Ann"}));
         QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList({"", "alee"}));
@@ -302,7 +302,7 @@ private slots:
                      ":\nSystems.csv (1 row), IP.csv (1 row), Hardware.csv (0 rows), Software.csv "
                      "(0 rows).");
         QCOMPARE(test::fileBytes(dir.filePath("IP.csv")).split('\n').value(1),
-                 "QN0001,,10,0,0,1,10001,,,,,,\r");
+                 QByteArray("QN0001,,10,0,0,1,10001,,,,,,\r"));
     }
 };
 
