@@ -45,11 +45,13 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
         return c.computer;
     case User:
         return c.user;
-    case Rows:
-        return tr("%1 system, %2 address, %3 items")
+    case Rows: {
+        const int items = c.rows[2] + c.rows[3];
+        return tr("%1 system, %2 address, %3")
             .arg(c.rows[0])
             .arg(c.rows[1])
-            .arg(c.rows[2] + c.rows[3]);
+            .arg(items == 1 ? tr("1 item") : tr("%1 items").arg(items));
+    }
     case Why:
         return c.why;
     default:
