@@ -24,6 +24,7 @@
 namespace qn::csv {
 namespace {
 
+// The first field of each of the four tables.
 const QString kSysId = QStringLiteral("SYSID");
 enum { kSystems = 0, kIp = 1, kHardware = 2, kSoftware = 3 };
 
