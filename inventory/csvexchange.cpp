@@ -459,8 +459,12 @@ void classify(DataModule& dm, ImportPlan& plan) {
             seen.insert(canonical(octets), &r);
         }
     }
-    for (Candidate& c : plan.candidates)
+    for (Candidate& c : plan.candidates) {
         c.ticked = c.tickable();
+        if (c.mark == Mark::New && c.rows[kSystems] == 0)
+            c.why = QStringLiteral("no row in Systems.csv: its other rows are stored without a "
+                                   "system");
+    }
 }
 
 ImportResult importTicked(DataModule& dm, const ImportPlan& plan, const Step& step) {
