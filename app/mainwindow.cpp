@@ -80,6 +80,10 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     connect(m_ui->Find2, &QAction::triggered, this, handler(this, &MainWindow::Find2Click));
     connect(m_ui->Create1, &QAction::triggered, this, handler(this, &MainWindow::Create1Click));
     connect(m_ui->View1, &QAction::triggered, this, handler(this, &MainWindow::View1Click));
+    connect(m_ui->CsvExport1, &QAction::triggered, this,
+            handler(this, &MainWindow::CsvExport1Click));
+    connect(m_ui->CsvImport1, &QAction::triggered, this,
+            handler(this, &MainWindow::CsvImport1Click));
     connect(m_ui->Resources1, &QAction::triggered, this,
             handler(this, &MainWindow::Resources1Click));
     connect(m_ui->Admin1, &QMenu::aboutToShow, this, handler(this, &MainWindow::Admin1Click));
@@ -118,6 +122,7 @@ void MainWindow::FormCreate() {
     } else {
         m_ui->System1->menuAction()->setEnabled(false);
         m_ui->HostFile1->menuAction()->setEnabled(false);
+        m_ui->Csv1->menuAction()->setEnabled(false);
         m_ui->Resources1->setEnabled(false);
         m_state.SetupStatus = QStringLiteral("New");
     }
@@ -229,6 +234,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::enableSetupMenus() {
     m_ui->System1->menuAction()->setEnabled(true);
     m_ui->HostFile1->menuAction()->setEnabled(true);
+    m_ui->Csv1->menuAction()->setEnabled(true);
     m_ui->Resources1->setEnabled(true);
 }
 
@@ -266,6 +272,12 @@ void MainWindow::Create1Click() {
 }
 void MainWindow::View1Click() {
     run(m_tasks.viewHosts);
+}
+void MainWindow::CsvExport1Click() {
+    run(m_tasks.exportCsv);
+}
+void MainWindow::CsvImport1Click() {
+    run(m_tasks.importCsv);
 }
 void MainWindow::Resources1Click() {
     run(m_tasks.resources);

@@ -32,6 +32,8 @@ public:
         std::function<void()> findSystem;   // Systems > Find
         std::function<void()> createHosts;  // Hosts File > Create
         std::function<void()> viewHosts;    // Hosts File > View
+        std::function<void()> exportCsv;    // CSV > Export...
+        std::function<void()> importCsv;    // CSV > Import...
         std::function<void()> resources;    // Resources
     };
 
@@ -66,6 +68,8 @@ public slots:
     void Find2Click();
     void Create1Click();
     void View1Click();
+    void CsvExport1Click();
+    void CsvImport1Click();
     void Resources1Click();
     void Admin1Click();
     void SetupCompanyInfo1Click();

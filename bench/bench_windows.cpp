@@ -9,6 +9,7 @@
 // the memory figure is the measuring program's own.
 #include "addsystemwindow.h"
 #include "application.h"
+#include "csvwindow.h"
 #include "datamodule.h"
 #include "engine.h"
 #include "error.h"
@@ -262,6 +263,20 @@ int measureAll(Engine& engine) {
 
     print("Hosts File > Create", measure([] {}, [&] { menu.Create1->trigger(); }));
     MessageService::takeShown();
+
+    // CSV: the export, then the preview of those files (every line a duplicate System ID).
+    QTemporaryDir csvFolder;
+    CsvWindow& csv = program.csvWindow();
+    csv.setFolderChooser([&](QWidget*) { return csvFolder.path(); });
+    csv.setFileChooser([&](QWidget*) { return csvFolder.filePath("Systems.csv"); });
+    print("CSV > Export", measure([] {}, [&] { menu.CsvExport1->trigger(); }));
+    MessageService::takeShown();
+    print("CSV > Import, preview of that export", measure([&] { csv.hide(); },
+                                                          [&] {
+                                                              menu.CsvImport1->trigger();
+                                                              csv.grab(); // paints the preview
+                                                          }));
+    csv.hide();
 
     // Search: the criterion, then Find to System Info.
     SearchWindow& search = program.TForm2();

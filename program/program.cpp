@@ -7,6 +7,7 @@
 #include "appstate.h"
 #include "autodiscoverywindow.h"
 #include "crafform.h"
+#include "csvwindow.h"
 #include "datamodule.h"
 #include "formlayout.h"
 #include "formscale.h"
@@ -64,6 +65,7 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     m_newComputers = std::make_unique<NewComputersWindow>(*m_state, dm, *m_autoDiscovery);
     m_resources = std::make_unique<ResourcesWindow>(dm, m_main.get());
     m_about = std::make_unique<AboutBox>();
+    m_csv = std::make_unique<CsvWindow>(dm, m_main.get());
     m_main->setWindows(m_admin.get(), m_password.get(), m_about.get());
     const double scale = formScale();
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -82,7 +84,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
     for (QWidget* w : std::initializer_list<QWidget*>{
              m_main.get(), m_search.get(), m_ipView.get(), m_hardwareForm.get(),
              m_softwareForm.get(), m_systemInfo.get(), m_admin.get(), m_password.get(),
-             m_addSystem.get(), m_autoDiscovery.get(), m_newComputers.get(), m_resources.get()})
+             m_addSystem.get(), m_autoDiscovery.get(), m_newComputers.get(), m_resources.get(),
+             m_csv.get()})
         WindowMemory::attach(w);
 
     MainWindow::Tasks tasks;
@@ -107,6 +110,8 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
         m_main->hide();
         m_ipView->show();
     };
+    tasks.exportCsv = [this] { m_csv->ExportClick(); };
+    tasks.importCsv = [this] { m_csv->ImportClick(); };
     m_main->setTasks(std::move(tasks));
 }
 

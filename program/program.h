@@ -8,6 +8,7 @@ class AboutBox;
 class AddSystemWindow;
 class AutoDiscoveryWindow;
 class CrafForm;
+class CsvWindow;
 class ResourcesWindow;
 class NewComputersWindow;
 class IPViewWindow;
@@ -47,6 +48,7 @@ public:
     AdminWindow& TForm16() { return *m_admin; }
     PasswordWindow& TForm17() { return *m_password; }
     AboutBox& TAboutForm() { return *m_about; }
+    CsvWindow& csvWindow() { return *m_csv; }
 
 private:
     Engine& m_engine;
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<NewComputersWindow> m_newComputers;
     std::unique_ptr<ResourcesWindow> m_resources;
     std::unique_ptr<AboutBox> m_about;
+    std::unique_ptr<CsvWindow> m_csv;
 };
 
 } // namespace qn

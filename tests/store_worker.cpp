@@ -10,12 +10,17 @@
 //   store_worker forever  <dbf> <label> [g]          append until killed (g rows a group),
 //                                                    printing each committed row as
 //                                                    "<recno> <SYSID>"
+//   store_worker import   <folder> <csv> <step>      import every new system of the CSV files
+//                                                    into the folder; prints "at <step>" when
+//                                                    the import reaches step, then waits to
+//                                                    be killed
 //   store_worker check    <dbf> <field>              print the field of every row, then
 //                                                    "rows N", "repaired N" and "index ok"
 //                                                    or "index: <fault>"
 //
 // Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
 // request of the engine fails.
+#include "csvexchange.h"
 #include "datamodule.h"
 #include "engine.h"
 #include "error.h"
@@ -140,6 +145,17 @@ int run(const QStringList& args) {
         t.setFieldText("COMPUTER", args[4]);
         QThread::msleep(args[5].toULong());
         t.post();
+    } else if (cmd == "import" && args.size() == 5) {
+        engine.addAlias("IP", "PATH:" + QDir(dbf).absolutePath());
+        qn::DataModule dm(engine);
+        qn::csv::ImportPlan plan = qn::csv::readImport(args[3]);
+        qn::csv::classify(dm, plan);
+        qn::csv::importTicked(dm, plan, [&](const QString& step) {
+            if (step == args[4]) {
+                say("at " + step);
+                waitForKill();
+            }
+        });
     } else if (cmd == "check" && args.size() == 4) {
         check(dbf, args[3]);
     } else if (cmd == "lock" && args.size() == 3) {
@@ -148,8 +164,9 @@ int run(const QStringList& args) {
         say("ready");
         waitForKill();
     } else {
-        std::fputs("usage: store_worker append|edit|hold|lock|record|forever|check <dbf> ...\n",
-                   stderr);
+        std::fputs(
+            "usage: store_worker append|edit|hold|lock|record|forever|import|check <dbf> ...\n",
+            stderr);
         return 2;
     }
     say("done");
