@@ -13,6 +13,11 @@
 //   store_worker check    <dbf> <field>              print the field of every row, then
 //                                                    "rows N", "repaired N" and "index ok"
 //                                                    or "index: <fault>"
+//   store_worker reread   <dbf> <field> <tag>        keep the table open in the tag's order:
+//                                                    print the field of every row, "rows N",
+//                                                    "ready"; at each line read from stdin,
+//                                                    the same again through the same table,
+//                                                    then the index check
 //
 // Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
 // request of the engine fails.
@@ -96,6 +101,31 @@ void check(const QString& dbf, const QString& name) {
     }
 }
 
+// The rows as an open table sees them now, in its tag's order, and every key found again.
+void show(qn::Table& t, const QString& field) {
+    int n = 0;
+    for (t.first(); !t.eof(); t.next(), ++n)
+        say(t.fieldText(field).trimmed());
+    say(QString("rows %1").arg(n));
+}
+
+void reread(qn::Table& t, const QString& field, const QString& tag) {
+    t.setIndexName(tag);
+    t.open();
+    show(t, field);
+    say("ready");
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+        show(t, field);
+        try {
+            t.file()->verifyIndexes();
+            say("index ok");
+        } catch (const qn::StoreError& e) {
+            say("index: " + e.message());
+        }
+    }
+}
+
 int run(const QStringList& args) {
     qn::Engine engine(QDir::temp().filePath(
         QString("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
@@ -142,14 +172,17 @@ int run(const QStringList& args) {
         t.post();
     } else if (cmd == "check" && args.size() == 4) {
         check(dbf, args[3]);
+    } else if (cmd == "reread" && args.size() == 5) {
+        reread(t, args[3], args[4]);
     } else if (cmd == "lock" && args.size() == 3) {
         t.open();
         qn::TableLock lock(t);
         say("ready");
         waitForKill();
     } else {
-        std::fputs("usage: store_worker append|edit|hold|lock|record|forever|check <dbf> ...\n",
-                   stderr);
+        std::fputs(
+            "usage: store_worker append|edit|hold|lock|record|forever|check|reread <dbf> ...\n",
+            stderr);
         return 2;
     }
     say("done");
