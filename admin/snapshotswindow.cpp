@@ -63,7 +63,7 @@ void SnapshotsWindow::RestoreButtonClick() {
             .arg(chosen.systems);
     if (!MessageService::alert(this, question))
         return;
-    snapshots::restore(m_engine, chosen);
+    snapshots::restore(m_engine, chosen.path);
     fill();
     MessageService::information(
         this,

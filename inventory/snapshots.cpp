@@ -238,15 +238,15 @@ QList<Snapshot> list(const QString& databaseFolder) {
     return out;
 }
 
-QString restore(Engine& engine, const Snapshot& snapshot) {
-    const std::optional<Manifest> m = readManifest(snapshot.path);
+QString restore(Engine& engine, const QString& snapshotFolder) {
+    const std::optional<Manifest> m = readManifest(snapshotFolder);
     if (!m || !whole(*m, true))
         throw Error(QStringLiteral("The snapshot in %1 is incomplete or damaged; nothing was "
                                    "restored.")
-                        .arg(snapshot.path));
+                        .arg(snapshotFolder));
     const QString folder = engine.aliasPath(QStringLiteral("IP"));
     const QString taken =
-        snapshot.taken.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        m->snapshot.taken.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     Taking before(folder, QStringLiteral("Before restoring the snapshot of %1").arg(taken));
     QString beforePath;
     {
@@ -255,7 +255,7 @@ QString restore(Engine& engine, const Snapshot& snapshot) {
         // Complete before the first table changes: a restore cut short can be undone.
         beforePath = before.finish();
         const QStringList bases = lockOrder();
-        const QDir from(snapshot.path);
+        const QDir from(snapshotFolder);
         for (int i = 0; i < bases.size(); ++i)
             held.file(i).restoreFiles(from.filePath(fileName(bases[i], ".dbf")),
                                       from.filePath(fileName(bases[i], ".mdx")));

@@ -45,12 +45,13 @@ QString folderOf(const QString& databaseFolder);
 /// gives, is not listed.
 QList<Snapshot> list(const QString& databaseFolder);
 
-/// Puts a snapshot back in place of the tables of the engine's alias IP, after checking every
-/// file against its manifest. First takes a snapshot of the tables as they are, under the same
-/// locks, so that the restore can be undone. Other processes with the tables open read the
-/// restored rows and indexes at their next step. Returns the path of that snapshot. Throws
-/// qn::Error before anything is changed when the snapshot is damaged or a table is busy.
-QString restore(Engine& engine, const Snapshot& snapshot);
+/// Puts the snapshot in this folder back in place of the tables of the engine's alias IP,
+/// after checking every file against its manifest. First takes a snapshot of the tables as
+/// they are, under the same locks, so that the restore can be undone. Other processes with the
+/// tables open read the restored rows and indexes at their next step. Returns the path of that
+/// snapshot. Throws qn::Error before anything is changed when the snapshot is damaged or a
+/// table is busy.
+QString restore(Engine& engine, const QString& snapshotFolder);
 
 /// Removes the oldest complete snapshots beyond keep, and folders of copies abandoned more
 /// than an hour ago.
