@@ -239,12 +239,28 @@ QList<Snapshot> list(const QString& databaseFolder) {
 }
 
 QString restore(Engine& engine, const QString& snapshotFolder) {
-    const std::optional<Manifest> m = readManifest(snapshotFolder);
-    if (!m || !whole(*m, true))
+    const QString folder = engine.aliasPath(QStringLiteral("IP"));
+    // Checked and written back from a private copy: another program pruning or taking
+    // snapshots meanwhile cannot change what is restored half-way.
+    std::optional<Manifest> m = readManifest(snapshotFolder);
+    const QString staged = QDir(folderOf(folder))
+                               .filePath(kPartial + QStringLiteral("restore-") +
+                                         QString::number(QCoreApplication::applicationPid()));
+    struct Cleanup {
+        QString path;
+        ~Cleanup() { QDir(path).removeRecursively(); }
+    } cleanup{staged};
+    QDir(staged).removeRecursively();
+    bool copied = m && QDir().mkpath(staged);
+    for (qsizetype i = 0; copied && i < m->files.size(); ++i)
+        copied = QFile::copy(QDir(snapshotFolder).filePath(m->files[i].name),
+                             QDir(staged).filePath(m->files[i].name));
+    if (m)
+        m->snapshot.path = staged;
+    if (!copied || !whole(*m, true))
         throw Error(QStringLiteral("The snapshot in %1 is incomplete or damaged; nothing was "
                                    "restored.")
                         .arg(snapshotFolder));
-    const QString folder = engine.aliasPath(QStringLiteral("IP"));
     const QString taken =
         m->snapshot.taken.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     Taking before(folder, QStringLiteral("Before restoring the snapshot of %1").arg(taken));
@@ -255,7 +271,7 @@ QString restore(Engine& engine, const QString& snapshotFolder) {
         // Complete before the first table changes: a restore cut short can be undone.
         beforePath = before.finish();
         const QStringList bases = lockOrder();
-        const QDir from(snapshotFolder);
+        const QDir from(staged);
         for (int i = 0; i < bases.size(); ++i)
             held.file(i).restoreFiles(from.filePath(fileName(bases[i], ".dbf")),
                                       from.filePath(fileName(bases[i], ".mdx")));
