@@ -6,6 +6,7 @@
 #include "provisioning.h"
 #include "settings.h"
 #include "shell.h"
+#include "snapshotswindow.h"
 #include "ui_adminwindow.h"
 
 #include <QScreen>
@@ -21,7 +22,7 @@ constexpr int kHiddenTop = 168;
 
 AdminWindow::AdminWindow(AppState& state, Engine& engine, Shell& main, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::AdminWindow>()), m_state(state), m_engine(engine),
-      m_main(main) {
+      m_main(main), m_snapshots(new SnapshotsWindow(engine, this)) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(688, 213);
@@ -42,6 +43,8 @@ AdminWindow::AdminWindow(AppState& state, Engine& engine, Shell& main, QWidget* 
             handler(this, &AdminWindow::SaveButtonClick));
     connect(m_ui->CancelButton, &QPushButton::clicked, this,
             handler(this, &AdminWindow::CancelButtonClick));
+    connect(m_ui->SnapshotsButton, &QPushButton::clicked, this,
+            handler(this, &AdminWindow::SnapshotsButtonClick));
 }
 
 AdminWindow::~AdminWindow() = default;
@@ -144,6 +147,12 @@ void AdminWindow::CancelButtonClick() {
         g->hide();
     }
     m_main.bringForward();
+}
+
+void AdminWindow::SnapshotsButtonClick() {
+    m_snapshots->show();
+    m_snapshots->raise();
+    m_snapshots->activateWindow();
 }
 
 void AdminWindow::reject() {

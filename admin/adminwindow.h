@@ -15,6 +15,7 @@ namespace qn {
 
 class Engine;
 class Shell;
+class SnapshotsWindow;
 struct AppState;
 
 /// Company details, database folder, password and System ID prefix, saved together.
@@ -30,6 +31,7 @@ public:
     QWidget* widget() override { return this; }
 
     Ui::AdminWindow& ui() { return *m_ui; }
+    SnapshotsWindow& snapshotsWindow() { return *m_snapshots; }
 
 public slots:
     void DatabaseButtonClick();
@@ -38,6 +40,7 @@ public slots:
     void PasswordButtonClick();
     void SaveButtonClick();
     void CancelButtonClick();
+    void SnapshotsButtonClick();
 
 protected:
     void reject() override;
@@ -49,6 +52,7 @@ private:
     AppState& m_state;
     Engine& m_engine;
     Shell& m_main;
+    SnapshotsWindow* m_snapshots;
 };
 
 } // namespace qn

@@ -578,6 +578,54 @@ void DbfFile::writeHeaderStamp(uint32_t count) {
     m_headerCount = count;
 }
 
+int64_t copyFileBytes(int from, const QString& fromName, int to, const QString& toName,
+                      int64_t offset) {
+    std::vector<char> buf(size_t(1) << 20);
+    int64_t at = offset;
+    for (;;) {
+        const ssize_t n = ::pread(from, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw StoreError(QStringLiteral("Cannot read %1: %2").arg(fromName, sysError()));
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(to, buf.data() + done, size_t(n - done), at + done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                throw StoreError(
+                    QStringLiteral("Cannot write %1: %2")
+                        .arg(toName, w < 0 ? sysError() : QStringLiteral("disk full")));
+            done += w;
+        }
+        at += n;
+    }
+    if (::ftruncate(to, at) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(toName, sysError()));
+    return at;
+}
+
+void DbfFile::replaceWith(int copyFd, const QString& copyName, uint32_t stamp) {
+    if (!m_writable)
+        throw StoreError(QStringLiteral("Cannot write %1: the table is read-only.").arg(m_path));
+    unsigned char h[32];
+    if (::pread(copyFd, h, sizeof h, 0) != ssize_t(sizeof h))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(copyName, sysError()));
+    // The header last: until it lands, readers keep the old count and stamp, and the mark set
+    // before tells the next writer that rows and index may disagree.
+    copyFileBytes(copyFd, copyName, m_fd, m_path, sizeof h);
+    if (m_network && ::fdatasync(m_fd) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    put32(h + kStampOffset, stamp);
+    h[14] = 0;
+    pwriteAll(h, sizeof h, 0);
+    m_writtenValid = false;
+    dropCache();
+    refreshLocked();
+}
+
 void DbfFile::setIncomplete(bool on, unsigned char mark) {
     const unsigned char v = on ? mark : 0;
     if (m_header[14] == v)

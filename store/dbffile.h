@@ -56,6 +56,11 @@
 
 namespace qn {
 
+/// Copies the bytes of one file from offset on into another at the same offset and ends the
+/// other there. Returns the size. Throws StoreError naming the file that failed.
+int64_t copyFileBytes(int from, const QString& fromName, int to, const QString& toName,
+                      int64_t offset = 0);
+
 /// Byte positions and values of the layout above.
 namespace dbf {
 constexpr unsigned char kVersion = 0x03;
@@ -221,6 +226,11 @@ public:
     void dropCache();
     /// Reads one record again from the file, bypassing the cache.
     void reloadRecord(uint32_t recno);
+    /// For the holder of the write lock: puts the bytes of a copy of this table (same field
+    /// list, checked by the caller) in place of its own, rows first and the copy's header last
+    /// with this change stamp, so that every process with the file open (this one too) drops
+    /// what it cached at its next look. The file stays the same file (others keep it open).
+    void replaceWith(int copyFd, const QString& copyName, uint32_t stamp);
     /// Counts this engine's writes to the table, in header bytes 16-19 (reserved there for
     /// multi-user use); other programs leave it alone.
     uint32_t changeStamp() const;

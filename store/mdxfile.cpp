@@ -1009,6 +1009,60 @@ MdxFile::Changes MdxFile::refresh(uint32_t tableStamp, uint32_t tableCount) {
     return out;
 }
 
+void MdxFile::checkCopy(int copyFd, const QString& copyName) const {
+    unsigned char mine[mdx::kHeaderBytes], theirs[mdx::kHeaderBytes];
+    if (::pread(m_fd, mine, sizeof mine, 0) != ssize_t(sizeof mine))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (::pread(copyFd, theirs, sizeof theirs, 0) != ssize_t(sizeof theirs))
+        throw StoreError(
+            QStringLiteral("%1 is not a usable index: it is too short.").arg(copyName));
+    const int used = get16(mine + mdx::kTagsInUseAt);
+    const size_t tagTableEnd = size_t(mdx::kTagTableAt + mdx::kTagEntrySize * used);
+    if (std::memcmp(mine + mdx::kPagesPerBlockAt, theirs + mdx::kPagesPerBlockAt,
+                    mdx::kPageCountAt - mdx::kPagesPerBlockAt) != 0 ||
+        std::memcmp(mine + mdx::kTagTableAt, theirs + mdx::kTagTableAt,
+                    tagTableEnd - mdx::kTagTableAt) != 0)
+        throw StoreError(QStringLiteral("%1 does not have the tags of %2.").arg(copyName, m_path));
+}
+
+void MdxFile::replaceWith(int copyFd, const QString& copyName, uint32_t tableStamp,
+                          uint32_t tableCount) {
+    if (m_fd < 0)
+        return;
+    if (!m_writable)
+        throw StoreError(QStringLiteral("Cannot write %1: the index is read-only.").arg(m_path));
+    unsigned char live[kPage], head[kPage];
+    if (::pread(m_fd, live, sizeof live, 0) != ssize_t(sizeof live))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
+    if (::pread(copyFd, head, sizeof head, 0) != ssize_t(sizeof head))
+        throw StoreError(QStringLiteral("Cannot read %1: %2").arg(copyName, sysError()));
+    // A reader vouches for a journal only from a sequence it has seen on: past both files',
+    // nobody has.
+    uint32_t seq = m_seq, found = 0, floor = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> entries;
+    if (readJournal(live, found, floor, entries))
+        seq = std::max(seq, found);
+    if (readJournal(head, found, floor, entries))
+        seq = std::max(seq, found);
+    ++seq;
+    m_fileSize = copyFileBytes(copyFd, copyName, m_fd, m_path, kPage);
+    unsigned char* j = head + kJournalAt;
+    std::memset(j, 0, size_t(kPage - kJournalAt));
+    std::memcpy(j, kJournalMagic, 4);
+    put32(j + 8, seq);
+    put32(j + 12, tableStamp);
+    put32(j + 16, tableCount);
+    put32(j + 20, seq); // floor: nothing before it is named
+    put32(j + 4, checksum(j + 8, size_t(kJournalEntriesAt - kJournalAt - 8)));
+    if (::pwrite(m_fd, head, sizeof head, 0) != ssize_t(sizeof head))
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    if (m_sync && ::fdatasync(m_fd) != 0)
+        throw StoreError(QStringLiteral("Cannot write %1: %2").arg(m_path, sysError()));
+    m_dirtyPages.clear();
+    m_blocks.clear();
+    m_journalSeen = false;
+}
+
 void MdxFile::startFetchLog() {
     m_fetched.clear();
     m_logFetches = true;

@@ -305,6 +305,17 @@ public:
     }
     int fd() const { return m_fd; }
 
+    /// Throws StoreError unless the index file open on copyFd has this file's block size and
+    /// tags (names, header blocks, order): only then can it take this file's place while other
+    /// processes keep their tags open.
+    void checkCopy(int copyFd, const QString& copyName) const;
+    /// For the holder of the table's write lock: puts the bytes of a copy of this index (see
+    /// checkCopy()) in place of its own, the header page last with a journal that names no
+    /// block and starts past every sequence either file had, for the table stamp and count the
+    /// caller publishes next. So every process with the file open, this one included, drops
+    /// every cached block at its next refresh().
+    void replaceWith(int copyFd, const QString& copyName, uint32_t tableStamp, uint32_t tableCount);
+
     /// Records which blocks are read from the file from now on, so that a reader that did not
     /// hold a lock can tell whether it saw only blocks it had before.
     void startFetchLog();

@@ -9,12 +9,16 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <time.h>
+#include <unistd.h>
 #include <utility>
 
 namespace qn {
@@ -435,6 +439,77 @@ void TableFile::lockTable() {
 
 void TableFile::unlockTable() {
     m_dbfLocks.unlock(lockpos::header(), FileLocks::Mode::Exclusive);
+}
+
+namespace {
+
+// A file opened for a copy, closed on every way out.
+struct Fd {
+    int fd;
+    Fd(const QString& path, int flags)
+        : fd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0644)) {
+        if (fd < 0)
+            throw StoreError(QStringLiteral("Cannot open %1: %2")
+                                 .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~Fd() { ::close(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+uint32_t le32(const std::string& bytes, int at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+} // namespace
+
+void TableFile::copyFiles(const QString& dbfCopy, const QString& mdxCopy) {
+    QN_CHECK(m_dbfLocks.holdsExclusive(lockpos::header()));
+    {
+        Fd to(dbfCopy, O_WRONLY | O_CREAT | O_TRUNC);
+        copyFileBytes(m_dbf.fd(), path(), to.fd, dbfCopy);
+    }
+    if (m_mdx.isOpen()) {
+        Fd to(mdxCopy, O_WRONLY | O_CREAT | O_TRUNC);
+        copyFileBytes(m_mdx.fd(), m_mdx.path(), to.fd, mdxCopy);
+    }
+}
+
+void TableFile::restoreFiles(const QString& dbfCopy, const QString& mdxCopy) {
+    checkWritable();
+    if (!m_dbfLocks.holdsExclusive(lockpos::header()) || m_group > 0)
+        throw StoreError(
+            QStringLiteral("Cannot restore %1: the table is not held for it.").arg(displayName()));
+    Fd rows(dbfCopy, O_RDONLY);
+    // Other processes keep the field list and tags they opened: a copy must have the same.
+    const int length = m_dbf.headerLength();
+    std::string mine(size_t(length), '\0'), theirs(size_t(length), '\0');
+    if (::pread(m_dbf.fd(), mine.data(), mine.size(), 0) != ssize_t(mine.size()) ||
+        ::pread(rows.fd, theirs.data(), theirs.size(), 0) != ssize_t(theirs.size()) ||
+        mine[0] != theirs[0] ||
+        mine.compare(dbf::kHeaderLengthAt, 4, theirs, dbf::kHeaderLengthAt, 4) != 0 ||
+        mine.compare(dbf::kHeaderSize, std::string::npos, theirs, dbf::kHeaderSize) != 0)
+        throw StoreError(QStringLiteral("%1 cannot be restored from %2: their fields differ.")
+                             .arg(path(), dbfCopy));
+    std::optional<Fd> index;
+    if (m_mdx.isOpen()) {
+        index.emplace(mdxCopy, O_RDONLY);
+        m_mdx.checkCopy(index->fd, mdxCopy);
+    }
+    const uint32_t count = le32(theirs, dbf::kCountAt);
+    const uint32_t stamp = std::max(m_dbf.changeStamp(), le32(theirs, dbf::kStampAt)) + 1;
+    Busy b(*this);
+    m_suspect = true; // until the last write lands
+    m_dbf.setIncomplete(true);
+    if (index)
+        m_mdx.replaceWith(index->fd, mdxCopy, stamp, count);
+    m_dbf.replaceWith(rows.fd, dbfCopy, stamp);
+    if (m_mdx.isOpen())
+        m_mdx.refresh(m_dbf.changeStamp(), m_dbf.headerCount());
+    m_suspect = false;
+    ++m_version;
+    emit changed();
 }
 
 void TableFile::beginGroup() {

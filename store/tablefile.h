@@ -185,6 +185,19 @@ public:
     void commitGroup();
     void abandonGroup() noexcept;
 
+    /// Under lockTable(): copies the table and its production index, byte for byte as they
+    /// stand, to new files at these paths (mdxCopy unused when the table has no index). The
+    /// copies are not forced to disk. Throws StoreError when one cannot be written.
+    void copyFiles(const QString& dbfCopy, const QString& mdxCopy);
+    /// Under lockTable(), outside a group: puts copies that copyFiles() made back in place of
+    /// the files, which stay the same files. Every process with the table open, this one
+    /// included, drops what it cached and reads the copies' rows and blocks at its next step:
+    /// the header gets a change stamp past this table's and the copy's, the index a journal
+    /// that vouches for nothing before it. The unfinished-change mark is set first, so that a
+    /// restore cut short makes the next writer check the index against the rows. Throws
+    /// StoreError, before anything is written, when the copies' fields or tags differ.
+    void restoreFiles(const QString& dbfCopy, const QString& mdxCopy);
+
     /// Counts changes so that cursors and caches can tell when the data moved under them.
     uint64_t version() const { return m_version; }
     /// Live records, counted once per version.

@@ -17,6 +17,11 @@
 //   store_worker check    <dbf> <field>              print the field of every row, then
 //                                                    "rows N", "repaired N" and "index ok"
 //                                                    or "index: <fault>"
+//   store_worker reread   <dbf> <field> <tag>        keep the table open in the tag's order:
+//                                                    print the field of every row, "rows N",
+//                                                    "ready"; at each line read from stdin,
+//                                                    the same again through the same table,
+//                                                    then "index ok"
 //
 // Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
 // request of the engine fails.
@@ -101,6 +106,25 @@ void check(const QString& dbf, const QString& name) {
     }
 }
 
+// Keeps the table open in the tag's order; shows its rows now and after each line of stdin.
+void reread(qn::Table& t, const QString& field, const QString& tag) {
+    t.setIndexName(tag);
+    t.open();
+    char line[64];
+    for (int pass = 0; pass == 0 || std::fgets(line, sizeof line, stdin); ++pass) {
+        int n = 0;
+        for (t.first(); !t.eof(); t.next(), ++n)
+            say(t.fieldText(field).trimmed());
+        say(QString("rows %1").arg(n));
+        if (pass == 0) {
+            say("ready");
+            continue;
+        }
+        t.file()->verifyIndexes(); // throws: "error: ..." is printed
+        say("index ok");
+    }
+}
+
 int run(const QStringList& args) {
     qn::Engine engine(QDir::temp().filePath(
         QString("quillnet-worker-%1.cfg").arg(QCoreApplication::applicationPid())));
@@ -158,6 +182,8 @@ int run(const QStringList& args) {
         });
     } else if (cmd == "check" && args.size() == 4) {
         check(dbf, args[3]);
+    } else if (cmd == "reread" && args.size() == 5) {
+        reread(t, args[3], args[4]);
     } else if (cmd == "lock" && args.size() == 3) {
         t.open();
         qn::TableLock lock(t);
@@ -165,7 +191,8 @@ int run(const QStringList& args) {
         waitForKill();
     } else {
         std::fputs(
-            "usage: store_worker append|edit|hold|lock|record|forever|import|check <dbf> ...\n",
+            "usage: store_worker append|edit|hold|lock|record|forever|import|check|reread <dbf> "
+            "...\n",
             stderr);
         return 2;
     }

@@ -19,6 +19,9 @@
 
 using namespace qn;
 using test::expectStoreError;
+using test::startWorker;
+using test::waitForLine;
+using test::Worker;
 
 namespace {
 
@@ -28,38 +31,6 @@ constexpr int kScale = 4, kRuns = 1;
 #else
 constexpr int kScale = 1, kRuns = 2;
 #endif
-
-using Worker = std::unique_ptr<QProcess>;
-
-// A worker process (tests/store_worker.cpp). Shim settings (QNSLOW_...) preload the latency
-// shim, which slows its table file calls: reads answer late (the answer is old when seen),
-// locks are taken late.
-Worker startWorker(const QStringList& args, const QStringList& shim = {}, int lockMs = 10000) {
-    auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUILLNET_LOCK_TIMEOUT_MS", QString::number(lockMs));
-    if (!shim.isEmpty()) {
-        env.insert("LD_PRELOAD", test::buildDir() + "/tests/qnslow.so");
-        env.insert("QNSLOW_CALLS", "fstat,stat,pread,fcntl");
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-        for (const QString& kv : shim)
-            env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
-    }
-    p->setProcessEnvironment(env);
-    p->start(test::buildDir() + "/tests/store_worker", args);
-    if (!p->waitForStarted(10000))
-        qWarning() << "cannot start the worker" << args;
-    return p;
-}
-
-// Waits for a line of the worker's output; the line or empty if it ended first.
-QString waitForLine(QProcess& p) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!p.canReadLine() && clock.elapsed() < 20000 && p.state() != QProcess::NotRunning)
-        p.waitForReadyRead(100);
-    return QString::fromLocal8Bit(p.readLine()).trimmed();
-}
 
 // All the worker wrote once it ended; warns if it exits other than expected.
 QString finish(QProcess& p, int expectedExit = 0) {

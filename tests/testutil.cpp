@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -96,6 +97,32 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(bytes), bytes.size());
+}
+
+Worker startWorker(const QStringList& args, const QStringList& shim, int lockMs) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QUILLNET_LOCK_TIMEOUT_MS", QString::number(lockMs));
+    if (!shim.isEmpty()) {
+        env.insert("LD_PRELOAD", buildDir() + "/tests/qnslow.so");
+        env.insert("QNSLOW_CALLS", "fstat,stat,pread,fcntl");
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        for (const QString& kv : shim)
+            env.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
+    }
+    p->setProcessEnvironment(env);
+    p->start(buildDir() + "/tests/store_worker", args);
+    if (!p->waitForStarted(10000))
+        qWarning() << "cannot start the worker" << args;
+    return p;
+}
+
+QString waitForLine(QProcess& p) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!p.canReadLine() && clock.elapsed() < 20000 && p.state() != QProcess::NotRunning)
+        p.waitForReadyRead(100);
+    return QString::fromLocal8Bit(p.readLine()).trimmed();
 }
 
 QByteArray run(const QString& program, const QStringList& args, int* exitCode) {

@@ -5,6 +5,7 @@
 #include "mdxfile.h"
 #include "table.h"
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
@@ -57,6 +58,14 @@ void expectStoreError(const std::function<void()>& action, const QString& part);
 
 QByteArray fileBytes(const QString& path);
 void writeBytes(const QString& path, const QByteArray& bytes);
+
+/// A worker process (tests/store_worker.cpp), another user of the tables. Shim settings
+/// (QNSLOW_...) preload the latency shim, which slows its table file calls: reads answer late
+/// (the answer is old when seen), locks are taken late.
+using Worker = std::unique_ptr<QProcess>;
+Worker startWorker(const QStringList& args, const QStringList& shim = {}, int lockMs = 10000);
+/// Waits for a line of the worker's output; the line or empty if it ended first.
+QString waitForLine(QProcess& p);
 
 /// Runs a program and returns its standard output; fails the test on a non-zero exit.
 QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr);
