@@ -22,12 +22,16 @@ using reconcile::Finding;
 /// can hold nearly every recorded system.
 class FindingsModel : public QAbstractTableModel {
 public:
-    FindingsModel(bool withFound, QObject* parent)
-        : QAbstractTableModel(parent), m_withFound(withFound) {}
+    using QAbstractTableModel::QAbstractTableModel;
 
     void setFindings(const std::vector<Finding>* findings) {
         beginResetModel();
         m_findings = findings;
+        endResetModel();
+    }
+    void setSilent(const reconcile::Reconciliation* of) {
+        beginResetModel();
+        m_silentOf = of;
         endResetModel();
     }
     const Finding* at(const QModelIndex& index) const {
@@ -41,24 +45,29 @@ public:
     }
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() || !m_findings ? 0 : int(m_findings->size());
+        if (parent.isValid())
+            return 0;
+        return m_findings   ? int(m_findings->size())
+               : m_silentOf ? int(m_silentOf->silentCount())
+                            : 0;
     }
     int columnCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : m_withFound ? 4 : 3;
+        return parent.isValid() ? 0 : m_silentOf ? 3 : 4;
     }
     QVariant data(const QModelIndex& index, int role) const override {
         if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
             return {};
-        const Finding& f = (*m_findings)[size_t(index.row())];
+        const reconcile::RecordedRow row = m_findings ? (*m_findings)[size_t(index.row())].row
+                                                      : m_silentOf->silentRow(index.row());
         switch (index.column()) {
         case 0:
-            return f.row.sysId;
+            return row.sysId;
         case 1:
-            return f.row.computer;
+            return row.computer;
         case 2:
-            return f.row.address;
+            return row.address;
         default:
-            return f.found;
+            return (*m_findings)[size_t(index.row())].found;
         }
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
@@ -71,8 +80,8 @@ public:
     }
 
 private:
-    bool m_withFound;
     const std::vector<Finding>* m_findings = nullptr;
+    const reconcile::Reconciliation* m_silentOf = nullptr;
 };
 
 namespace {
@@ -91,8 +100,8 @@ void setUpView(QTableView* view, QAbstractItemModel* model) {
 NewComputersWindow::NewComputersWindow(AppState& state, DataModule& dm, AutoDiscoveryWindow& finder,
                                        QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::NewComputersWindow>()), m_state(state), m_dm(dm),
-      m_finder(finder), m_changedModel(new FindingsModel(true, this)),
-      m_silentModel(new FindingsModel(false, this)) {
+      m_finder(finder), m_changedModel(new FindingsModel(this)),
+      m_silentModel(new FindingsModel(this)) {
     m_ui->setupUi(this);
     // Sizeable, without title-bar buttons.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -160,7 +169,7 @@ void NewComputersWindow::runChanged() {
         // A new run: the last one's comparison no longer holds, and the resolver is its.
         stopChecking();
         m_changedModel->setFindings(nullptr);
-        m_silentModel->setFindings(nullptr);
+        m_silentModel->setSilent(nullptr);
         m_rec.reset();
         m_listingRead = false;
         showFindings();
@@ -173,7 +182,7 @@ void NewComputersWindow::runFinished() {
         return; // cancelled before the listing was read: nothing to compare with
     const discovery::AutoFind& run = m_finder.finder();
     m_changedModel->setFindings(nullptr);
-    m_silentModel->setFindings(nullptr);
+    m_silentModel->setSilent(nullptr);
     m_rec.emplace(run.listedNames(), run.listedAddresses());
     const discovery::NewComputers& found = m_finder.newComputers();
     for (qsizetype k = 0; k < found.size(); ++k)
@@ -186,11 +195,11 @@ void NewComputersWindow::runFinished() {
 void NewComputersWindow::readRowsIfShown() {
     if (!m_rec || !m_rowsStale || !isVisible() || m_ui->ViewTabs->currentWidget() == m_ui->NewPage)
         return;
-    m_silentModel->setFindings(nullptr);
+    m_silentModel->setSilent(nullptr);
     m_rowsStale = true;
     m_rec->read(m_dm); // one pass over the address table
     m_rowsStale = false;
-    m_silentModel->setFindings(&m_rec->silent());
+    m_silentModel->setSilent(&*m_rec);
     showFindings();
 }
 
@@ -344,7 +353,7 @@ void NewComputersWindow::showState() {
     m_ui->ChangedLabel->setText(text);
     m_ui->SilentLabel->setText(
         read ? QStringLiteral("%1 recorded computers are not in the network's list.")
-                   .arg(m_rec->silent().size())
+                   .arg(m_rec->silentCount())
              : QString());
 }
 

@@ -69,27 +69,33 @@ Reconciliation::Reconciliation(const QStringList& listed, const QStringList& add
     }
 }
 
-void Reconciliation::setRows(std::vector<RecordedRow> rows) {
+void Reconciliation::take(RecordedRow&& row) {
+    const QByteArray key = nameKey(row.computer);
+    if (key.isEmpty())
+        return;
+    if (const auto it = m_index.constFind(key); it != m_index.cend()) {
+        m_names[*it].rows.push_back(m_rows.size());
+        m_rows.push_back(std::move(row));
+    } else {
+        // Field widths keep the sizes under 256.
+        m_silent.push_back(Packed{row.recNo, uint8_t(row.sysId.size()),
+                                  uint8_t(row.computer.size()),
+                                  row.sysId + row.computer + row.address});
+    }
+}
+
+RecordedRow Reconciliation::silentRow(qsizetype i) const {
+    const Packed& p = m_silent[size_t(i)];
+    return RecordedRow{p.recNo, p.texts.left(p.sysIdSize), p.texts.mid(p.sysIdSize, p.computerSize),
+                       p.texts.mid(p.sysIdSize + p.computerSize)};
+}
+
+void Reconciliation::read(DataModule& dm) {
     m_rows.clear();
     m_silent.clear();
     for (Name& n : m_names)
         n.rows.clear();
-    for (RecordedRow& row : rows) {
-        const QByteArray key = nameKey(row.computer);
-        if (key.isEmpty())
-            continue;
-        const auto it = m_index.constFind(key);
-        if (it == m_index.cend()) {
-            m_silent.push_back(Finding{std::move(row), QString()});
-        } else {
-            m_names[*it].rows.push_back(m_rows.size());
-            m_rows.push_back(std::move(row));
-        }
-    }
     m_dirty = true;
-}
-
-void Reconciliation::read(DataModule& dm) {
     OwnIpTable own(dm);
     Table& ip = own.table;
     const int sysId = ip.fieldIndex(QStringLiteral("SysID"));
@@ -97,12 +103,11 @@ void Reconciliation::read(DataModule& dm) {
     int octet[4];
     for (int i = 0; i < 4; ++i)
         octet[i] = ip.fieldIndex(kOctetFields[i]);
-    std::vector<RecordedRow> rows;
     for (ip.first(); !ip.eof(); ip.next())
-        rows.push_back(RecordedRow{ip.recNo(), ip.fieldTextAt(sysId), ip.fieldTextAt(computer),
-                                   joined({ip.fieldTextAt(octet[0]), ip.fieldTextAt(octet[1]),
-                                           ip.fieldTextAt(octet[2]), ip.fieldTextAt(octet[3])})});
-    setRows(std::move(rows));
+        take(RecordedRow{ip.recNo(), ip.fieldTextAt(sysId), ip.fieldTextAt(computer),
+                         joined({ip.fieldTextAt(octet[0]), ip.fieldTextAt(octet[1]),
+                                 ip.fieldTextAt(octet[2]), ip.fieldTextAt(octet[3])})});
+    m_silent.shrink_to_fit();
 }
 
 QStringList Reconciliation::toResolve() const {

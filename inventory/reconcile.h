@@ -50,10 +50,8 @@ public:
     /// source gave for listed name k, empty when it gave none.
     Reconciliation(const QStringList& listed, const QStringList& addresses);
 
-    /// Takes the inventory's rows, replacing those taken before; what is known of the names'
-    /// addresses stays.
-    void setRows(std::vector<RecordedRow> rows);
-    /// Reads IP.DBF once, in physical order, and takes its rows.
+    /// Reads IP.DBF once, in physical order, and takes its rows in place of those read before;
+    /// what is known of the names' addresses stays.
     void read(DataModule& dm);
 
     /// The recorded, listed names whose address is not known yet, each once, in listing order.
@@ -67,8 +65,10 @@ public:
 
     /// In listing order, each name's rows in record order.
     const std::vector<Finding>& changed() const;
-    /// In record order.
-    const std::vector<Finding>& silent() const { return m_silent; }
+    /// The silent rows, in record order. They can be nearly every recorded system, so they are
+    /// kept packed and given out one at a time.
+    qsizetype silentCount() const { return qsizetype(m_silent.size()); }
+    RecordedRow silentRow(qsizetype i) const;
 
     /// The row's address is now address (after an update).
     void addressUpdated(uint32_t recNo, const QString& address);
@@ -85,7 +85,15 @@ private:
     std::vector<Name> m_names; // listing order, one per key
     QHash<QByteArray, size_t> m_index;
     std::vector<RecordedRow> m_rows; // the rows of listed names
-    std::vector<Finding> m_silent;
+    struct Packed {
+        uint32_t recNo;
+        uint8_t sysIdSize, computerSize;
+        QString texts; // System ID, name and address, one after the other
+    };
+
+    void take(RecordedRow&& row);
+
+    std::vector<Packed> m_silent;
     mutable std::vector<Finding> m_changed;
     mutable bool m_dirty = true;
 };
