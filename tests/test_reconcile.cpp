@@ -2,8 +2,8 @@
 // its found address, over a real address table.
 #include "datamodule.h"
 #include "error.h"
+#include "fixtures.h"
 #include "reconcile.h"
-#include "testutil.h"
 
 #include <QTest>
 
@@ -22,25 +22,17 @@ struct Rig {
     /// "SYSID name a.b.c.d"; "-" for an empty name.
     void record(const QString& row) {
         const QStringList p = row.split(u' ');
-        const QStringList o = (p.value(2) + "...").split(u'.');
-        auto ip = box.open("IP.DBF");
-        test::appendRow(*ip, {{"SysID", p[0]},
-                              {"Computer", p[1] == "-" ? QString() : p[1]},
-                              {"IP1", o[0]},
-                              {"IP2", o[1]},
-                              {"IP3", o[2]},
-                              {"IP4", o[3]},
-                              {"IPString", o[0] + o[1] + o[2] + o[3]}});
+        test::put(box.engine(), "IP.DBF",
+                  test::Row{{"SYSID", p[0]}, {"COMPUTER", p[1] == "-" ? "" : p[1]}} +
+                      test::octets(p.value(2)));
     }
+    /// "SYSID a.b.c.d key" per row.
     QStringList stored() {
-        auto ip = box.open("IP.DBF");
         QStringList out;
-        for (ip->first(); !ip->eof(); ip->next())
-            out << ip->fieldText("SysID") + ' ' +
-                       QStringList{ip->fieldText("IP1"), ip->fieldText("IP2"), ip->fieldText("IP3"),
-                                   ip->fieldText("IP4")}
-                           .join('.') +
-                       ' ' + ip->fieldText("IPString");
+        for (test::Row r : test::rows(box.engine(), "IP.DBF"))
+            out << r["SYSID"] + ' ' +
+                       QStringList{r["IP1"], r["IP2"], r["IP3"], r["IP4"]}.join('.') + ' ' +
+                       r["IPSTRING"];
         return out;
     }
 };
@@ -169,8 +161,7 @@ private slots:
         rec.read(*rig.dm);
         QCOMPARE(rec.changed().size(), size_t(1));
         if (meanwhile == "edit") {
-            auto ip = rig.box.open("IP.DBF");
-            test::editRow(*ip, {{"IP4", "5"}, {"IPString", "10005"}});
+            test::editRow(*rig.box.open("IP.DBF"), {{"IP4", "5"}, {"IPString", "10005"}});
         } else if (!meanwhile.isEmpty()) {
             rig.record(meanwhile);
         }
