@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QScopeGuard>
 #include <QScreen>
+#include <utility>
 
 namespace qn {
 
@@ -128,6 +129,7 @@ NewComputersWindow::NewComputersWindow(AppState& state, DataModule& dm, AutoDisc
     connect(&m_finder, &AutoDiscoveryWindow::listsChanged, this, &NewComputersWindow::runChanged);
     discovery::AutoFind& run = m_finder.finder();
     connect(&run, &discovery::AutoFind::listingRead, this, [this] { m_listingRead = true; });
+    connect(&run, &discovery::AutoFind::failed, this, [this] { m_listingRead = false; });
     connect(&run, &discovery::AutoFind::finished, this,
             handler(this, &NewComputersWindow::runFinished));
     discovery::Resolver& resolver = m_finder.resolver();
@@ -143,11 +145,11 @@ NewComputersWindow::~NewComputersWindow() = default;
 
 void NewComputersWindow::showWindow() {
     refresh();
-    // After a run that found nothing new, what it found about the recorded computers.
-    if (m_finder.newComputers().isEmpty() && m_rec)
-        m_ui->ViewTabs->setCurrentWidget(m_ui->ChangedPage);
-    else if (!m_finder.newComputers().isEmpty())
-        m_ui->ViewTabs->setCurrentWidget(m_ui->NewPage);
+    // First shown after a run: its new computers, or when it found none, what it found about
+    // the recorded ones. Later the window stays on the user's tab.
+    if (std::exchange(m_chooseTab, false))
+        m_ui->ViewTabs->setCurrentWidget(
+            m_finder.newComputers().isEmpty() && m_rec ? m_ui->ChangedPage : m_ui->NewPage);
     // Other windows may have changed the addresses while this one was hidden.
     m_rowsStale = true;
     show();
@@ -165,20 +167,19 @@ void NewComputersWindow::refresh() {
 }
 
 void NewComputersWindow::runChanged() {
-    if (m_finder.isRunning() && (m_rec || m_listingRead)) {
+    if (m_finder.isRunning() && m_rec) {
         // A new run: the last one's comparison no longer holds, and the resolver is its.
         stopChecking();
         m_changedModel->setFindings(nullptr);
         m_silentModel->setSilent(nullptr);
         m_rec.reset();
-        m_listingRead = false;
         showFindings();
     }
     refresh();
 }
 
 void NewComputersWindow::runFinished() {
-    if (!m_listingRead)
+    if (!std::exchange(m_listingRead, false))
         return; // cancelled before the listing was read: nothing to compare with
     const discovery::AutoFind& run = m_finder.finder();
     m_changedModel->setFindings(nullptr);
@@ -188,6 +189,7 @@ void NewComputersWindow::runFinished() {
     for (qsizetype k = 0; k < found.size(); ++k)
         m_rec->found(found.names[k], found.addresses[k]);
     m_rowsStale = true;
+    m_chooseTab = true;
     readRowsIfShown();
     showFindings();
 }

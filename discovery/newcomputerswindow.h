@@ -66,6 +66,7 @@ private:
     /// The last run's comparison; none during a run or before the first one.
     std::optional<reconcile::Reconciliation> m_rec;
     bool m_listingRead = false;
+    bool m_chooseTab = false;
     bool m_rowsStale = true;
     bool m_checking = false;
     QStringList m_queue;

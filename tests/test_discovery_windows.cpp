@@ -157,7 +157,9 @@ private slots:
         QVERIFY(!f.finder->isVisible());
         QVERIFY(!f.main->ui().ViewNew1->isEnabled());
         QVERIFY(f.run(listingOf({"alpha", "ALPHA"})));
-        QVERIFY(f.main->ui().ViewNew1->isEnabled());
+        f.viewNew(); // what the run found of the recorded computers
+        QCOMPARE(f.found->ui().ViewTabs->currentWidget(), f.found->ui().ChangedPage);
+        user::escape();
         QVERIFY(f.run("Server Name\r\n\r\n-----\r\n\\\\ONLY   four lines\r\n"));
         QVERIFY(f.main->ui().ViewNew1->isEnabled());
         QCOMPARE(f.finder->ui().Label5->text(), QString("0"));
@@ -287,9 +289,9 @@ private slots:
         QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), QStringList{"ABC0001"});
         QVERIFY(!f.dm->IPTable->isActive() && !f.dm->SysTable->isActive());
     }
-    // After a run that found nothing new: the recorded names looked up (stopped once, then
-    // to the end), a changed row moved onto an address another system holds is refused, one
-    // moved to a free address is stored, and the first one's old address is then free.
+    // Beside the new computers: the recorded names looked up (stopped once, then to the end), a
+    // changed row moved onto an address another system holds is refused, one moved to a free
+    // address is stored, and the first one's old address is then free.
     void changedAndSilentComputers() {
         Fixture f;
         f.record("IP.DBF",
@@ -298,12 +300,14 @@ private slots:
                  test::Row{{"SYSID", "ABC0002"}, {"COMPUTER", "PC2"}} + test::octets("10.0.0.2"));
         f.record("IP.DBF",
                  test::Row{{"SYSID", "ABC0003"}, {"COMPUTER", "pc3"}} + test::octets("10.0.0.3"));
-        f.names->hosts = {{"pc1", "10.0.0.9"}, {"pc2", "10.0.0.1"}};
-        QVERIFY(f.run(listingOf({"pc1", "pc2"})));
-        QCOMPARE(f.messages(), QStringList{info + "No new computers were found."});
+        f.names->hosts = {{"pc1", "10.0.0.9"}, {"pc2", "10.0.0.1"}, {"pc9", "10.0.0.99"}};
+        QVERIFY(f.run(listingOf({"pc1", "pc9", "pc2"})));
+        QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
         f.viewNew();
         auto& ui = f.found->ui();
-        QCOMPARE(ui.ViewTabs->currentWidget(), ui.ChangedPage);
+        QCOMPARE(ui.ViewTabs->currentWidget(), ui.NewPage);
+        QTabBar* tabs = ui.ViewTabs->tabBar();
+        user::click(tabs, tabs->tabRect(1).center());
         QCOMPARE(ui.ChangedView->model()->rowCount(), 0);
         f.names->delayMs = 50;
         user::clickButton(f.found.get(), "Check Addresses");
@@ -336,7 +340,6 @@ private slots:
         QCOMPARE(ui.ChangedView->model()->rowCount(), 0);
         QCOMPARE(f.column("IP.DBF", "IPSTRING"), (QStringList{"10009", "10001", "10003"}));
         QCOMPARE(f.column("IP.DBF", "IP4"), (QStringList{"9", "1", "3"}));
-        QTabBar* tabs = ui.ViewTabs->tabBar();
         user::click(tabs, tabs->tabRect(2).center());
         QCOMPARE(test::entries(ui.SilentView), QStringList{"ABC0003"});
         QAbstractItemModelTester(ui.SilentView->model(),
