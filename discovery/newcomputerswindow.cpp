@@ -93,7 +93,9 @@ void setUpView(QTableView* view, QAbstractItemModel* model) {
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
-    view->horizontalHeader()->setStretchLastSection(true);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    // Fixed modes: nothing is measured over the rows, however many there are.
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 }
 
 } // namespace
@@ -340,11 +342,11 @@ void NewComputersWindow::showState() {
                    .arg(m_asked + 1)
                    .arg(m_queue.size());
     } else if (read) {
-        text = QStringLiteral("%1 recorded computers answer at another address.")
+        text = QStringLiteral("Recorded computers answering at another address: %1.")
                    .arg(m_changedModel->rowCount());
         if (!pending.isEmpty())
-            text += QStringLiteral(" %1 recorded names the network listed are not looked up yet: "
-                                   "Check Addresses looks them up.")
+            text += QStringLiteral(" Recorded names the network listed, not looked up yet: %1 "
+                                   "(Check Addresses looks them up).")
                         .arg(pending.size());
         const QStringList failed = m_rec->unresolved();
         if (!failed.isEmpty())
@@ -354,7 +356,7 @@ void NewComputersWindow::showState() {
     }
     m_ui->ChangedLabel->setText(text);
     m_ui->SilentLabel->setText(
-        read ? QStringLiteral("%1 recorded computers are not in the network's list.")
+        read ? QStringLiteral("Recorded computers the network's list does not name: %1.")
                    .arg(m_rec->silentCount())
              : QString());
 }
