@@ -70,6 +70,7 @@ void AutoDiscoveryWindow::Find3Click() {
     emit listsChanged();
     // The window comes at once, with a moving bar while the listing batch runs.
     m_cancelled = false;
+    m_listingRead = false;
     m_count = 0;
     m_ui->ProgressBar1->setRange(0, 0);
     m_ui->Label2->setText(QStringLiteral("Reading the network's list..."));
@@ -80,6 +81,7 @@ void AutoDiscoveryWindow::Find3Click() {
 }
 
 void AutoDiscoveryWindow::listingRead(int count) {
+    m_listingRead = true;
     m_count = count;
     m_ui->ProgressBar1->setRange(0, count);
     m_ui->ProgressBar1->setValue(0);
@@ -112,8 +114,10 @@ void AutoDiscoveryWindow::unresolved(const QString&) {
 
 void AutoDiscoveryWindow::finished(bool foundNew) {
     endRun();
-    if (foundNew) {
+    // View New also compares the recorded computers with the listing, new ones or not.
+    if (foundNew || m_listingRead)
         m_main.setViewNewEnabled(true);
+    if (foundNew) {
         MessageService::information(m_main.shellWidget(), QStringLiteral("Found New Computers"));
     } else {
         MessageService::information(m_main.shellWidget(),

@@ -69,6 +69,7 @@ private:
     std::unique_ptr<discovery::InventoryNames> m_known;
     std::unique_ptr<discovery::AutoFind> m_find;
     bool m_cancelled = false;
+    bool m_listingRead = false;
     int m_count = 0;
 };
 

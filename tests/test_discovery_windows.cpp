@@ -10,6 +10,9 @@
 #include "ui_mainwindow.h"
 #include "ui_newcomputerswindow.h"
 
+#include <QAbstractItemModelTester>
+#include <QTabBar>
+
 using namespace qn;
 using namespace qn::discovery;
 using test::entries;
@@ -142,7 +145,8 @@ private slots:
                  (QStringList{"PC71", "10.0.0.71"}));
     }
     // A failed batch or address table gives the error box; nothing new, or no names, says so;
-    // the progress window never stays, View New stays as it was, and the next run is possible.
+    // the progress window never stays, View New opens after any run that read its listing (for
+    // the changed and silent computers), and the next run is possible.
     void runsWithoutNewComputers() {
         Fixture f;
         f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "Alpha"}});
@@ -151,9 +155,11 @@ private slots:
         QVERIFY2(shown.size() == 1 && shown[0].startsWith(error) && shown[0].contains("net.txt"),
                  qPrintable(shown.join('\n')));
         QVERIFY(!f.finder->isVisible());
-        QVERIFY(f.run(listingOf({"alpha", "ALPHA"})));
         QVERIFY(!f.main->ui().ViewNew1->isEnabled());
-        f.main->setViewNewEnabled(true);
+        QVERIFY(f.run(listingOf({"alpha", "ALPHA"})));
+        f.viewNew(); // what the run found of the recorded computers
+        QCOMPARE(f.found->ui().ViewTabs->currentWidget(), f.found->ui().ChangedPage);
+        user::escape();
         QVERIFY(f.run("Server Name\r\n\r\n-----\r\n\\\\ONLY   four lines\r\n"));
         QVERIFY(f.main->ui().ViewNew1->isEnabled());
         QCOMPARE(f.finder->ui().Label5->text(), QString("0"));
@@ -282,6 +288,64 @@ private slots:
         QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList{"first"});
         QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), QStringList{"ABC0001"});
         QVERIFY(!f.dm->IPTable->isActive() && !f.dm->SysTable->isActive());
+    }
+    // Beside the new computers: the recorded names looked up (stopped once, then to the end), a
+    // changed row moved onto an address another system holds is refused, one moved to a free
+    // address is stored, and the first one's old address is then free.
+    void changedAndSilentComputers() {
+        Fixture f;
+        f.record("IP.DBF",
+                 test::Row{{"SYSID", "ABC0001"}, {"COMPUTER", "pc1"}} + test::octets("10.0.0.1"));
+        f.record("IP.DBF",
+                 test::Row{{"SYSID", "ABC0002"}, {"COMPUTER", "PC2"}} + test::octets("10.0.0.2"));
+        f.record("IP.DBF",
+                 test::Row{{"SYSID", "ABC0003"}, {"COMPUTER", "pc3"}} + test::octets("10.0.0.3"));
+        f.names->hosts = {{"pc1", "10.0.0.9"}, {"pc2", "10.0.0.1"}, {"pc9", "10.0.0.99"}};
+        QVERIFY(f.run(listingOf({"pc1", "pc9", "pc2"})));
+        QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
+        f.viewNew();
+        auto& ui = f.found->ui();
+        QCOMPARE(ui.ViewTabs->currentWidget(), ui.NewPage);
+        QTabBar* tabs = ui.ViewTabs->tabBar();
+        user::click(tabs, tabs->tabRect(1).center());
+        QCOMPARE(ui.ChangedView->model()->rowCount(), 0);
+        f.names->delayMs = 50;
+        user::clickButton(f.found.get(), "Check Addresses");
+        QVERIFY(f.found->isChecking() && ui.CheckProgress->isVisible());
+        user::clickButton(f.found.get(), "Stop");
+        QVERIFY(!f.found->isChecking() && ui.CheckButton->isEnabled());
+        f.names->delayMs = 0;
+        user::clickButton(f.found.get(), "Check Addresses");
+        QTRY_VERIFY(!f.found->isChecking());
+        const auto rows = [&] {
+            QStringList out;
+            for (int c = 0; c < 4; ++c)
+                out << test::entries(ui.ChangedView, c);
+            return out;
+        };
+        QCOMPARE(rows(), (QStringList{"ABC0001", "ABC0002", "pc1", "PC2", "10.0.0.1", "10.0.0.2",
+                                      "10.0.0.9", "10.0.0.1"}));
+        QVERIFY(!ui.UpdateAddressButton->isEnabled());
+        user::clickCell(ui.ChangedView, 1);
+        user::clickButton(f.found.get(), "Update Address");
+        QCOMPARE(f.messages(),
+                 QStringList{info + "IP Address already exists! Please choose another"});
+        user::clickCell(ui.ChangedView, 0);
+        user::clickButton(f.found.get(), "Update Address");
+        QCOMPARE(f.messages(), QStringList{info + "Record Updated Successfully!"});
+        QCOMPARE(test::entries(ui.ChangedView), QStringList{"ABC0002"});
+        user::clickCell(ui.ChangedView, 0);
+        user::clickButton(f.found.get(), "Update Address");
+        QCOMPARE(f.messages(), QStringList{info + "Record Updated Successfully!"});
+        QCOMPARE(ui.ChangedView->model()->rowCount(), 0);
+        QCOMPARE(f.column("IP.DBF", "IPSTRING"), (QStringList{"10009", "10001", "10003"}));
+        QCOMPARE(f.column("IP.DBF", "IP4"), (QStringList{"9", "1", "3"}));
+        user::click(tabs, tabs->tabRect(2).center());
+        QCOMPARE(test::entries(ui.SilentView), QStringList{"ABC0003"});
+        QAbstractItemModelTester(ui.SilentView->model(),
+                                 QAbstractItemModelTester::FailureReportingMode::QtTest);
+        user::escape();
+        QVERIFY(!f.found->isVisible());
     }
     void endToEndWithRealBatchAndResolver() {
         QN_SKIP_OUTSIDE_SANDBOX();

@@ -1,9 +1,8 @@
-"""Writes the forms of discovery/: the AutoDiscovery progress window and New Computers Found."""
+"""Writes the AutoDiscovery progress window's form. New Computers Found (its New, Changed and
+Silent tabs) is laid out by Qt layouts in discovery/newcomputerswindow.ui itself."""
 import os
 import sys
-from xml.sax.saxutils import escape
-
-from uigen import button, edit, form, label
+from uigen import edit, form, label
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'discovery')
 
@@ -27,23 +26,8 @@ def auto_discovery():
     return form('AutoDiscoveryWindow', 'QDialog', 'TForm1', 'AutoDiscovery', 254, 142, kids)
 
 
-def new_computers():
-    tip = ('<property name="toolTip"><string>' + escape('Add new computers to database...') +
-           '</string></property>')
-    kids = [label('Label1', 'Computer Name', 8, 8, 121),
-            label('Label2', 'IP Address', 136, 8, 121),
-            edit('NameList', 8, 24, 121, 177, cls='QListWidget'),
-            edit('IPlist', 136, 24, 121, 177, cls='QListWidget'),
-            with_props(button('AddButton', 'Add', 264, 24, 75, 25), tip),
-            button('CancelButton', 'Cancel', 264, 64, 75, 25)]
-    tabs = ['NameList', 'IPlist', 'AddButton', 'CancelButton']
-    return form('NewComputersWindow', 'QDialog', 'TForm3', 'New Computers Found', 348, 210, kids,
-                tabs)
-
-
 if __name__ == '__main__':
-    for name, text in [('autodiscoverywindow.ui', auto_discovery()),
-                       ('newcomputerswindow.ui', new_computers())]:
+    for name, text in [('autodiscoverywindow.ui', auto_discovery())]:
         with open(os.path.join(OUT, name), 'w') as f:
             f.write(text)
     sys.exit(0)
