@@ -9,8 +9,8 @@
 // the memory figure is the measuring program's own.
 #include "addsystemwindow.h"
 #include "application.h"
-#include "csvwindow.h"
 #include "autodiscoverywindow.h"
+#include "csvwindow.h"
 #include "datamodule.h"
 #include "engine.h"
 #include "error.h"

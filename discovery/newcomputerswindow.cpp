@@ -5,6 +5,8 @@
 #include "guard.h"
 #include "messageservice.h"
 #include "newcomputers.h"
+#include "snapshots.h"
+#include "statusnotes.h"
 #include "systemrules.h"
 #include "ui_newcomputerswindow.h"
 
@@ -215,6 +217,11 @@ void NewComputersWindow::AddButtonClick() {
         return;
     }
     const QString prefix = m_state.settings.SysIdPrefix;
+    const qsizetype count = m_finder.newComputers().size();
+    // Several computers at once are a bulk change: it can be undone from the Admin window.
+    if (count > 1)
+        snapshots::takeBeforeBulkChange(m_dm,
+                                        QStringLiteral("Auto-Find Add of %1 computers").arg(count));
     // Entries recorded before an error stay recorded and the lists stay as they were; the
     // error ends this handler.
     const auto refreshAfter = qScopeGuard([this] {
@@ -226,6 +233,9 @@ void NewComputersWindow::AddButtonClick() {
                                [&](const discovery::WriteRows& write) {
                                    return systemrules::recordSystem(m_dm, prefix, QString(), write);
                                });
+    if (count > 0)
+        StatusNotes::post(count == 1 ? QStringLiteral("1 new computer added")
+                                     : QStringLiteral("%1 new computers added").arg(count));
     hide();
 }
 

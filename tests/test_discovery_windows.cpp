@@ -6,6 +6,7 @@
 #include "fixtures.h"
 #include "mainwindow.h"
 #include "newcomputerswindow.h"
+#include "snapshots.h"
 #include "ui_autodiscoverywindow.h"
 #include "ui_mainwindow.h"
 #include "ui_newcomputerswindow.h"
@@ -255,8 +256,13 @@ private slots:
         user::clickCell(f.found->ui().NameList, 0);
         user::key(Qt::Key_Down);
         user::clickCell(f.found->ui().IPlist, 1);
+        test::Notes notes;
         user::clickButton(f.found.get(), "Add");
         QCOMPARE(f.messages(), (QStringList{info + "Found New Computers"}));
+        QCOMPARE(notes.last(), QString("2 new computers added"));
+        const auto before = snapshots::list(f.ws.path("db"));
+        QVERIFY(before.size() == 1 && before[0].systems == 1);
+        QCOMPARE(before[0].reason, QString("Auto-Find Add of 2 computers"));
         QVERIFY(!f.found->isVisible());
         QCOMPARE(f.found->ui().NameList->count() + f.found->ui().IPlist->count(), 0);
         QCOMPARE(f.column("IP.DBF", "SYSID"), (QStringList{"ABC0042", "ABC0043"}));
