@@ -44,7 +44,12 @@ struct Fixture {
         finder->installEventFilter(&shows);
         MessageService::takeShown();
     }
-    void autoFind() { user::menu(main->ui().MainMenu1, {"Systems", "New", "Auto-Find"}); }
+    /// Auto-Find from the menu, started over the source chosen, the listing batch by default.
+    void autoFind() {
+        user::menu(main->ui().MainMenu1, {"Systems", "New", "Auto-Find"});
+        QVERIFY(QTest::qWaitForWindowActive(finder.get()));
+        user::enter();
+    }
     void viewNew() {
         user::menu(main->ui().MainMenu1, {"Systems", "New", "View New"});
         QApplication::setActiveWindow(found.get());
@@ -114,6 +119,7 @@ private slots:
         connect(&f.finder->finder(), &AutoFind::resolving, f.finder.get(),
                 [&] { modal = QApplication::activeModalWidget() == f.finder.get(); });
         f.runner->listing = listingOf({"pc7", "PC71", "ghost"});
+        f.runner->delayMs = 100;
         f.autoFind();
         // The window comes at once, its bar moving while the batch runs.
         QVERIFY(f.finder->isVisible());
@@ -282,6 +288,53 @@ private slots:
         QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList{"first"});
         QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), QStringList{"ABC0001"});
         QVERIFY(!f.dm->IPTable->isActive() && !f.dm->SysTable->isActive());
+    }
+    // The typed road from a saved nmap scan: its path typed, Enter; the new computers come with
+    // the scan's addresses and no look-up, the nameless host is reported. The listing stays the
+    // default, the path is remembered, and a damaged file or a target taken for an option
+    // changes nothing.
+    void nmapFileSource() {
+        Fixture f;
+        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "PC7"}});
+        const QString scan = f.ws.path("scan.xml");
+        test::writeBytes(scan, test::nmapXml(test::nmapHost("10.0.0.7", {"pc7.lab"}) +
+                                             test::nmapHost("10.0.0.8", {"nas.lab.test"}) +
+                                             test::nmapHost("10.0.0.3")));
+        auto& ui = f.finder->ui();
+        user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find"});
+        QVERIFY(ui.ListingRadio->isChecked());
+        user::fill(ui.FileEdit, scan);
+        user::enter();
+        QVERIFY(f.waitForEnd());
+        QCOMPARE(f.messages(), QStringList{info + "Found New Computers\n\n1 host answered the "
+                                                  "scan without a name and cannot be recorded: "
+                                                  "10.0.0.3."});
+        QVERIFY(f.names->asked.isEmpty() && f.runner->starts == 0);
+        f.viewNew();
+        QCOMPARE(entries(f.found->ui().NameList) + entries(f.found->ui().IPlist),
+                 (QStringList{"nas", "10.0.0.8"}));
+        user::clickButton(f.found.get(), "Cancel");
+
+        test::writeBytes(scan, test::nmapXml(test::nmapHost("10.0.0.9", {"x"}), true));
+        user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find"});
+        QVERIFY(ui.ListingRadio->isChecked() && ui.FileEdit->text() == scan);
+        user::click(ui.FileRadio);
+        user::clickButton(f.finder.get(), "Start");
+        QVERIFY(f.waitForEnd());
+        QStringList shown = f.messages();
+        QVERIFY2(shown.size() == 1 && shown[0].startsWith(error) &&
+                     shown[0].contains("damaged or incomplete"),
+                 qPrintable(shown.join('\n')));
+        user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find"});
+        user::fill(ui.TargetsEdit, "10.0.0.0/29 --script=x");
+        user::enter();
+        shown = f.messages();
+        QVERIFY2(shown.size() == 1 && shown[0].contains("take it for an option"),
+                 qPrintable(shown.join('\n')));
+        QVERIFY(ui.ScanRadio->isChecked() && ui.SourcePanel->isVisible() && !f.finder->isRunning());
+        user::escape();
+        QVERIFY(!f.finder->isVisible());
+        QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList{"PC7"});
     }
     void endToEndWithRealBatchAndResolver() {
         QN_SKIP_OUTSIDE_SANDBOX();
