@@ -65,7 +65,7 @@ QList<ScannedHost> NmapScan::parse(const QByteArray& bytes, const QString& sourc
         throw Error(QStringLiteral("%1 is not an nmap XML scan.").arg(source));
     QList<ScannedHost> hosts;
     QString nmapError;
-    // Hosts sit at the top level, or inside <hostgroup> when several scans were merged.
+    // <host> elements are taken at any depth: the layout around them varies between versions.
     while (!xml.atEnd()) {
         xml.readNext();
         if (!xml.isStartElement())

@@ -352,30 +352,20 @@ private slots:
                         "--addn-hosts=" + dir.filePath("names"), "--listen-address=127.0.0.1",
                         "--bind-interfaces", "--bogus-priv", "--port=53"});
         QByteArray said;
-        (void)QTest::qWaitFor(
-            [&] {
-                said += dns.readAll();
-                return said.contains("1 names") || dns.state() == QProcess::NotRunning;
-            },
-            10000);
-        QVERIFY2(said.contains("1 names") && dns.state() == QProcess::Running, said.constData());
+        QTRY_VERIFY2_WITH_TIMEOUT((said += dns.readAll()).contains("1 names"), said.constData(), 10000);
 
         NmapSource scan(dir.path());
-        scan.setTargets(NmapSource::targetList("10.231.8.0/29"));
+        scan.setTargets({"10.231.8.0/29"});
         QSignalSpy found(&scan, &DiscoverySource::finished);
         QSignalSpy failed(&scan, &DiscoverySource::failed);
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(scan.start());
-        QVERIFY(QTest::qWaitFor([&] { return !scan.isRunning(); }, 60000));
+        QTRY_VERIFY_WITH_TIMEOUT(!scan.isRunning(), 60000);
         QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found[0][0].toStringList(), QStringList{"qnpeer1"});
-        QCOMPARE(found[0][1].toStringList(), QStringList{"10.231.8.2"});
+        QCOMPARE(found.value(0).value(0).toStringList() + found.value(0).value(1).toStringList(),
+                 (QStringList{"qnpeer1", "10.231.8.2"}));
         QStringList unnamed = scan.unnamed();
         unnamed.sort();
         QCOMPARE(unnamed, (QStringList{"10.231.8.1", "10.231.8.3"}));
-        qInfo("nmap scanned the /29 in %lld ms", static_cast<long long>(clock.elapsed()));
     }
 };
 
