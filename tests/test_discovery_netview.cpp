@@ -352,7 +352,8 @@ private slots:
                         "--addn-hosts=" + dir.filePath("names"), "--listen-address=127.0.0.1",
                         "--bind-interfaces", "--bogus-priv", "--port=53"});
         QByteArray said;
-        QTRY_VERIFY2_WITH_TIMEOUT((said += dns.readAll()).contains("1 names"), said.constData(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT((said += dns.readAll()).contains("1 names"), said.constData(),
+                                  10000);
 
         NmapSource scan(dir.path());
         scan.setTargets({"10.231.8.0/29"});
