@@ -51,6 +51,7 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     const std::pair<QAction*, QKeySequence> keys[] = {
         {m_ui->Create2, QKeySequence(Qt::CTRL | Qt::Key_N)},
         {m_ui->Find3, QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {m_ui->FindScan1, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D)},
         {m_ui->Find2, QKeySequence(Qt::CTRL | Qt::Key_F)},
         {m_ui->Create1, QKeySequence(Qt::CTRL | Qt::Key_H)},
         {m_ui->View1, QKeySequence(Qt::CTRL | Qt::Key_I)},
@@ -76,6 +77,7 @@ MainWindow::MainWindow(AppState& state, Engine& engine, QWidget* parent)
     connect(m_ui->Quit1, &QAction::triggered, this, handler(this, &MainWindow::Quit1Click));
     connect(m_ui->Create2, &QAction::triggered, this, handler(this, &MainWindow::Find1Click));
     connect(m_ui->Find3, &QAction::triggered, this, handler(this, &MainWindow::Find3Click));
+    connect(m_ui->FindScan1, &QAction::triggered, this, handler(this, &MainWindow::FindScan1Click));
     connect(m_ui->ViewNew1, &QAction::triggered, this, handler(this, &MainWindow::ViewNew1Click));
     connect(m_ui->Find2, &QAction::triggered, this, handler(this, &MainWindow::Find2Click));
     connect(m_ui->Create1, &QAction::triggered, this, handler(this, &MainWindow::Create1Click));
@@ -260,6 +262,9 @@ void MainWindow::Find1Click() {
 }
 void MainWindow::Find3Click() {
     run(m_tasks.autoFind);
+}
+void MainWindow::FindScan1Click() {
+    run(m_tasks.autoFindScan);
 }
 void MainWindow::ViewNew1Click() {
     run(m_tasks.viewNew);

@@ -28,6 +28,7 @@ public:
     struct Tasks {
         std::function<void()> createSystem; // Systems > New > Create
         std::function<void()> autoFind;     // Systems > New > Auto-Find
+        std::function<void()> autoFindScan; // Systems > New > Auto-Find from nmap...
         std::function<void()> viewNew;      // Systems > New > View New
         std::function<void()> findSystem;   // Systems > Find
         std::function<void()> createHosts;  // Hosts File > Create
@@ -64,6 +65,7 @@ public slots:
     void Quit1Click();
     void Find1Click();
     void Find3Click();
+    void FindScan1Click();
     void ViewNew1Click();
     void Find2Click();
     void Create1Click();

@@ -22,14 +22,13 @@ void InventoryNames::close() {
     m_data.IPTableOpenClose(QString(), QString(), false, false);
 }
 
-AutoFind::AutoFind(ListingRunner& listing, Resolver& resolver, KnownNames& known, QObject* parent)
-    : QObject(parent), m_listing(listing), m_resolver(resolver), m_known(known),
+AutoFind::AutoFind(DiscoverySource& source, Resolver& resolver, KnownNames& known, QObject* parent)
+    : QObject(parent), m_source(nullptr), m_resolver(resolver), m_known(known),
       m_pauseTimer(new QTimer(this)) {
+    setSource(source);
     m_pauseTimer->setSingleShot(true);
     m_pauseTimer->setTimerType(Qt::PreciseTimer); // a coarse timer may end the pause early
     connect(m_pauseTimer, &QTimer::timeout, this, [this] { handleFrom(m_index + 1); });
-    connect(&m_listing, &ListingRunner::finished, this, &AutoFind::listingDone);
-    connect(&m_listing, &ListingRunner::failed, this, &AutoFind::listingFailed);
     connect(
         &m_resolver, &Resolver::resolved, this,
         [this](const QString& name, const QString& address) { lookupDone(name, address, true); });
@@ -51,8 +50,19 @@ AutoFind::~AutoFind() {
     }
 }
 
+bool AutoFind::setSource(DiscoverySource& source) {
+    if (m_running)
+        return false;
+    disconnect(m_sourceDone);
+    disconnect(m_sourceFailed);
+    m_source = &source;
+    m_sourceDone = connect(m_source, &DiscoverySource::finished, this, &AutoFind::listingDone);
+    m_sourceFailed = connect(m_source, &DiscoverySource::failed, this, &AutoFind::listingFailed);
+    return true;
+}
+
 bool AutoFind::start() {
-    if (m_running || m_listing.isRunning())
+    if (m_running || m_source->isRunning())
         return false;
     m_listed.clear();
     m_listedAddresses.clear();
@@ -60,7 +70,7 @@ bool AutoFind::start() {
     m_index = 0;
     m_running = true;
     m_awaitingListing = true;
-    m_listing.start();
+    m_source->start();
     return true;
 }
 
@@ -70,7 +80,7 @@ void AutoFind::cancel() {
     m_pauseTimer->stop();
     if (m_awaitingListing) {
         m_awaitingListing = false;
-        m_listing.cancel();
+        m_source->cancel();
         m_running = false;
         emit finished(false);
         return;
@@ -82,12 +92,13 @@ void AutoFind::cancel() {
     end();
 }
 
-void AutoFind::listingDone(const QStringList& names) {
+void AutoFind::listingDone(const QStringList& names, const QStringList& addresses) {
     if (!m_awaitingListing)
         return;
     m_awaitingListing = false;
     m_listed = names;
-    m_listedAddresses = QStringList(names.size(), QString());
+    m_listedAddresses = addresses;
+    m_listedAddresses.resize(names.size());
     try {
         m_known.open();
         m_knownOpen = true;
@@ -117,6 +128,13 @@ void AutoFind::handleFrom(int index) {
                 return;
             if (m_known.contains(name))
                 continue;
+            if (const QString address = m_listedAddresses.at(m_index); !address.isEmpty()) {
+                m_new.append(name, address);
+                emit resolved(name, address);
+                if (!m_running)
+                    return;
+                continue;
+            }
             emit resolving(name);
             if (!m_running)
                 return;

@@ -14,7 +14,7 @@ class DataModule;
 
 namespace qn::discovery {
 
-class ListingRunner;
+class DiscoverySource;
 class Resolver;
 
 /// The computer names the inventory already records.
@@ -40,16 +40,21 @@ private:
     DataModule& m_data;
 };
 
-/// One Auto-Find run without its window: runs the listing batch, reads the names, skips the
-/// known ones, resolves the others one at a time with a pause after each, and keeps those that
-/// resolved. Signals tell a progress window what to show; everything happens in the
+/// One Auto-Find run without its window: runs the discovery source (the listing batch or an nmap
+/// scan), skips the known names, resolves the others one at a time with a pause after each, and
+/// keeps those that resolved. A name the source gave an address for needs no look-up and no
+/// pause. Signals tell a progress window what to show; everything happens in the
 /// user-interface thread, driven by its event loop.
 class AutoFind : public QObject {
     Q_OBJECT
 public:
-    AutoFind(ListingRunner& listing, Resolver& resolver, KnownNames& known,
+    AutoFind(DiscoverySource& source, Resolver& resolver, KnownNames& known,
              QObject* parent = nullptr);
     ~AutoFind() override;
+
+    /// The source of the following runs; refused (false) while a run is in progress.
+    bool setSource(DiscoverySource& source);
+    DiscoverySource& source() const { return *m_source; }
 
     /// The pause after each name that needed a look-up.
     void setPause(int milliseconds) { m_pauseMs = milliseconds; }
@@ -59,7 +64,7 @@ public:
     /// progress.
     bool start();
     bool isRunning() const { return m_running; }
-    /// Ends a run in progress early: the listing batch is stopped, or the look-up under way
+    /// Ends a run in progress early: the source is stopped, or the look-up under way
     /// abandoned; the computers found so far are kept and finished() follows as at the end.
     void cancel();
 
@@ -87,14 +92,15 @@ signals:
     void failed(const QString& message);
 
 private:
-    void listingDone(const QStringList& names);
+    void listingDone(const QStringList& names, const QStringList& addresses);
     void listingFailed(const QString& message);
     void handleFrom(int index);
     void lookupDone(const QString& name, const QString& address, bool ok);
     void end();
     void abortRun(const QString& message);
 
-    ListingRunner& m_listing;
+    DiscoverySource* m_source;
+    QMetaObject::Connection m_sourceDone, m_sourceFailed;
     Resolver& m_resolver;
     KnownNames& m_known;
     QTimer* m_pauseTimer;

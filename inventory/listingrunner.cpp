@@ -58,7 +58,7 @@ bool QProcessRunner::isRunning() const {
 
 ListingRunner::ListingRunner(const QString& workingFolder, std::unique_ptr<ProcessRunner> runner,
                              QObject* parent)
-    : QObject(parent), m_workingFolder(workingFolder), m_runner(std::move(runner)) {
+    : DiscoverySource(parent), m_workingFolder(workingFolder), m_runner(std::move(runner)) {
     if (!m_runner)
         m_runner = std::make_unique<QProcessRunner>();
     connect(m_runner.get(), &ProcessRunner::finished, this, &ListingRunner::batchEnded);
@@ -100,7 +100,7 @@ void ListingRunner::batchEnded() {
         emit failed(e.message());
         return;
     }
-    emit finished(names);
+    emit finished(names, {});
 }
 
 QStringList ListingRunner::runAndWait() {

@@ -47,10 +47,33 @@ private:
     bool m_running = false;
 };
 
+/// Where an Auto-Find run takes its computers from. Lives in the user-interface thread; after
+/// start() exactly one of finished() and failed() follows, from the event loop, unless cancel()
+/// comes first.
+class DiscoverySource : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~DiscoverySource() override = default;
+
+    /// Ignored (false) while a run is in progress.
+    virtual bool start() = 0;
+    virtual bool isRunning() const = 0;
+    /// Stops a run in progress; neither finished() nor failed() follows.
+    virtual void cancel() = 0;
+
+signals:
+    /// The computer names; entry k of addresses is the address the source gave for name k.
+    /// addresses is empty when the source gives none.
+    void finished(const QStringList& names, const QStringList& addresses);
+    /// message is for the user.
+    void failed(const QString& message);
+};
+
 /// Runs the listing batch netview.sh of the working folder with /bin/sh, in that folder, and
 /// then reads the listing file net.txt there. The batch's exit status is not checked: whatever
-/// the listing file then holds is read.
-class ListingRunner : public QObject {
+/// the listing file then holds is read. The listing gives names without addresses.
+class ListingRunner : public DiscoverySource {
     Q_OBJECT
 public:
     /// Without a runner a QProcessRunner is used.
@@ -65,21 +88,14 @@ public:
     QString batchPath() const;
     QString listingPath() const;
 
-    /// Starts the batch; ignored while a run is in progress. Returns whether it started.
-    bool start();
-    bool isRunning() const { return m_running; }
-    /// Stops the batch of a run in progress; neither finished() nor failed() follows.
-    void cancel();
+    /// Starts the batch.
+    bool start() override;
+    bool isRunning() const override { return m_running; }
+    void cancel() override;
 
     /// Runs the batch and reads the listing, servicing events while it waits. Throws qn::Error
     /// when the listing cannot be read (or a run is already in progress).
     QStringList runAndWait();
-
-signals:
-    /// The batch ended and the listing was read.
-    void finished(const QStringList& names);
-    /// The batch ended but the listing could not be read; message is for the user.
-    void failed(const QString& message);
 
 private:
     void batchEnded();

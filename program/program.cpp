@@ -94,6 +94,7 @@ Program::Program(Engine& engine) : m_engine(engine), m_state(std::make_unique<Ap
         m_main->hide();
     };
     tasks.autoFind = [this] { m_autoDiscovery->Find3Click(); };
+    tasks.autoFindScan = [this] { m_autoDiscovery->chooseSource(); };
     tasks.viewNew = [this] { m_newComputers->showWindow(); };
     tasks.resources = [this] {
         m_resources->show(); // the main window stays

@@ -138,8 +138,36 @@ inline QByteArray listingOf(const QStringList& names, bool closed = true) {
     return closed ? b + "The command completed successfully.\r\n" : b;
 }
 
-/// Stands in for the listing batch: leaves the prepared listing as net.txt (none when null)
-/// and ends from the event loop.
+/// nmap's XML as `nmap -sn -oX` writes it, around the host elements given; without the end
+/// when cut.
+inline QByteArray nmapXml(const QByteArray& hosts, bool cut = false) {
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE nmaprun>\n"
+                            "<?xml-stylesheet href=\"file:///usr/bin/../share/nmap/nmap.xsl\" "
+                            "type=\"text/xsl\"?>\n<!-- Nmap 7.93 scan -->\n"
+                            "<nmaprun scanner=\"nmap\" args=\"nmap -sn -oX x 10.0.0.0/29\" "
+                            "version=\"7.93\" xmloutputversion=\"1.05\">\n"
+                            "<verbose level=\"0\"/>\n<debugging level=\"0\"/>\n";
+    const QByteArray tail = "<runstats><finished time=\"1\" elapsed=\"1.6\" exit=\"success\"/>"
+                            "<hosts up=\"1\" down=\"7\" total=\"8\"/>\n</runstats>\n</nmaprun>\n";
+    return head + hosts + (cut ? QByteArray() : tail);
+}
+
+/// One up host as nmap writes it: its IPv4 (or IPv6, with a colon) address, a MAC address and
+/// the names given, the first of the type the target was typed as.
+inline QByteArray nmapHost(const QByteArray& address, const QList<QByteArray>& names = {},
+                           const QByteArray& state = "up") {
+    QByteArray h = "<host><status state=\"" + state +
+                   "\" reason=\"arp-response\"/>\n<address addr=\"" + address + "\" addrtype=\"" +
+                   (address.contains(':') ? "ipv6" : "ipv4") +
+                   "\"/>\n<address addr=\"52:54:00:12:34:56\" addrtype=\"mac\"/>\n<hostnames>\n";
+    for (const QByteArray& n : names)
+        h += "<hostname name=\"" + n + "\" type=\"" +
+             (n == names.first() && names.size() > 1 ? "user" : "PTR") + "\"/>\n";
+    return h + "</hostnames>\n<times srtt=\"65\" rttvar=\"5000\" to=\"100000\"/>\n</host>\n";
+}
+
+/// Stands in for the listing batch: leaves the prepared listing as net.txt (none when null), or
+/// where -oX names when started as nmap, and ends from the event loop.
 class FakeRunner : public discovery::ProcessRunner {
 public:
     QByteArray listing;
@@ -155,7 +183,8 @@ public:
         m_running = true;
         QTimer::singleShot(delayMs, this, [this] {
             if (!listing.isNull()) {
-                QFile f(QDir(workingDirectory).filePath("net.txt"));
+                const qsizetype oX = args.indexOf("-oX");
+                QFile f(QDir(workingDirectory).filePath(oX >= 0 ? args.value(oX + 1) : "net.txt"));
                 if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
                     f.write(listing);
             }

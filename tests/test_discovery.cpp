@@ -6,6 +6,7 @@
 #include "fixtures.h"
 #include "listing.h"
 #include "newcomputers.h"
+#include "nmapscan.h"
 #include "systemrules.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,8 @@
 using namespace qn;
 using namespace qn::discovery;
 using test::listingOf;
+using test::nmapHost;
+using test::nmapXml;
 
 namespace {
 
@@ -159,6 +162,87 @@ private slots:
                  (QStringList{"netview.sh", "/dev/null", "/dev/null", "/dev/null"}));
         QVERIFY(clock.elapsed() >= 300);
         QVERIFY2(ticks >= 5, "the event loop was not serviced while the batch ran");
+    }
+    // Up hosts as "name/address/ipv6", in scan order; damaged or foreign files are refused whole.
+    void nmapParse_data() {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("hosts");
+        const QByteArray down = "<host><status state=\"down\" reason=\"no-response\"/>\n"
+                                "<address addr=\"10.0.0.4\" addrtype=\"ipv4\"/>\n</host>\n";
+        QTest::newRow("names, none, own address")
+            << nmapXml(
+                   nmapHost("10.0.0.2", {"pc1.lab.test"}) + nmapHost("10.0.0.3") +
+                   "<host><status state=\"up\" reason=\"localhost-response\"/>\n<address "
+                   "addr=\"10.0.0.1\" addrtype=\"ipv4\"/>\n<hostnames>\n</hostnames>\n</host>\n")
+            << "pc1/10.0.0.2/ | /10.0.0.3/ | /10.0.0.1/";
+        QTest::newRow("several names: the typed one first")
+            << nmapXml(nmapHost("10.0.0.2", {"FileServer", "fs01.corp.example", "alias.corp"}))
+            << "FileServer/10.0.0.2/";
+        QTest::newRow("IPv6 only, with and without a name")
+            << nmapXml(nmapHost("fd00::42", {"dual.lab"}) + nmapHost("fd00:0::43"))
+            << "dual//fd00::42 | //fd00::43";
+        QTest::newRow("down hosts and a bare domain are left out or nameless")
+            << nmapXml(down + nmapHost("10.0.0.5", {".lab.test"}) + down) << "/10.0.0.5/";
+        QTest::newRow("a damaged address is not taken")
+            << nmapXml(nmapHost("10.0.0.256", {"odd"})) << "odd//";
+        QTest::newRow("cut off")
+            << nmapXml(nmapHost("10.0.0.2", {"pc1"}), true)
+            << "error: scan.xml is damaged or incomplete (line 16: Premature end of document.). "
+               "Nothing was read from it.";
+        QTest::newRow("nmap failed")
+            << QByteArray(nmapXml("").replace("exit=\"success\"",
+                                              "exit=\"error\" errormsg=\"Failed to open device\""))
+            << "error: nmap reports that its scan failed: Failed to open device";
+        QTest::newRow("other XML") << QByteArray("<?xml version=\"1.0\"?><html><host/></html>")
+                                   << "error: scan.xml is not an nmap XML scan.";
+        QTest::newRow("a listing")
+            << listingOf({"PC1"}) << "error: scan.xml is not an nmap XML scan.";
+    }
+    void nmapParse() {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, hosts);
+        QCOMPARE(test::outcome([&] {
+                     QStringList out;
+                     for (const ScannedHost& h : NmapScan::parse(xml, "scan.xml"))
+                         out << h.name + '/' + h.address + '/' + h.ipv6;
+                     return out.join(" | ");
+                 }),
+                 hosts);
+    }
+    // A scan's hosts need no look-up and no pause; known names are skipped as from the listing; a
+    // named host without an IPv4 address is looked up; nameless hosts are kept aside.
+    void autoFindOverAnNmapScan() {
+        Rig rig;
+        rig.recordComputers({"PC7"});
+        rig.names->hosts = {{"dual", "10.0.0.42"}};
+        auto* process = new test::FakeRunner;
+        NmapSource nmap(rig.folder.path(), std::unique_ptr<ProcessRunner>(process));
+        QVERIFY(rig.find->setSource(nmap));
+        nmap.setTargets(NmapSource::targetList(" 10.0.0.0/29\tfs01 "));
+        rig.find->setPause(1000);
+        QElapsedTimer clock;
+        clock.start();
+        process->listing = nmapXml(nmapHost("10.0.0.7", {"pc7.lab"}) +
+                                   nmapHost("10.0.0.2", {"alpha.lab"}) + nmapHost("10.0.0.3") +
+                                   nmapHost("fd00::42", {"dual"}) + nmapHost("10.0.0.5", {"Beta"}));
+        QCOMPARE(rig.run({}), (QStringList{"listed 4", "1 pc7", "2 alpha", "alpha = 10.0.0.2",
+                                           "3 dual", "resolving dual", "dual = 10.0.0.42", "4 Beta",
+                                           "Beta = 10.0.0.5", "finished 1"}));
+        QVERIFY2(clock.elapsed() < 2500, "a scanned address was followed by a pause");
+        QCOMPARE(process->program + ' ' + process->args.join(' '),
+                 "nmap -sn -oX " + nmap.scanPath() + " 10.0.0.0/29 fs01");
+        QCOMPARE(rig.find->listedAddresses(),
+                 (QStringList{"10.0.0.7", "10.0.0.2", "", "10.0.0.5"}));
+        QCOMPARE(rig.find->newComputers().names + rig.find->newComputers().addresses,
+                 (QStringList{"alpha", "dual", "Beta", "10.0.0.2", "10.0.0.42", "10.0.0.5"}));
+        QCOMPARE(nmap.unnamed(), QStringList{"10.0.0.3"});
+
+        // nmap that leaves no scan ends the run; the scan of the run before is not read again.
+        process->exitCode = -1;
+        process->listing = QByteArray();
+        QCOMPARE(rig.run({}), QStringList{"failed nmap could not be started. Is it "
+                                          "installed (package nmap)?"});
+        QVERIFY(rig.find->listedNames().isEmpty() && nmap.unnamed().isEmpty());
     }
     // Known names cost no look-up, a dotted-decimal name needs none; each name that needed a
     // look-up, resolved or not, is followed by the pause.

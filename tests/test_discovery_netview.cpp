@@ -1,14 +1,16 @@
 // The default netview.sh, run by test_discovery inside its private network namespace with a
 // PATH of its own: the basic tools it needs, plus stand-ins for the discovery tools that print
-// captured output, or the real nmblookup among Samba peers in namespaces of their own. Nothing
-// it starts can reach the machine's network.
+// captured output, or the real nmblookup among Samba peers in namespaces of their own; and a real
+// nmap scan of peers there. Nothing it starts can reach the machine's network.
 #include "discoverytest.h"
 #include "listing.h"
+#include "nmapscan.h"
 #include "testutil.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -124,6 +126,23 @@ struct PrivateNets {
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(program, args);
         return p;
+    }
+    /// A peer namespace on bridge (in this namespace) through a veth pair whose end here is port;
+    /// returns what went wrong, empty on success.
+    QString addPeer(int netns, const QString& bridge, const QString& port, const QString& cidr) {
+        const QString steps[][2] = {
+            {"", QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
+                     .arg(port)
+                     .arg(::getpid())
+                     .arg(netns)},
+            {"", "link set " + port + " master " + bridge + " up"},
+            {"peer", "link set lo up"},
+            {"peer", "addr add " + cidr + " brd + dev veth0"},
+            {"peer", "link set veth0 up"}};
+        for (const auto& step : steps)
+            if (QString e = ip(step[0].isEmpty() ? -1 : netns, step[1]); !e.isEmpty())
+                return e;
+        return {};
     }
     /// Runs ip inside a namespace (-1: this one); returns what went wrong, empty on success.
     QString ip(int netns, const QString& args) {
@@ -267,19 +286,9 @@ private slots:
         QList<QProcess*> daemons;
         QByteArray expected;
         for (int i = 0; i < 2; ++i) {
-            const QString address = QString("10.231.7.1%1").arg(i + 1),
-                          port = QString("port%1").arg(i);
-            const std::pair<int, QString> steps[] = {
-                {-1, QString("link add %1 type veth peer name veth0 netns /proc/%2/fd/%3")
-                         .arg(port)
-                         .arg(::getpid())
-                         .arg(peer[i])},
-                {-1, "link set " + port + " master br0 up"},
-                {peer[i], "link set lo up"},
-                {peer[i], "addr add " + address + "/24 brd + dev veth0"},
-                {peer[i], "link set veth0 up"}};
-            for (const auto& [netns, args] : steps)
-                QCOMPARE(nets.ip(netns, args), QString());
+            const QString address = QString("10.231.7.1%1").arg(i + 1);
+            QCOMPARE(nets.addPeer(peer[i], "br0", QString("port%1").arg(i), address + "/24"),
+                     QString());
             const QString conf =
                 sambaConf(dir.filePath(QString("peer%1").arg(i)),
                           "netbios name = " + names[i] +
@@ -312,6 +321,52 @@ private slots:
         } while (clock.elapsed() < 30000);
         QCOMPARE(entries, expected);
         qInfo("both peers listed after %lld ms", static_cast<long long>(clock.elapsed()));
+    }
+    // nmap itself scans a /29 on a bridge of this namespace: two peers answer, one with a
+    // reverse-DNS name that dnsmasq on this namespace's loopback gives (the sandbox's
+    // resolv.conf points there); this namespace's own address answers too, without a name.
+    void realNmapScan() {
+        const QString nmap = QStandardPaths::findExecutable("nmap");
+        const QString dnsmasq =
+            QStandardPaths::findExecutable("dnsmasq", {"/usr/sbin", "/usr/bin"});
+        if (nmap.isEmpty() || dnsmasq.isEmpty())
+            QSKIP("nmap or dnsmasq is not installed (packages nmap, dnsmasq-base)");
+        QTemporaryDir dir;
+        PrivateNets nets;
+        const int peer[] = {nets.create(), nets.create()};
+        if (peer[0] < 0 || peer[1] < 0)
+            QSKIP(
+                qPrintable(QString("network namespaces cannot be made here: ") + strerror(errno)));
+        for (const char* c : {"link add qnscan type bridge", "addr add 10.231.8.1/29 dev qnscan",
+                              "link set qnscan up"})
+            QCOMPARE(nets.ip(-1, c), QString());
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(nets.addPeer(peer[i], "qnscan", QString("scan%1").arg(i),
+                                  QString("10.231.8.%1/29").arg(i + 2)),
+                     QString());
+        test::writeBytes(dir.filePath("names"), "10.231.8.2 qnpeer1.lab.test\n");
+        // --bogus-priv: the other addresses get "no such name" at once instead of no answer.
+        QProcess& dns =
+            nets.start(-1, dnsmasq,
+                       {"--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+                        "--addn-hosts=" + dir.filePath("names"), "--listen-address=127.0.0.1",
+                        "--bind-interfaces", "--bogus-priv", "--port=53"});
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += dns.readAll()).contains("1 names"), said.constData(),
+                                  10000);
+
+        NmapSource scan(dir.path());
+        scan.setTargets({"10.231.8.0/29"});
+        QSignalSpy found(&scan, &DiscoverySource::finished);
+        QSignalSpy failed(&scan, &DiscoverySource::failed);
+        QVERIFY(scan.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!scan.isRunning(), 60000);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        QCOMPARE(found.value(0).value(0).toStringList() + found.value(0).value(1).toStringList(),
+                 (QStringList{"qnpeer1", "10.231.8.2"}));
+        QStringList unnamed = scan.unnamed();
+        unnamed.sort();
+        QCOMPARE(unnamed, (QStringList{"10.231.8.1", "10.231.8.3"}));
     }
 };
 

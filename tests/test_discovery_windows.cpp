@@ -40,6 +40,7 @@ struct Fixture {
         found = std::make_unique<NewComputersWindow>(state, *dm, *finder);
         MainWindow::Tasks tasks;
         tasks.autoFind = [this] { finder->Find3Click(); };
+        tasks.autoFindScan = [this] { finder->chooseSource(); };
         tasks.viewNew = [this] { found->showWindow(); };
         main->setTasks(std::move(tasks));
         main->show();
@@ -118,6 +119,7 @@ private slots:
         connect(&f.finder->finder(), &AutoFind::resolving, f.finder.get(),
                 [&] { modal = QApplication::activeModalWidget() == f.finder.get(); });
         f.runner->listing = listingOf({"pc7", "PC71", "ghost"});
+        f.runner->delayMs = 100;
         f.autoFind();
         // The window comes at once, its bar moving while the batch runs.
         QVERIFY(f.finder->isVisible());
@@ -352,6 +354,43 @@ private slots:
                                  QAbstractItemModelTester::FailureReportingMode::QtTest);
         user::escape();
         QVERIFY(!f.found->isVisible());
+    }
+    // The typed road from a saved nmap scan: its path typed, Enter; the new computers come with
+    // the scan's addresses and no look-up, the nameless host is reported. The path is remembered,
+    // and a target nmap would take for an option is refused.
+    void nmapFileSource() {
+        Fixture f;
+        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "PC7"}});
+        const QString scan = f.ws.path("scan.xml");
+        test::writeBytes(scan, test::nmapXml(test::nmapHost("10.0.0.7", {"pc7.lab"}) +
+                                             test::nmapHost("10.0.0.8", {"nas.lab.test"}) +
+                                             test::nmapHost("10.0.0.3")));
+        auto& ui = f.finder->ui();
+        user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find from nmap..."});
+        QVERIFY(ui.ScanRadio->isChecked() && ui.TargetsEdit->hasFocus());
+        user::fill(ui.FileEdit, scan);
+        user::enter();
+        QVERIFY(f.waitForEnd());
+        QCOMPARE(f.messages(), QStringList{info + "Found New Computers\n\n1 host answered the "
+                                                  "scan without a name and cannot be recorded: "
+                                                  "10.0.0.3."});
+        QVERIFY(f.names->asked.isEmpty() && f.runner->starts == 0);
+        f.viewNew();
+        QCOMPARE(entries(f.found->ui().NameList) + entries(f.found->ui().IPlist),
+                 (QStringList{"nas", "10.0.0.8"}));
+        user::clickButton(f.found.get(), "Cancel");
+
+        user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find from nmap..."});
+        QVERIFY(ui.ScanRadio->isChecked() && ui.FileEdit->text() == scan);
+        user::fill(ui.TargetsEdit, "10.0.0.0/29 --script=x");
+        user::enter();
+        const QStringList shown = f.messages();
+        QVERIFY2(shown.size() == 1 && shown[0].contains("take it for an option"),
+                 qPrintable(shown.join('\n')));
+        QVERIFY(ui.ScanRadio->isChecked() && ui.SourcePanel->isVisible() && !f.finder->isRunning());
+        user::escape();
+        QVERIFY(!f.finder->isVisible());
+        QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList{"PC7"});
     }
     void endToEndWithRealBatchAndResolver() {
         QN_SKIP_OUTSIDE_SANDBOX();

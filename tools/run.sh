@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
-  fonts-liberation2 qt6-qpa-plugins"
+  fonts-liberation2 qt6-qpa-plugins nmap"
 ./tools/ensure-packages.sh $packages
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
