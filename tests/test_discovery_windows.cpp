@@ -367,7 +367,7 @@ private slots:
                                              test::nmapHost("10.0.0.3")));
         auto& ui = f.finder->ui();
         user::menu(f.main->ui().MainMenu1, {"Systems", "New", "Auto-Find from nmap..."});
-        QVERIFY(ui.ScanRadio->isChecked() && ui.TargetsEdit->hasFocus());
+        QVERIFY(ui.ScanRadio->isChecked() && f.finder->focusWidget() == ui.TargetsEdit);
         user::fill(ui.FileEdit, scan);
         user::enter();
         QVERIFY(f.waitForEnd());
