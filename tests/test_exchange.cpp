@@ -6,6 +6,7 @@
 #include "fixtures.h"
 #include "mainwindow.h"
 #include "previewmodel.h"
+#include "snapshots.h"
 #include "tablefile.h"
 #include "ui_csvwindow.h"
 #include "ui_mainwindow.h"
@@ -242,6 +243,14 @@ private slots:
         const QStringList order = {"Hardware", "Software", "IP", "Systems"};
         for (int k = 0; k < 4; ++k) {
             QCOMPARE(db.count(order[k]), 1 + (k < committed ? n : 0));
+            db.indexesSound(order[k]);
+        }
+        // The snapshot the import took first gives the inventory back as it was.
+        const auto taken = snapshots::list(db.box.dbPath());
+        QVERIFY(taken.size() == 1 && taken[0].reason == "CSV import");
+        snapshots::restore(db.box.engine(), taken[0].path);
+        for (int k = 0; k < 4; ++k) {
+            QCOMPARE(db.count(order[k]), 1);
             db.indexesSound(order[k]);
         }
     }
