@@ -2,7 +2,8 @@
 # once every target exists, so a new target needs no call of its own.
 
 # The test programs each link the whole static stack: lld does that in a fraction of the time.
-option(QUILLNET_LLD "Link with lld when the compiler accepts it" ON)
+# Without the tests (the packaged build) the usual linker links the program.
+option(QUILLNET_LLD "Link with lld when the compiler accepts it" ${BUILD_TESTING})
 if(QUILLNET_LLD)
   include(CheckLinkerFlag)
   check_linker_flag(CXX -fuse-ld=lld QUILLNET_HAVE_LLD)

@@ -21,10 +21,9 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-# What a packager builds: Release, only the installed targets, linked by the default linker;
-# then the Debian package.
+# What a packager builds: Release, only the installed targets; then the Debian package.
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DQUILLNET_BENCH=OFF -DQUILLNET_WERROR=ON -DQUILLNET_LLD=OFF -DCMAKE_INSTALL_PREFIX=/usr
+    -DQUILLNET_BENCH=OFF -DQUILLNET_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build-release -j "$jobs"
 tools/check-package.sh build-release
 
