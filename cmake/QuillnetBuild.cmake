@@ -14,8 +14,14 @@ endif()
 
 # The Qt headers are compiled once per build into two precompiled headers (Core; Core with
 # Widgets) that every target reuses. Set QUILLNET_PCH=OFF to compile each file on its own, e.g.
-# to check that it includes what it uses.
-option(QUILLNET_PCH "Reuse precompiled Qt headers across targets" ON)
+# to check that it includes what it uses. Off by default under ccache, which shares whole
+# objects instead and would not cache compiles that read a precompiled header.
+if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
+  set(quillnet_pch_default OFF)
+else()
+  set(quillnet_pch_default ON)
+endif()
+option(QUILLNET_PCH "Reuse precompiled Qt headers across targets" ${quillnet_pch_default})
 
 set(quillnet_pch_core
   <QByteArray> <QDateTime> <QDir> <QFile> <QFileInfo> <QHash> <QList> <QObject> <QString>
