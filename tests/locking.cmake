@@ -1,4 +1,5 @@
-quillnet_add_test(test_locking test_locking.cpp)
+# The longest program: its cases run side by side.
+quillnet_add_test(test_locking test_locking.cpp EACH_CASE)
 
 # The latency shim the multi-process tests preload into their workers (and the calls benchmark
 # into itself). Never instrumented: it is preloaded ahead of a sanitizer's runtime.
