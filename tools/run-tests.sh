@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libbenchmark-dev
   python3-dbfread python3-dbf libdbd-xbase-perl fonts-liberation2 dnsmasq-base bind9-dnsutils nmap poppler-utils
-  clang libclang-rt-14-dev samba samba-common-bin
+  clang libclang-rt-14-dev lld samba samba-common-bin
   desktop-file-utils appstream lintian dpkg-dev file"
 ./tools/ensure-packages.sh $packages
 
