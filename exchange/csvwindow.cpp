@@ -129,6 +129,14 @@ void CsvWindow::ImportButtonClick() {
     MessageService::information(m_main, text);
 }
 
+void CsvWindow::hideEvent(QHideEvent* event) {
+    // A preview holds every line of its files, hundreds of MB for a large inventory: it goes
+    // with the window.
+    m_model->setPlan(nullptr);
+    m_plan.reset();
+    QDialog::hideEvent(event);
+}
+
 void CsvWindow::CancelButtonClick() {
     hide();
 }

@@ -41,6 +41,9 @@ public slots:
     void ImportButtonClick();
     void CancelButtonClick();
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void showSummary();
     /// Marks the plan's rows again against the tables as they are now.
