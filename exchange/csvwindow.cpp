@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace qn {
 namespace {
@@ -134,6 +137,9 @@ void CsvWindow::hideEvent(QHideEvent* event) {
     // with the window.
     m_model->setPlan(nullptr);
     m_plan.reset();
+#ifdef __GLIBC__
+    malloc_trim(0); // the lines were many small blocks: give the freed pages back
+#endif
     QDialog::hideEvent(event);
 }
 
