@@ -50,6 +50,10 @@ QStringList Listing::parse(const QByteArray& bytes) {
 }
 
 QStringList Listing::readFile(const QString& path) {
+    return parse(readBytes(path));
+}
+
+QByteArray Listing::readBytes(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (!QFileInfo::exists(path))
@@ -59,7 +63,7 @@ QStringList Listing::readFile(const QString& path) {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Error(file.errorString());
-    return parse(bytes);
+    return bytes;
 }
 
 } // namespace qn::discovery

@@ -24,6 +24,9 @@ public:
 
     /// Reads and parses a listing file; throws qn::Error when it cannot be read.
     static QStringList readFile(const QString& path);
+    /// A whole file's bytes; throws qn::Error naming what went wrong. Shared by the readers of
+    /// discovery files.
+    static QByteArray readBytes(const QString& path);
 };
 
 } // namespace qn::discovery

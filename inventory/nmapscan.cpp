@@ -1,6 +1,7 @@
 #include "nmapscan.h"
 
 #include "error.h"
+#include "listing.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,16 +92,7 @@ QList<ScannedHost> NmapScan::parse(const QByteArray& bytes, const QString& sourc
 }
 
 QList<ScannedHost> NmapScan::readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!QFileInfo::exists(path))
-            throw Error(QStringLiteral("File not found: %1").arg(path));
-        throw Error(file.errorString());
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Error(file.errorString());
-    return parse(bytes, QDir::toNativeSeparators(path));
+    return parse(Listing::readBytes(path), QDir::toNativeSeparators(path));
 }
 
 NmapSource::NmapSource(const QString& workingFolder, std::unique_ptr<ProcessRunner> runner,

@@ -43,7 +43,7 @@ void expectSoundIndexes(const QString& folder) {
     }
 }
 
-void seed(Engine& engine) {
+void fillSample(Engine& engine) {
     Seeding s{&engine};
     s.system("QN0001", {{"USERFIRST", "Zoë"}, {"COMPANY", "A, \"B\" & C"}}, "10.0.0.1",
              {{"COMPUTER", "alpha"}});
@@ -119,7 +119,7 @@ private slots:
         QFETCH(QStringList, group);
         Sandbox box;
         box.createInventory();
-        seed(box.engine());
+        fillSample(box.engine());
         const QString before = snapshots::take(box.engine(), "Import of big.csv");
         Worker w = startWorker(QStringList{"forever", box.file("IP.dbf"), "W"} + group);
         qsizetype last = 0;
@@ -166,7 +166,7 @@ private slots:
         QFETCH(bool, listed);
         Sandbox box;
         box.createInventory();
-        seed(box.engine());
+        fillSample(box.engine());
         for (int i = 1; i <= snapshots::kKept + 2; ++i)
             snapshots::take(box.engine(), QString::number(i));
         QStringList reasons;
