@@ -1,4 +1,4 @@
-# The logic, resolver, window and netview.sh tests share one program and its namespaces.
+# The logic, reconciliation, resolver, window and netview.sh tests share one program and its
+# namespaces.
 quillnet_add_test(test_discovery test_discovery.cpp test_discovery_resolver.cpp
   test_discovery_windows.cpp test_discovery_netview.cpp LIBS quillnet_program)
-quillnet_add_test(test_reconcile test_reconcile.cpp LIBS quillnet_program)

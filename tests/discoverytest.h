@@ -3,6 +3,7 @@
 // entry points, and one line per Auto-Find signal.
 #include "autofind.h"
 #include "error.h"
+#include "fixtures.h"
 
 #include <QTest>
 #include <functional>
@@ -17,6 +18,17 @@ int runNetviewTests(int argc, char** argv);
     QSKIP("needs private mount and network namespaces (unshare -m -n), not permitted here")
 
 namespace qn::test {
+
+/// Records address rows given as "SYSID name a.b.c.d" ("-": no name; the address may be left
+/// out).
+inline void recordIp(Engine& engine, const QStringList& rows) {
+    for (const QString& row : rows) {
+        const QStringList p = row.split(u' ');
+        put(engine, "IP.DBF",
+            Row{{"SYSID", p[0]}, {"COMPUTER", p.value(1) == "-" ? "" : p.value(1)}} +
+                octets(p.value(2)));
+    }
+}
 
 /// What f returns, or "error: " and the message of the qn::Error it throws.
 inline QString outcome(const std::function<QString()>& f) {

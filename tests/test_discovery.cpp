@@ -1,12 +1,14 @@
-// The discovery's logic: reading the listing, running the batch, the Auto-Find run and recording
-// new computers. This program also runs the resolver, window and netview.sh tests, all inside
-// private mount and network namespaces where /etc/hosts, /etc/nsswitch.conf and
-// /etc/resolv.conf are the test's own files (or plainly, with the cases that need them skipped).
+// The discovery's logic: reading the listing, running the batch, the Auto-Find run, recording
+// new computers and comparing the recorded ones with a run's listing. This program also runs the
+// resolver, window and netview.sh tests, all inside private mount and network namespaces where
+// /etc/hosts, /etc/nsswitch.conf and /etc/resolv.conf are the test's own files (or plainly, with
+// the cases that need them skipped).
 #include "discoverytest.h"
 #include "fixtures.h"
 #include "listing.h"
 #include "newcomputers.h"
 #include "nmapscan.h"
+#include "reconcile.h"
 #include "systemrules.h"
 
 #include <QElapsedTimer>
@@ -19,11 +21,12 @@ using namespace qn::discovery;
 using test::listingOf;
 using test::nmapHost;
 using test::nmapXml;
+using namespace qn::reconcile;
 
 namespace {
 
 /// An Auto-Find over a fake batch and name service and a real address table.
-struct Rig {
+struct Rig : test::Seeding {
     QTemporaryDir folder;
     test::FakeRunner* process = new test::FakeRunner;
     ListingRunner listing{folder.path(), std::unique_ptr<ProcessRunner>(process)};
@@ -36,14 +39,11 @@ struct Rig {
 
     Rig() {
         box.createInventory();
+        engine = &box.engine();
         data = std::make_unique<DataModule>(box.engine());
         known = std::make_unique<InventoryNames>(*data);
         find = std::make_unique<AutoFind>(listing, resolver, *known);
         find->setPause(0);
-    }
-    void recordComputers(const QStringList& computers) {
-        for (const QString& c : computers)
-            test::put(box.engine(), "IP.DBF", {{"SYSID", "A" + c}, {"COMPUTER", c}});
     }
     /// Runs over a listing to the end and returns the signals seen, one line each.
     QStringList run(const QByteArray& listingBytes) {
@@ -57,10 +57,34 @@ struct Rig {
             return {"still running"};
         return log;
     }
-    QStringList column(const QString& file, const QString& field) {
-        return test::column(box.engine(), file, field);
+    /// The named fields of every row of a file, joined by blanks.
+    QStringList fields(const QString& file, const QStringList& wanted) {
+        QStringList out;
+        for (const test::Row& r : rows(file)) {
+            QStringList values;
+            for (const QString& n : wanted)
+                values << r.value(n);
+            out << values.join(' ');
+        }
+        return out;
     }
 };
+
+QStringList described(const std::vector<Finding>& findings) {
+    QStringList out;
+    for (const Finding& f : findings)
+        out << f.row.sysId + ' ' + f.found;
+    return out;
+}
+
+QStringList silent(const Reconciliation& rec) {
+    QStringList out;
+    for (qsizetype i = 0; i < rec.silentCount(); ++i) {
+        const RecordedRow r = rec.silentRow(i);
+        out << r.sysId + ' ' + r.computer + ' ' + r.address;
+    }
+    return out;
+}
 
 } // namespace
 
@@ -109,29 +133,21 @@ private slots:
         QFETCH(QStringList, names);
         QCOMPARE(Listing::parse(bytes), names);
     }
+    // One batch at a time; a listing that cannot be read, or no batch, is an error (a missing
+    // listing is the Auto-Find run's test, the exit code is ignored in the real script's).
     void runner() {
         QTemporaryDir dir;
         auto* process = new test::FakeRunner;
         process->listing = listingOf({"PC1", "pc2"});
         ListingRunner runner(dir.path(), std::unique_ptr<ProcessRunner>(process));
         QSignalSpy finished(&runner, &ListingRunner::finished);
-        QSignalSpy failed(&runner, &ListingRunner::failed);
         QVERIFY(runner.start());
         QVERIFY(runner.isRunning() && !runner.start());
         QVERIFY(finished.wait(5000));
         QCOMPARE(finished.first().first().toStringList(), (QStringList{"PC1", "pc2"}));
         QVERIFY(!runner.isRunning() && process->starts == 1);
-        process->listing = listingOf({"PC3"});
-        process->exitCode = 1;
-        QCOMPARE(runner.runAndWait(), QStringList{"PC3"});
-
-        QVERIFY(QFile::remove(runner.listingPath()));
+        QVERIFY(QFile::remove(runner.listingPath()) && QDir(dir.path()).mkdir("net.txt"));
         process->listing = QByteArray();
-        QVERIFY(runner.start());
-        QVERIFY(failed.wait(5000));
-        QVERIFY(failed.first().first().toString().startsWith("File not found"));
-        QVERIFY(finished.size() == 2 && !runner.isRunning());
-        QVERIFY(QDir(dir.path()).mkdir("net.txt"));
         QVERIFY_THROWS_EXCEPTION(Error, runner.runAndWait());
         QTemporaryDir empty;
         ListingRunner withoutBatch(empty.path());
@@ -169,12 +185,9 @@ private slots:
         QTest::addColumn<QString>("hosts");
         const QByteArray down = "<host><status state=\"down\" reason=\"no-response\"/>\n"
                                 "<address addr=\"10.0.0.4\" addrtype=\"ipv4\"/>\n</host>\n";
-        QTest::newRow("names, none, own address")
-            << nmapXml(
-                   nmapHost("10.0.0.2", {"pc1.lab.test"}) + nmapHost("10.0.0.3") +
-                   "<host><status state=\"up\" reason=\"localhost-response\"/>\n<address "
-                   "addr=\"10.0.0.1\" addrtype=\"ipv4\"/>\n<hostnames>\n</hostnames>\n</host>\n")
-            << "pc1/10.0.0.2/ | /10.0.0.3/ | /10.0.0.1/";
+        QTest::newRow("with and without a name")
+            << nmapXml(nmapHost("10.0.0.2", {"pc1.lab.test"}) + nmapHost("10.0.0.3"))
+            << "pc1/10.0.0.2/ | /10.0.0.3/";
         QTest::newRow("several names: the typed one first")
             << nmapXml(nmapHost("10.0.0.2", {"FileServer", "fs01.corp.example", "alias.corp"}))
             << "FileServer/10.0.0.2/";
@@ -195,8 +208,6 @@ private slots:
             << "error: nmap reports that its scan failed: Failed to open device";
         QTest::newRow("other XML") << QByteArray("<?xml version=\"1.0\"?><html><host/></html>")
                                    << "error: scan.xml is not an nmap XML scan.";
-        QTest::newRow("a listing")
-            << listingOf({"PC1"}) << "error: scan.xml is not an nmap XML scan.";
     }
     void nmapParse() {
         QFETCH(QByteArray, xml);
@@ -213,7 +224,7 @@ private slots:
     // named host without an IPv4 address is looked up; nameless hosts are kept aside.
     void autoFindOverAnNmapScan() {
         Rig rig;
-        rig.recordComputers({"PC7"});
+        test::recordIp(*rig.engine, {"A1 PC7"});
         rig.names->hosts = {{"dual", "10.0.0.42"}};
         auto* process = new test::FakeRunner;
         NmapSource nmap(rig.folder.path(), std::unique_ptr<ProcessRunner>(process));
@@ -248,7 +259,7 @@ private slots:
     // look-up, resolved or not, is followed by the pause.
     void autoFindSkipsKnownAndResolvesTheRest() {
         Rig rig;
-        rig.recordComputers({"PC7", "Reception"});
+        test::recordIp(*rig.engine, {"A1 PC7", "A2 Reception"});
         rig.names->hosts = {{"PC71", "10.1.1.71"}, {"PC72", "10.1.1.72"}};
         rig.find->setPause(100);
         QElapsedTimer clock;
@@ -274,7 +285,7 @@ private slots:
     // (one run at a time is the window's test).
     void autoFindEachRunStartsAfresh() {
         Rig rig;
-        rig.recordComputers({"pc1"});
+        test::recordIp(*rig.engine, {"A1 pc1"});
         rig.names->hosts = {{"ONE", "10.0.0.1"}, {"TWO", "10.0.0.2"}};
         rig.find->setPause(150);
         rig.run(listingOf({"ONE", "TWO"}));
@@ -329,74 +340,183 @@ private slots:
         rig.find = std::make_unique<AutoFind>(rig.listing, rig.resolver, known);
         QCOMPARE(rig.run(listingOf({"NEW"})), log);
     }
-    void addGivesConsecutiveIdsInListOrder_data() {
+    // IDs follow the highest, in list order, whether allocated before each computer or recorded
+    // under the systems table's lock as the window does. An address row holds the octets: text
+    // between the dots, the rest after the third, empty where a dot is missing.
+    void addNewComputers_data() {
         QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("empty table") << QStringList{} << QStringList{"ABC0001", "ABC0002"};
+        QTest::addColumn<QStringList>("computers");
+        QTest::addColumn<QStringList>("ip"); // SYSID IP1 IP2 IP3 IP4 COMPUTER IPSTRING
+        using L = QStringList;
+        QTest::newRow("empty table")
+            << L{} << L{"pc-five 10.0.0.5", "Server 192.168.1.200"}
+            << L{"ABC0001 10 0 0 5 pc-five 10005", "ABC0002 192 168 1 200 Server 1921681200"};
         QTest::newRow("after ABC0041")
-            << QStringList{"ABC0041", "ABC0007"} << QStringList{"ABC0042", "ABC0043", "ABC0044"};
-        QTest::newRow("past 9999") << QStringList{"ABC9999"} << QStringList{"ABC10000", "ABC10001"};
+            << L{"ABC0041", "ABC0007"} << L{"odd 1.2.3.4.5", "v 1.2.3", "w 10"}
+            << L{"ABC0042 1 2 3 4.5 odd 1234.5", "ABC0043 1 2 3  v 123", "ABC0044 10    w 10"};
     }
-    // Both ways of choosing the IDs: allocated before each computer, or recorded under the systems
-    // table's lock as the window does.
-    void addGivesConsecutiveIdsInListOrder() {
+    void addNewComputers() {
         QFETCH(QStringList, existing);
-        QFETCH(QStringList, expected);
+        QFETCH(QStringList, computers);
+        QFETCH(QStringList, ip);
         for (bool underLock : {false, true}) {
             Rig rig;
             DataModule& data = *rig.data;
             for (const QString& id : existing)
-                test::put(rig.box.engine(), "SYSTEMS.DBF", {{"SYSID", id}});
+                rig.put("SYSTEMS.DBF", {{"SYSID", id}});
             NewComputers list;
-            for (int i = 0; i < expected.size(); ++i)
-                list.append(QString("PC%1").arg(i), QString("10.0.0.%1").arg(i));
+            int allocated = 0;
+            const auto allocate = [&] {
+                return ++allocated, systemrules::nextSystemId(data, "ABC");
+            };
+            discovery::addNewComputers(data, list, allocate);
+            QCOMPARE(allocated, 0); // an empty list writes nothing
+            for (const QString& c : computers)
+                list.append(c.section(' ', 0, 0), c.section(' ', 1));
             if (underLock)
-                addNewComputers(data, list, [&](const WriteRows& write) {
+                discovery::addNewComputers(data, list, [&](const WriteRows& write) {
                     return systemrules::recordSystem(data, "ABC", QString(), write);
                 });
             else
-                addNewComputers(data, list, [&] { return systemrules::nextSystemId(data, "ABC"); });
+                discovery::addNewComputers(data, list, allocate);
             QVERIFY(list.isEmpty());
-            QCOMPARE(rig.column("IP.DBF", "SYSID"), expected);
-            QCOMPARE(rig.column("SYSTEMS.DBF", "SYSID"), existing + expected);
+            QCOMPARE(
+                rig.fields("IP.DBF", {"SYSID", "IP1", "IP2", "IP3", "IP4", "COMPUTER", "IPSTRING"}),
+                ip);
+            QVERIFY(rig.fields("IP.DBF", {"ALIAS1", "ALIAS4", "TYPE", "TYPEDESC"})
+                        .join("")
+                        .trimmed()
+                        .isEmpty());
+            const QList<test::Row> sys = rig.rows("SYSTEMS.DBF");
+            QCOMPARE(rig.column("SYSTEMS.DBF", "SYSID"), existing + rig.column("IP.DBF", "SYSID"));
+            QVERIFY(sys.last()["USERFIRST"].isEmpty() && sys.last()["COMPANY"].isEmpty());
+            // DATE holds the day only.
+            QCOMPARE(QLocale().toDate(sys.last()["DATE"], QLocale::ShortFormat),
+                     QDate::currentDate());
+            // An allocation's error stops at that computer, keeping the lists (a store error
+            // halfway is the window's test).
+            list.append("OTHER", "10.0.0.4");
+            QVERIFY_THROWS_EXCEPTION(Error, discovery::addNewComputers(data, list, []() -> QString {
+                                         throw Error("'AB-1' is not a valid integer value");
+                                     }));
+            QVERIFY(list.size() == 1 && rig.rows("IP.DBF").size() == computers.size());
         }
     }
-    // Each computer's address row holds the octets: text between the dots, the rest after the
-    // third, empty where a dot is missing.
-    void addWritesTheRowsOfEachComputer() {
+    // listed: "name" or "name=address the source gave"; answers: "name=address" resolved,
+    // "name=" did not resolve, given after toResolve() is read.
+    void lists_data() {
+        QTest::addColumn<QStringList>("recorded");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("toResolve");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("changed");
+        QTest::addColumn<QStringList>("silent");
+        QTest::addColumn<QStringList>("unresolved");
+        using L = QStringList;
+        QTest::newRow("one of several rows matches")
+            << L{"A1 pc1 10.0.0.1", "A2 pc1 10.0.1.1"} << L{"pc1"} << L{"pc1"} << L{"pc1=10.0.1.1"}
+            << L{} << L{} << L{};
+        QTest::newRow("none of several rows matches")
+            << L{"A1 pc1 10.0.0.1", "A2 pc1 10.0.1.1", "A3 pc3 10.0.0.3"} << L{"pc1", "pc3"}
+            << L{"pc1", "pc3"} << L{"pc1=10.0.2.2", "pc3=10.0.0.3"}
+            << L{"A1 10.0.2.2", "A2 10.0.2.2"} << L{} << L{};
+        QTest::newRow("case and trailing blanks, prefix is another name")
+            << L{"A1 PC7 10.0.0.7", "A2 pc71 10.0.0.71", "A3 Caf\u00e9 10.0.0.8"}
+            << L{"pc7  ", "CAF\u00c9", "pc7"} << L{"pc7  ", "CAF\u00c9"}
+            << L{"pc7  =10.0.0.9", "CAF\u00c9=10.0.0.8"} << L{"A1 10.0.0.9"}
+            << L{"A2 pc71 10.0.0.71"} << L{};
+        QTest::newRow("unresolved is neither changed nor silent")
+            << L{"A1 pc1 10.0.0.1", "A2 pc2 10.0.0.2"} << L{"pc1", "pc2"} << L{"pc1", "pc2"}
+            << L{"pc1=", "pc2=10.0.0.2"} << L{} << L{} << L{"pc1"};
+        QTest::newRow("not looked up yet")
+            << L{"A1 pc1 10.0.0.1"} << L{"pc1"} << L{"pc1"} << L{} << L{} << L{} << L{};
+        QTest::newRow("addresses from the source, octets with leading zeros")
+            << L{"A1 pc1 010.000.000.001", "A2 pc2 10.0.0.2", "A3 pc3 10.0.0.3"}
+            << L{"pc1=10.0.0.1", "pc2=10.0.0.9", "pc3", "pc3=10.0.0.3"} << L{} << L{}
+            << L{"A2 10.0.0.9"} << L{} << L{};
+        QTest::newRow("a name listed at two addresses")
+            << L{"A1 pc1 10.0.0.2"} << L{"pc1=10.0.0.1", "pc1=10.0.0.2"} << L{} << L{} << L{} << L{}
+            << L{};
+        QTest::newRow("rows without a name or address")
+            << L{"A1 - 10.0.0.1", "A2 pc2", "A3 pc3 10.0.0.3"} << L{"", "pc2=10.0.0.2"} << L{}
+            << L{} << L{"A2 10.0.0.2"} << L{"A3 pc3 10.0.0.3"} << L{};
+        QTest::newRow("empty inventory")
+            << L{} << L{"pc1", "pc2=10.0.0.2"} << L{} << L{} << L{} << L{} << L{};
+        QTest::newRow("empty listing")
+            << L{"A1 pc1 10.0.0.1", "A2 pc2 10.0.0.2"} << L{} << L{} << L{} << L{}
+            << L{"A1 pc1 10.0.0.1", "A2 pc2 10.0.0.2"} << L{};
+    }
+    void lists() {
+        QFETCH(QStringList, recorded);
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, answers);
         Rig rig;
-        NewComputers list;
-        int n = 0;
-        auto allocate = [&] { return QString("X%1").arg(++n); };
-        addNewComputers(*rig.data, list, allocate);
-        QCOMPARE(n, 0); // an empty list writes nothing
-        for (const char* c :
-             {"pc-five 10.0.0.5", "Server 192.168.1.200", "odd 1.2.3.4.5", "v 1.2.3"})
-            list.append(QString(c).section(' ', 0, 0), QString(c).section(' ', 1));
-        addNewComputers(*rig.data, list, allocate);
-        QStringList ip;
-        for (const test::Row& r : test::rows(rig.box.engine(), "IP.DBF")) {
-            for (const char* f : {"SYSID", "IP1", "IP2", "IP3", "IP4", "COMPUTER", "IPSTRING",
-                                  "ALIAS1", "ALIAS4", "TYPE", "TYPEDESC"})
-                ip << r.value(f);
-            ip.last() += '\n';
+        test::recordIp(*rig.engine, recorded);
+        QStringList names, addresses;
+        for (const QString& l : listed) {
+            names << l.section(u'=', 0, 0);
+            addresses << l.section(u'=', 1);
         }
-        QCOMPARE(ip.join(','), QString("X1,10,0,0,5,pc-five,10005,,,,\n,"
-                                       "X2,192,168,1,200,Server,1921681200,,,,\n,"
-                                       "X3,1,2,3,4.5,odd,1234.5,,,,\n,"
-                                       "X4,1,2,3,,v,123,,,,\n"));
-        const QList<test::Row> sys = test::rows(rig.box.engine(), "SYSTEMS.DBF");
-        QCOMPARE(rig.column("SYSTEMS.DBF", "SYSID"), (QStringList{"X1", "X2", "X3", "X4"}));
-        QVERIFY(sys[0]["USERFIRST"].isEmpty() && sys[0]["COMPANY"].isEmpty());
-        // DATE holds the day only.
-        QCOMPARE(QLocale().toDate(sys[1]["DATE"], QLocale::ShortFormat), QDate::currentDate());
-        // An allocation's error stops at that computer, keeping the lists (a store error halfway
-        // is the window's test).
-        list.append("OTHER", "10.0.0.4");
-        QVERIFY_THROWS_EXCEPTION(Error, addNewComputers(*rig.data, list, []() -> QString {
-                                     throw Error("'AB-1' is not a valid integer value");
-                                 }));
-        QVERIFY(list.size() == 1 && test::rows(rig.box.engine(), "IP.DBF").size() == 4);
+        Reconciliation rec(names, addresses);
+        rec.read(*rig.data);
+        QTEST(rec.toResolve(), "toResolve");
+        for (const QString& a : answers) {
+            const QString address = a.section(u'=', 1);
+            address.isEmpty() ? rec.notFound(a.section(u'=', 0, 0))
+                              : rec.found(a.section(u'=', 0, 0), address);
+        }
+        QTEST(described(rec.changed()), "changed");
+        QTEST(silent(rec), "silent");
+        QTEST(rec.unresolved(), "unresolved");
+        QVERIFY(!rig.data->IPTable->isActive());
+    }
+    // The chosen row moves to its found address unless another row holds it or the row
+    // changed since it was read; its key follows the octets.
+    void update_data() {
+        QTest::addColumn<QString>("found");
+        QTest::addColumn<QString>("meanwhile"); // a row recorded or edited after the read
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("stored");
+        const QStringList before{"A1 10 0 0 1 10001", "A2 1 11 1 1 11111"};
+        QTest::newRow("free") << "10.0.0.9"
+                              << "" << int(UpdateOutcome::Updated)
+                              << QStringList{"A1 10 0 0 9 10009", "A2 1 11 1 1 11111"};
+        QTest::newRow("held by another system") << "1.11.1.1"
+                                                << "" << int(UpdateOutcome::Taken) << before;
+        QTest::newRow("same key, other octets")
+            << "11.1.1.1"
+            << "" << int(UpdateOutcome::Updated)
+            << QStringList{"A1 11 1 1 1 11111", "A2 1 11 1 1 11111"};
+        QTest::newRow("recorded meanwhile") << "10.0.0.9"
+                                            << "A3 pc3 10.0.0.9" << int(UpdateOutcome::Taken)
+                                            << (before + QStringList{"A3 10 0 0 9 10009"});
+        QTest::newRow("moved meanwhile") << "10.0.0.9"
+                                         << "edit" << int(UpdateOutcome::Moved)
+                                         << QStringList{"A1 10 0 0 5 10005", "A2 1 11 1 1 11111"};
+    }
+    void update() {
+        QFETCH(QString, found);
+        QFETCH(QString, meanwhile);
+        Rig rig;
+        test::recordIp(*rig.engine, {"A1 pc1 10.0.0.1", "A2 pc2 1.11.1.1"});
+        Reconciliation rec({"pc1"}, {found});
+        rec.read(*rig.data);
+        QCOMPARE(rec.changed().size(), size_t(1));
+        if (meanwhile == "edit") {
+            test::editRow(*rig.box.open("IP.DBF"), {{"IP4", "5"}, {"IPString", "10005"}});
+        } else if (!meanwhile.isEmpty()) {
+            test::recordIp(*rig.engine, {meanwhile});
+        }
+        QTEST(int(updateAddress(*rig.data, rec.changed()[0])), "outcome");
+        QTEST(rig.fields("IP.DBF", {"SYSID", "IP1", "IP2", "IP3", "IP4", "IPSTRING"}), "stored");
+    }
+    void updateRefusesWhatIsNoAddress() {
+        Rig rig;
+        test::recordIp(*rig.engine, {"A1 pc1 10.0.0.1"});
+        const Finding f{{1, "A1", "pc1", "10.0.0.1"}, "10.0.0.256"};
+        QVERIFY_THROWS_EXCEPTION(Error, updateAddress(*rig.data, f));
+        QCOMPARE(rig.fields("IP.DBF", {"SYSID", "IP1", "IP2", "IP3", "IP4", "IPSTRING"}),
+                 QStringList{"A1 10 0 0 1 10001"});
     }
 };
 

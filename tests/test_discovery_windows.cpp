@@ -23,8 +23,9 @@ namespace user = test::user;
 namespace {
 
 /// The windows wired to the main window as the program wires them, over real tables.
-struct Fixture {
+struct Fixture : test::Seeding {
     explicit Fixture(bool systemServices = false) {
+        engine = &ws.engine();
         ws.writeSettings(test::settingsFile(ws.path("db"), "", "ABC"));
         main = std::make_unique<MainWindow>(state, ws.engine());
         Application::guarded([this] { main->FormCreate(); });
@@ -63,10 +64,6 @@ struct Fixture {
         autoFind();
         return waitForEnd();
     }
-    void record(const QString& file, const test::Row& row) { test::put(ws.engine(), file, row); }
-    QStringList column(const QString& file, const QString& field) {
-        return test::column(ws.engine(), file, field);
-    }
     /// The messages shown since the last call, as "kind text".
     QStringList messages() {
         QStringList out;
@@ -104,7 +101,7 @@ private slots:
     void init() { MessageService::takeShown(); }
     void runShowsEachNameAndKeepsTheNewOnes() {
         Fixture f;
-        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "PC7"}});
+        test::recordIp(*f.engine, {"ABC0001 PC7"});
         f.names->hosts = {{"PC71", "10.0.0.71"}};
         QStringList log;
         auto& ui = f.finder->ui();
@@ -147,34 +144,24 @@ private slots:
         QCOMPARE(entries(f.found->ui().NameList) + entries(f.found->ui().IPlist),
                  (QStringList{"PC71", "10.0.0.71"}));
     }
-    // A failed batch or address table gives the error box; nothing new, or no names, says so;
-    // the progress window never stays, View New opens after any run that read its listing (for
-    // the changed and silent computers), and the next run is possible.
+    // A failed batch gives the error box; nothing new says so; the progress window never stays,
+    // View New opens after any run that read its listing (for the changed and silent
+    // computers), and the next run is possible.
     void runsWithoutNewComputers() {
         Fixture f;
-        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "Alpha"}});
+        test::recordIp(*f.engine, {"ABC0001 Alpha"});
         QVERIFY(f.run(QByteArray())); // no listing: before the progress window is ever shown
-        QStringList shown = f.messages();
+        const QStringList shown = f.messages();
         QVERIFY2(shown.size() == 1 && shown[0].startsWith(error) && shown[0].contains("net.txt"),
                  qPrintable(shown.join('\n')));
-        QVERIFY(!f.finder->isVisible());
-        QVERIFY(!f.main->ui().ViewNew1->isEnabled());
+        QVERIFY(!f.finder->isVisible() && !f.main->ui().ViewNew1->isEnabled());
         QVERIFY(f.run(listingOf({"alpha", "ALPHA"})));
+        QCOMPARE(f.messages(), QStringList{info + "No new computers were found."});
+        QCOMPARE(f.finder->ui().Label5->text(), QString("2"));
+        QVERIFY(!f.finder->isVisible() && f.shows.shows == 2);
         f.viewNew(); // what the run found of the recorded computers
         QCOMPARE(f.found->ui().ViewTabs->currentWidget(), f.found->ui().ChangedPage);
         user::escape();
-        QVERIFY(f.run("Server Name\r\n\r\n-----\r\n\\\\ONLY   four lines\r\n"));
-        QVERIFY(f.main->ui().ViewNew1->isEnabled());
-        QCOMPARE(f.finder->ui().Label5->text(), QString("0"));
-        QCOMPARE(f.shows.shows, 3);
-        QVERIFY(!f.finder->isVisible());
-        QCOMPARE(f.messages(), QStringList(2, info + "No new computers were found."));
-        QVERIFY(QFile::rename(f.ws.path("db/IP.dbf"), f.ws.path("db/IP.gone")));
-        QVERIFY(f.run(listingOf({"ghost"})));
-        shown = f.messages();
-        QVERIFY2(shown.size() == 1 && shown[0].startsWith(error), qPrintable(shown.join('\n')));
-        QVERIFY(!f.finder->isVisible());
-        QVERIFY(QFile::rename(f.ws.path("db/IP.gone"), f.ws.path("db/IP.dbf")));
         f.names->hosts["ghost"] = "10.0.0.1";
         QVERIFY(f.run(listingOf({"ghost"})));
         QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
@@ -242,7 +229,7 @@ private slots:
     // Add clicked; every computer is recorded, whatever is selected. Cancel and Esc record nothing.
     void addRecordsEveryComputer() {
         Fixture f;
-        f.record("SYSTEMS.DBF", {{"SYSID", "ABC0041"}});
+        f.put("SYSTEMS.DBF", {{"SYSID", "ABC0041"}});
         f.names->hosts = {{"pc-0", "10.0.0.5"}, {"pc-1", "10.0.0.6"}};
         QVERIFY(f.run(listingOf({"pc-0", "pc-1"})));
         f.viewNew();
@@ -267,8 +254,8 @@ private slots:
         QCOMPARE(before[0].reason, QString("Auto-Find Add of 2 computers"));
         QVERIFY(!f.found->isVisible());
         QCOMPARE(f.found->ui().NameList->count() + f.found->ui().IPlist->count(), 0);
-        QCOMPARE(f.column("IP.DBF", "SYSID"), (QStringList{"ABC0042", "ABC0043"}));
-        QCOMPARE(f.column("IP.DBF", "COMPUTER"), (QStringList{"pc-0", "pc-1"}));
+        QCOMPARE(f.column("IP.DBF", "SYSID", "COMPUTER"),
+                 (QStringList{"ABC0042 pc-0", "ABC0043 pc-1"}));
         QCOMPARE(f.column("SYSTEMS.DBF", "SYSID"), (QStringList{"ABC0041", "ABC0042", "ABC0043"}));
         // View New stays enabled over an emptied list, and Add then writes nothing.
         f.viewNew();
@@ -302,12 +289,8 @@ private slots:
     // address is stored, and the first one's old address is then free.
     void changedAndSilentComputers() {
         Fixture f;
-        f.record("IP.DBF",
-                 test::Row{{"SYSID", "ABC0001"}, {"COMPUTER", "pc1"}} + test::octets("10.0.0.1"));
-        f.record("IP.DBF",
-                 test::Row{{"SYSID", "ABC0002"}, {"COMPUTER", "PC2"}} + test::octets("10.0.0.2"));
-        f.record("IP.DBF",
-                 test::Row{{"SYSID", "ABC0003"}, {"COMPUTER", "pc3"}} + test::octets("10.0.0.3"));
+        test::recordIp(*f.engine,
+                       {"ABC0001 pc1 10.0.0.1", "ABC0002 PC2 10.0.0.2", "ABC0003 pc3 10.0.0.3"});
         f.names->hosts = {{"pc1", "10.0.0.9"}, {"pc2", "10.0.0.1"}, {"pc9", "10.0.0.99"}};
         QVERIFY(f.run(listingOf({"pc1", "pc9", "pc2"})));
         QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
@@ -325,14 +308,11 @@ private slots:
         f.names->delayMs = 0;
         user::clickButton(f.found.get(), "Check Addresses");
         QTRY_VERIFY(!f.found->isChecking());
-        const auto rows = [&] {
-            QStringList out;
-            for (int c = 0; c < 4; ++c)
-                out << test::entries(ui.ChangedView, c);
-            return out;
-        };
-        QCOMPARE(rows(), (QStringList{"ABC0001", "ABC0002", "pc1", "PC2", "10.0.0.1", "10.0.0.2",
-                                      "10.0.0.9", "10.0.0.1"}));
+        QStringList cells;
+        for (int c = 0; c < 4; ++c)
+            cells << test::entries(ui.ChangedView, c);
+        QCOMPARE(cells, (QStringList{"ABC0001", "ABC0002", "pc1", "PC2", "10.0.0.1", "10.0.0.2",
+                                     "10.0.0.9", "10.0.0.1"}));
         QVERIFY(!ui.UpdateAddressButton->isEnabled());
         user::clickCell(ui.ChangedView, 1);
         user::clickButton(f.found.get(), "Update Address");
@@ -346,8 +326,8 @@ private slots:
         user::clickButton(f.found.get(), "Update Address");
         QCOMPARE(f.messages(), QStringList{info + "Record Updated Successfully!"});
         QCOMPARE(ui.ChangedView->model()->rowCount(), 0);
-        QCOMPARE(f.column("IP.DBF", "IPSTRING"), (QStringList{"10009", "10001", "10003"}));
-        QCOMPARE(f.column("IP.DBF", "IP4"), (QStringList{"9", "1", "3"}));
+        QCOMPARE(f.column("IP.DBF", "IP4", "IPSTRING"),
+                 (QStringList{"9 10009", "1 10001", "3 10003"}));
         user::click(tabs, tabs->tabRect(2).center());
         QCOMPARE(test::entries(ui.SilentView), QStringList{"ABC0003"});
         QAbstractItemModelTester(ui.SilentView->model(),
@@ -360,7 +340,7 @@ private slots:
     // and a target nmap would take for an option is refused.
     void nmapFileSource() {
         Fixture f;
-        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "PC7"}});
+        test::recordIp(*f.engine, {"ABC0001 PC7"});
         const QString scan = f.ws.path("scan.xml");
         test::writeBytes(scan, test::nmapXml(test::nmapHost("10.0.0.7", {"pc7.lab"}) +
                                              test::nmapHost("10.0.0.8", {"nas.lab.test"}) +
@@ -392,23 +372,25 @@ private slots:
         QVERIFY(!f.finder->isVisible());
         QCOMPARE(f.column("IP.DBF", "COMPUTER"), QStringList{"PC7"});
     }
+    // The real batch and the system's resolver over the sandbox's own hosts file: names found
+    // by alias, canonical name or in another letter case, IPv4 preferred to IPv6; a name with
+    // only an IPv6 address, or none, is not new.
     void endToEndWithRealBatchAndResolver() {
         QN_SKIP_OUTSIDE_SANDBOX();
         Fixture f(true);
         f.finder->resolver().setTimeout(3000);
-        f.record("IP.DBF", {{"SYSID", "ABC0001"}, {"COMPUTER", "plee"}});
-        f.record("SYSTEMS.DBF", {{"SYSID", "ABC0001"}});
-        test::writeBytes(f.ws.path("netview.sh"),
-                         "printf 'Server Name  Remark\\r\\n\\r\\n-----\\r\\n\\\\\\\\HEAD  x\\r\\n"
-                         "\\\\\\\\alpha   mDNS\\r\\n\\\\\\\\PLEE   NetBIOS\\r\\n"
-                         "\\\\\\\\nosuchhost   neighbour\\r\\n\\\\\\\\BRAVO   NetBIOS\\r\\n"
-                         "The command completed successfully.\\r\\n' > net.txt\n");
+        test::recordIp(*f.engine, {"ABC0001 plee"});
+        f.put("SYSTEMS.DBF", {{"SYSID", "ABC0001"}});
+        test::writeBytes(f.ws.path("found.txt"), listingOf({"alpha", "PLEE", "nosuchhost", "BRAVO",
+                                                            "alpha.test", "dual", "sixonly"}));
+        test::writeBytes(f.ws.path("netview.sh"), "cat found.txt > net.txt\n");
         f.autoFind();
         QVERIFY(f.waitForEnd(20000));
         QCOMPARE(f.messages(), QStringList{info + "Found New Computers"});
         f.viewNew();
-        QCOMPARE(entries(f.found->ui().NameList), (QStringList{"alpha", "BRAVO"}));
-        QCOMPARE(entries(f.found->ui().IPlist), (QStringList{"10.20.30.40", "10.20.30.41"}));
+        QCOMPARE(entries(f.found->ui().NameList) + entries(f.found->ui().IPlist),
+                 (QStringList{"alpha", "BRAVO", "alpha.test", "dual", "10.20.30.40", "10.20.30.41",
+                              "10.20.30.40", "10.20.30.42"}));
     }
 };
 
