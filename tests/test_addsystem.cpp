@@ -155,36 +155,6 @@ private slots:
         QVERIFY(!f.dm().IPTable->isActive());
     }
 
-    // Items entered before Save are held by the window; Cancel asks before dropping them, and
-    // only Yes or No answers that question.
-    void heldItemsAndCancel() {
-        Fixture f;
-        AddSystemWindow& w = f.open();
-        auto& ui = w.ui();
-        user::fill(ui.HWDescriptionEdit, "Disk");
-        user::click(ui.HWAddButton);
-        user::click(ui.SWAddButton);
-        user::click(ui.RoomEdit);
-        user::withBoxes([&] { user::escape(); }, {[](QMessageBox* box) {
-                            QCOMPARE(box->text(),
-                                     QString("Discard the 2 items entered for this system?"));
-                            QTest::keyClick(box, Qt::Key_Escape);
-                            box->close();
-                            QVERIFY(box->isVisible()); // neither Escape nor closing answers
-                            user::clickButton(box, "No");
-                        }});
-        QVERIFY(w.isVisible() && ui.DBGrid2->model()->rowCount() == 1);
-        MessageService::queueAnswer(QMessageBox::Yes);
-        user::click(ui.CancelButton);
-        QVERIFY(!w.isVisible() && f.program->TForm6().isVisible());
-        QVERIFY(f.rows("HARDWARE.DBF").isEmpty() && f.rows("SOFTWARE.DBF").isEmpty());
-        f.open(); // shown again: no items, and Cancel asks nothing
-        QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
-        user::click(ui.RoomEdit);
-        user::escape();
-        QVERIFY(!w.isVisible() && MessageService::takeShown().size() == 1);
-    }
-
     // Another administrator stores the shown ID first: Save takes the next free one, says which,
     // shows it, and stores the items entered here under it. A second Save makes no second system;
     // shown again, the window offers the next number.
@@ -212,6 +182,31 @@ private slots:
         user::click(ui.CancelButton);
         f.open();
         QCOMPARE(w.systemId(), QString("Q-0044"));
+        // Items entered before Save are held by the window; Cancel asks before dropping them, and
+        // only Yes or No answers that question.
+        user::fill(ui.HWDescriptionEdit, "Disk");
+        user::click(ui.HWAddButton);
+        user::click(ui.SWAddButton);
+        user::click(ui.RoomEdit);
+        user::withBoxes([&] { user::escape(); }, {[](QMessageBox* box) {
+                            QCOMPARE(box->text(),
+                                     QString("Discard the 2 items entered for this system?"));
+                            QTest::keyClick(box, Qt::Key_Escape);
+                            box->close();
+                            QVERIFY(box->isVisible()); // neither Escape nor closing answers
+                            user::clickButton(box, "No");
+                        }});
+        QVERIFY(w.isVisible() && ui.DBGrid2->model()->rowCount() == 1);
+        MessageService::queueAnswer(QMessageBox::Yes);
+        user::click(ui.CancelButton);
+        QVERIFY(!w.isVisible() && f.program->TForm6().isVisible());
+        QVERIFY(f.column("HARDWARE.DBF", "SYSID") == QStringList{"Q-0043"} &&
+                f.rows("SOFTWARE.DBF").isEmpty());
+        f.open(); // shown again: no items, and Cancel asks nothing
+        QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
+        user::click(ui.RoomEdit);
+        user::escape();
+        QVERIFY(!w.isVisible() && MessageService::takeShown().size() == 1);
     }
 };
 

@@ -34,21 +34,19 @@ QByteArray heading(const QByteArray& desc) {
 }
 
 struct Fixture : test::Inventory {
+    // Each address row: System ID, address, the four aliases, type, its description, computer.
     void sample() {
-        const auto address = [&](const QString& id, const QString& dotted,
-                                 const QStringList& aliases, const QString& type,
-                                 const QString& desc, const QString& computer) {
-            test::Row ip{{"TYPE", type}, {"TYPEDESC", desc}, {"COMPUTER", computer}};
+        for (const char* line :
+             {"QN0001|10.0.0.5|jsmith,smith,JSMITH,SMITH|WIND|Windows machine|jsmith",
+              "QN0002|10.0.0.9|pc7|WIND|Windows machine|pc7",
+              "QN0003|10.0.1.1|srv1,,,backup|LINX|Linux machine|srv",
+              "QN0004|10.0.1.2|,,,lonely|||found", "QN0005|10.0.1.3|wina|WINA|Windows A|wina"}) {
+            const QStringList v = QString(line).split(u'|'), aliases = v[2].split(u',');
+            test::Row ip{{"TYPE", v[3]}, {"TYPEDESC", v[4]}, {"COMPUTER", v[5]}};
             for (int i = 0; i < 4; ++i)
                 ip[QString("ALIAS%1").arg(i + 1)] = aliases.value(i);
-            system(id, {}, dotted, ip);
-        };
-        address("QN0001", "10.0.0.5", {"jsmith", "smith", "JSMITH", "SMITH"}, "WIND",
-                "Windows machine", "jsmith");
-        address("QN0002", "10.0.0.9", {"pc7"}, "WIND", "Windows machine", "pc7");
-        address("QN0003", "10.0.1.1", {"srv1", "", "", "backup"}, "LINX", "Linux machine", "srv");
-        address("QN0004", "10.0.1.2", {"", "", "", "lonely"}, "", "", "found");
-        address("QN0005", "10.0.1.3", {"wina"}, "WINA", "Windows A", "wina");
+            system(v[0], {}, v[1], ip);
+        }
     }
     QByteArray hostsFile() {
         QFile f(ws.path("db/hosts"));

@@ -95,8 +95,8 @@ private slots:
     }
 
     // Delete asks whether the item goes back to the pool (Yes is the Resources road); only Yes or
-    // No answers, and an empty grid asks nothing.
-    void deleteItemsIntoThePool() {
+    // No answers, and an empty grid asks nothing. Then items added through the entry forms.
+    void deleteAndAddItems() {
         Fixture f;
         auto& ui = f.handOver(DataModule::oneSystemFilter("QN0001")).ui();
         test::Notes notes;
@@ -118,27 +118,21 @@ private slots:
         QCOMPARE(MessageService::takeShown().size(), 1);
         QCOMPARE(ui.DBGrid2->model()->rowCount(), 0);
         QCOMPARE(f.stored("HARDWARE.DBF", "QN0003", "DESC"), QString("Printer")); // untouched
-    }
-
-    void entryForms() {
-        Fixture f;
-        auto& ui = f.handOver(DataModule::oneSystemFilter("QN0003")).ui();
         ItemEntryWindow& hw = f.program->TForm8();
         user::click(ui.HAddButton);
         QApplication::setActiveWindow(&hw);
         QVERIFY(hw.ui().Description->hasFocus() && f.info().isVisible());
-        QVERIFY(hw.ui().SystemID->text() == "QN0003" && !hw.ui().SystemID->isEnabled());
+        QVERIFY(hw.ui().SystemID->text() == "QN0001" && !hw.ui().SystemID->isEnabled());
         user::type("Scanner");
         user::tab(2);
         user::type("SC-9");
-        test::Notes notes;
         user::enter(); // Save is the default
-        QCOMPARE(notes.last(), QString("Hardware item \"Scanner\" saved to QN0003"));
+        QCOMPARE(notes.last(), QString("Hardware item \"Scanner\" saved to QN0001"));
         QVERIFY(hw.ui().Description->hasFocus() && hw.ui().Description->text().isEmpty());
-        QCOMPARE(test::entries(ui.DBGrid2, 4), (QStringList{"", "SC-9"}));
+        QCOMPARE(test::entries(ui.DBGrid2, 4), QStringList{"SC-9"});
         user::fill(hw.ui().Manufacturer, "x");
         user::click(hw.ui().NewButton);
-        QVERIFY(hw.ui().Manufacturer->text().isEmpty() && hw.ui().SystemID->text() == "QN0003");
+        QVERIFY(hw.ui().Manufacturer->text().isEmpty() && hw.ui().SystemID->text() == "QN0001");
         user::escape();
         QVERIFY(!hw.isVisible() && f.info().isVisible());
         ItemEntryWindow& sw = f.program->TForm9();
@@ -148,8 +142,8 @@ private slots:
         user::tab(2);
         user::type("LIC-7");
         user::enter();
-        QCOMPARE(test::entries(ui.DBGrid1, 4), QStringList{"LIC-7"});
-        QCOMPARE(f.stored("SOFTWARE.DBF", "QN0003", "DESC"), QString("Compiler"));
+        QCOMPARE(test::entries(ui.DBGrid1, 4), (QStringList{"KEY-1", "LIC-7"}));
+        QCOMPARE(f.column("SOFTWARE.DBF", "DESC"), (QStringList{"Editor", "Compiler"}));
     }
 
     void systemEditedElsewhereIsReadOnly() {

@@ -336,8 +336,9 @@ private slots:
         ip->cancel();
     }
 
-    // An item too long for its fields is refused before anything is written, and never half stored.
-    void items() {
+    // An item or resource too long for its fields is refused before anything is written, and never
+    // half stored; the resource's refusal names the box.
+    void itemsAndResources() {
         Tables t;
         auto hw = t.box.open("HARDWARE.DBF");
         const QStringList& fields = sr::hardwareFields();
@@ -353,11 +354,7 @@ private slots:
         QCOMPARE(hw->state(), Table::State::Browse);
         QCOMPARE(t.column("HARDWARE.DBF", "SYSID", "MODEL"), QStringList{"QN0003 D-1"});
         QCOMPARE(t.column("HARDWARE.DBF", "MANUF", "SERIALNUM"), QStringList{"Acme S9"});
-    }
 
-    // A resource with a value too long for its field is refused whole, naming the box.
-    void addResource() {
-        Tables t;
         auto resources = t.box.open("RESOURCES.DBF");
         pool::addResource(*resources, {"HARDWARE", "MODEM", "Dialer", "S", "P", "M", "Maker"});
         pool::addResource(*resources, {"SOFTWARE", "", "", "", "", "", ""});
