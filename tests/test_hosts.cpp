@@ -180,6 +180,8 @@ private slots:
         QVERIFY(ask("nosuchhost").isEmpty());
     }
 
+    // The filter narrows on any column or the dotted address, keeps the current row among those
+    // shown (Enter opens it) and is empty when the view opens again; rows copy as tabbed lines.
     // The grid in type order; typing finds a row, only F2 edits a cell and the key follows;
     // Ctrl+Delete asks first; Open shows the selected row's system; Cancel closes the table.
     void viewGridEditsAndOpen() {
@@ -188,6 +190,31 @@ private slots:
         IPViewWindow& v = f.view();
         QVERIFY(!f.program->TForm6().isVisible());
         DBGrid* grid = v.ui().DBGrid;
+        QLineEdit* filter = v.ui().FilterEdit;
+        user::click(filter);
+        user::type("wind");
+        QCOMPARE(test::entries(grid, 0), (QStringList{"QN0005", "QN0001", "QN0002"}));
+        user::type("ows m");
+        QCOMPARE(test::entries(grid, 0), (QStringList{"QN0001", "QN0002"}));
+        user::fill(filter, "10.0.1.2");
+        QCOMPARE(test::entries(grid, 0), QStringList{"QN0004"});
+        QCOMPARE(f.dm().IPTable->fieldText("SysID"), QString("QN0004"));
+        user::enter();
+        QCOMPARE(f.program->TForm10().systemId(), QString("QN0004"));
+        user::clickButton(&f.program->TForm10(), "Cancel");
+        f.view();
+        QVERIFY(filter->text().isEmpty());
+        QCOMPARE(grid->model()->rowCount(), 5);
+
+        user::clickCell(grid, 0);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                          grid->visualRect(grid->model()->index(1, 0)).center());
+        const QString rows =
+            "QN0004\t10\t0\t1\t2\tfound\t\t\nQN0003\t10\t0\t1\t1\tsrv\tLINX\tLinux "
+            "machine\n";
+        QGuiApplication::clipboard()->clear();
+        user::key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), rows);
         QAbstractItemModel* m = grid->model();
         for (int c : {1, 4}) // no title clipped, whatever the font
             QVERIFY(grid->columnWidth(c) >= grid->horizontalHeader()->sectionSizeHint(c));
@@ -265,40 +292,6 @@ private slots:
                      orders[i][2] + " edited" + QString::number(i));
             QCOMPARE(test::entries(grid, 0), orders[i]); // still sorted
         }
-    }
-
-    // The filter narrows on any column or the dotted address, keeps the current row among those
-    // shown (Enter opens it) and is empty when the view opens again; rows copy as tabbed lines.
-    void viewFiltersAndCopies() {
-        Fixture f;
-        f.sample();
-        IPViewWindow& v = f.view();
-        DBGrid* grid = v.ui().DBGrid;
-        QLineEdit* filter = v.ui().FilterEdit;
-        user::click(filter);
-        user::type("wind");
-        QCOMPARE(test::entries(grid, 0), (QStringList{"QN0005", "QN0001", "QN0002"}));
-        user::type("ows m");
-        QCOMPARE(test::entries(grid, 0), (QStringList{"QN0001", "QN0002"}));
-        user::fill(filter, "10.0.1.2");
-        QCOMPARE(test::entries(grid, 0), QStringList{"QN0004"});
-        QCOMPARE(f.dm().IPTable->fieldText("SysID"), QString("QN0004"));
-        user::enter();
-        QCOMPARE(f.program->TForm10().systemId(), QString("QN0004"));
-        user::clickButton(&f.program->TForm10(), "Cancel");
-        f.view();
-        QVERIFY(filter->text().isEmpty());
-        QCOMPARE(grid->model()->rowCount(), 5);
-
-        user::clickCell(grid, 0);
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
-                          grid->visualRect(grid->model()->index(1, 0)).center());
-        const QString rows =
-            "QN0004\t10\t0\t1\t2\tfound\t\t\nQN0003\t10\t0\t1\t1\tsrv\tLINX\tLinux "
-            "machine\n";
-        QGuiApplication::clipboard()->clear();
-        user::key(Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), rows);
     }
 
     // The buttons keep their share of the outer width, frame included; wider than drawn, the grid

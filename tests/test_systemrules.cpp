@@ -39,7 +39,6 @@ private slots:
     // Type entries, address keys, the letter case of proposed names and the pool's lists.
     void plainRules() {
         const QStringList& types = sr::machineTypes();
-        QCOMPARE(types.size(), 10);
         for (const QString& e : types)
             QCOMPARE(sr::descriptionOfCode(sr::typeCode(e)), sr::typeDescription(e));
         QCOMPARE(sr::typeCode("PRNT - Printer"), QString("PRNT"));
@@ -56,7 +55,6 @@ private slots:
                  (QStringList{"alee", "alee", "lee", "ALEE", "LEE"}));
         QVERIFY(sr::suggestNames("", "").computer.isEmpty());
         const QStringList subs = pool::subCategories();
-        QCOMPARE(subs.size(), 18);
         QVERIFY(std::is_sorted(subs.begin(), subs.end(), pool::listsBefore));
         QVERIFY(pool::listsBefore("CDROM", "CD-RW") && pool::listsBefore("O'BRIEN", "OBRIENS"));
         QVERIFY(pool::listsBefore("cpu", "MODEM") && !pool::listsBefore("CPU", "CPU"));
