@@ -4,10 +4,12 @@
 #include "datamodule.h"
 #include "guiutil.h"
 #include "listingrunner.h"
+#include "mainwindow.h"
 #include "program.h"
 #include "resolver.h"
 #include "systeminfowindow.h"
 #include "table.h"
+#include "ui_mainwindow.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -39,27 +41,17 @@ inline Row octets(const QString& dotted) {
 
 /// Appends a row through a private table object, as another program would.
 inline void put(Engine& engine, const QString& file, const Row& row) {
-    Table t(engine);
-    t.setDatabaseName("IP");
-    t.setTableName(file);
-    t.open();
-    t.append();
-    for (auto it = row.begin(); it != row.end(); ++it)
-        t.setFieldText(it.key(), it.value());
-    t.post();
+    addRow(engine, file, {row.keyValueBegin(), row.keyValueEnd()});
 }
 
 /// Every row of a file in record order, read through a private table object.
 inline QList<Row> rows(Engine& engine, const QString& file) {
-    Table t(engine);
-    t.setDatabaseName("IP");
-    t.setTableName(file);
-    t.open();
+    const auto t = Sandbox::openTable(engine, file);
     QList<Row> out;
-    for (t.first(); !t.eof(); t.next()) {
+    for (t->first(); !t->eof(); t->next()) {
         Row r;
-        for (const QString& f : t.fieldNames())
-            r[f] = t.fieldText(f);
+        for (const QString& f : t->fieldNames())
+            r[f] = t->fieldText(f);
         out << r;
     }
     return out;
@@ -72,6 +64,19 @@ inline QStringList column(Engine& engine, const QString& file, const QString& fi
     for (const Row& r : rows(engine, file))
         out << (second.isEmpty() ? r.value(field) : r.value(field) + ' ' + r.value(second));
     return out;
+}
+
+/// The text of the first box shown since the last look; all of them are forgotten.
+inline QString said() {
+    return MessageService::takeShown().value(0).text;
+}
+
+/// The named fields of a row (names separated by blanks), joined by blanks.
+inline QString fields(const Row& row, const QString& names) {
+    QStringList out;
+    for (const QString& n : names.split(u' '))
+        out << row.value(n);
+    return out.join(u' ');
 }
 
 /// Seeds and reads the inventory's files through the engine given, as another program would.
@@ -98,6 +103,16 @@ struct Seeding {
     }
 };
 
+/// The five empty tables in a folder of their own, with a data module over them.
+struct Tables : Seeding {
+    Tables() {
+        box.createInventory();
+        engine = &box.engine();
+    }
+    Sandbox box;
+    DataModule dm{box.engine()};
+};
+
 /// The program started over a fresh database folder.
 struct Inventory : Seeding {
     explicit Inventory(const QByteArray& prefix = "QN", bool start = true) {
@@ -109,6 +124,7 @@ struct Inventory : Seeding {
         MessageService::takeShown();
     }
     DataModule& dm() { return program->TDataModule11(); }
+    void menu(const QStringList& path) { user::menu(program->TForm6().ui().MainMenu1, path); }
     /// The tables as a finding window leaves them, then System Info shown.
     SystemInfoWindow& handOver(const QString& filter) {
         dm().SysTableOpenClose("SysID", filter, true, true);
