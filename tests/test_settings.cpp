@@ -1,6 +1,7 @@
 // setup.nfo: reading every shape of file the program may meet, and writing it back exactly.
 #include "error.h"
 #include "settings.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
@@ -174,15 +175,8 @@ private slots:
 
 private:
     QString path() const { return m_dir->filePath("setup.nfo"); }
-    void write(const QByteArray& bytes) {
-        QFile f(path());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    QByteArray read() {
-        QFile f(path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    void write(const QByteArray& bytes) { test::writeBytes(path(), bytes); }
+    QByteArray read() { return test::fileBytes(path()); }
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
