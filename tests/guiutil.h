@@ -99,16 +99,8 @@ inline QStringList entries(const QAbstractItemView* view, int column = 0) {
 }
 
 /// Appends one row to a table of the alias IP, through a table object of its own.
-inline void addRow(Engine& engine, const QString& file,
-                   const QList<QPair<QString, QString>>& values) {
-    Table t(engine);
-    t.setDatabaseName("IP");
-    t.setTableName(file);
-    t.open();
-    t.append();
-    for (const auto& [field, value] : values)
-        t.setFieldText(field, value);
-    t.post();
+inline void addRow(Engine& engine, const QString& file, const Values& values) {
+    appendRow(*Sandbox::openTable(engine, file), values);
 }
 
 /// Acts on the windows only as a user can: keys go to the widget that has the focus (or to an
