@@ -44,14 +44,9 @@ public:
         return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
     }
     Engine& engine() { return *m_engine; }
-    void writeSettings(const QByteArray& bytes) {
-        QFile f(path("setup.nfo"));
-        f.open(QIODevice::WriteOnly);
-        f.write(bytes);
-    }
+    void writeSettings(const QByteArray& bytes) { writeBytes(path("setup.nfo"), bytes); }
     QByteArray settingsBytes() const {
-        QFile f(path("setup.nfo"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+        return QFile::exists(path("setup.nfo")) ? fileBytes(path("setup.nfo")) : "<none>";
     }
     QString alias() {
         m_engine->initialize();
@@ -66,7 +61,6 @@ private:
     std::unique_ptr<Engine> m_engine;
 };
 
-/// The ten settings lines for a database folder and a prefix, then the password lines.
 // The confirmations the windows post for the status bar while it lives.
 class Notes {
 public:
@@ -81,6 +75,7 @@ private:
     QStringList m_posted;
 };
 
+/// The ten settings lines for a database folder and a prefix, then the password lines.
 inline QByteArray settingsFile(const QString& db, const QByteArray& passwordLines,
                                const QByteArray& prefix = "QN") {
     return db.toLocal8Bit() + "\r\n" + prefix +
@@ -104,22 +99,13 @@ inline QStringList entries(const QAbstractItemView* view, int column = 0) {
 }
 
 /// Appends one row to a table of the alias IP, through a table object of its own.
-inline void addRow(Engine& engine, const QString& file,
-                   const QList<QPair<QString, QString>>& values) {
-    Table t(engine);
-    t.setDatabaseName("IP");
-    t.setTableName(file);
-    t.open();
-    t.append();
-    for (const auto& [field, value] : values)
-        t.setFieldText(field, value);
-    t.post();
+inline void addRow(Engine& engine, const QString& file, const Values& values) {
+    appendRow(*Sandbox::openTable(engine, file), values);
 }
 
 /// Acts on the windows only as a user can: keys go to the widget that has the focus (or to an
-/// open pop-up list), clicks go
-/// to visible, enabled controls, pasting goes through the clipboard. A step the user could not
-/// take fails the test.
+/// open pop-up list), clicks go to visible, enabled controls, pasting goes through the clipboard. A
+/// step the user could not take fails the test.
 namespace user {
 
 inline QWidget* focus() {
@@ -165,8 +151,6 @@ inline void paste(const QString& text) {
     key(Qt::Key_V, Qt::ControlModifier);
 }
 
-/// Clicks a control the user can see and reach, in its middle (a radio button or check box on
-/// its mark), or at pos.
 /// Puts text on the clipboard and chooses Paste from the focused box's context menu.
 inline void pasteFromMenu(const QString& text) {
     QGuiApplication::clipboard()->setText(text);
@@ -185,6 +169,8 @@ inline void pasteFromMenu(const QString& text) {
     }
 }
 
+/// Clicks a control the user can see and reach, in its middle (a radio button or check box on
+/// its mark), or at pos.
 inline void click(QWidget* w, QPoint pos = {}) {
     if (pos.isNull() && (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w)))
         pos = QPoint(std::min(8, w->width() / 2), w->height() / 2);

@@ -1,12 +1,10 @@
 // Filling a database folder from the Master tables, in the two ways the program does it.
-#include "engine.h"
 #include "error.h"
+#include "guiutil.h"
 #include "provisioning.h"
-#include "testutil.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qn;
@@ -14,23 +12,15 @@ using namespace qn;
 class TestProvisioning : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(m_dir->filePath("Master"));
-        const QString master = test::buildDir() + "/Master";
-        for (const QString& f : QDir(master).entryList(QDir::Files))
-            QVERIFY(QFile::copy(master + '/' + f, m_dir->filePath("Master/" + f)));
-        m_engine = std::make_unique<Engine>(m_dir->filePath("engine.cfg"));
-    }
+    void init() { m_ws = std::make_unique<test::Workspace>(); }
+    void cleanup() { m_ws.reset(); }
     // Every file either way copies is in the Master folder the build makes.
     void fileLists() {
-        QCOMPARE(provisioning::adminSaveFiles().size(), 20);
         // The start-up copies the backup files of IP alone.
-        QCOMPARE(provisioning::startupFiles().size(), 18);
         QVERIFY(provisioning::startupFiles().contains("IP.dbk") &&
                 !provisioning::startupFiles().contains("Systems.dbk"));
         for (const QString& f : provisioning::adminSaveFiles() + provisioning::startupFiles())
-            QVERIFY2(QFile::exists(m_dir->filePath("Master/" + f)), qPrintable(f));
+            QVERIFY2(QFile::exists(m_ws->path("Master/" + f)), qPrintable(f));
     }
     void fill_data() {
         QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
@@ -74,7 +64,7 @@ private slots:
         for (const QString& f : present)
             test::writeBytes(db() + "/" + f, "mine");
         if (atStartup)
-            provisioning::startup(db(), work(), *m_engine);
+            provisioning::startup(db(), work(), m_ws->engine());
         else
             provisioning::prepareAdminFolder(db(), work());
         QCOMPARE(files(db()), expected);
@@ -84,43 +74,42 @@ private slots:
                          ? QByteArray("mine")
                          : test::fileBytes(work() + "/Master/" + f));
     }
-    void startupWithMissingParentFails() {
-        const QString deep = m_dir->filePath("no/such/db");
+    // A missing parent folder is an error that makes nothing; the alias follows the folder.
+    void startupFailsOrPointsTheAlias() {
+        const QString deep = m_ws->path("no/such/db");
         try {
-            provisioning::startup(deep, work(), *m_engine);
+            provisioning::startup(deep, work(), m_ws->engine());
             QFAIL("no error");
         } catch (const Error& e) {
             QVERIFY2(e.message().contains(deep), qPrintable(e.message()));
         }
-        QVERIFY(!QFile::exists(m_dir->filePath("no")));
-        m_engine->initialize();
-        QVERIFY(!m_engine->hasAlias("IP"));
+        QVERIFY(!QFile::exists(m_ws->path("no")));
+        m_ws->engine().initialize();
+        QVERIFY(!m_ws->engine().hasAlias("IP"));
+        m_ws->engine().shutdown();
         QVERIFY_THROWS_EXCEPTION(Error, provisioning::prepareAdminFolder("", work()));
-    }
-    // (That start-up and Save point the alias at their folder is checked through the program.)
-    void aliasFollowsTheFolder() {
+
         // A trailing separator works, and the engine is shut down again.
-        const QString slash = m_dir->filePath("slash/");
-        provisioning::startup(slash, work(), *m_engine);
-        QVERIFY(!m_engine->isInitialized());
+        const QString slash = m_ws->path("slash/");
+        provisioning::startup(slash, work(), m_ws->engine());
+        QVERIFY(!m_ws->engine().isInitialized());
         QCOMPARE(files(slash).size(), 18);
-        m_engine->initialize();
-        QCOMPARE(m_engine->aliasPath("IP"), slash);
-        m_engine->shutdown();
+        m_ws->engine().initialize();
+        QCOMPARE(m_ws->engine().aliasPath("IP"), slash);
+        m_ws->engine().shutdown();
         // A folder the engine refuses as an alias is not reported.
-        provisioning::registerAlias(*m_engine, "bad\npath", true);
-        m_engine->initialize();
-        QVERIFY(!m_engine->hasAlias("IP")); // removed first, the new one refused
+        provisioning::registerAlias(m_ws->engine(), "bad\npath", true);
+        m_ws->engine().initialize();
+        QVERIFY(!m_ws->engine().hasAlias("IP")); // removed first, the new one refused
     }
 
 private:
-    QString work() const { return m_dir->path(); }
-    QString db() const { return m_dir->filePath("db"); }
+    QString work() const { return m_ws->path(); }
+    QString db() const { return m_ws->path("db"); }
     QStringList files(const QString& folder) const {
         return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<test::Workspace> m_ws;
 };
 
 QTEST_GUILESS_MAIN(TestProvisioning)

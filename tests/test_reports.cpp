@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -117,9 +116,8 @@ const QStringList kHardwareHeads{"Hardware Information", "SysID Description Manu
 const QStringList kSoftwareHeads{"Software Information",
                                  "SysID Description Manufacturer License Key Serial #"};
 
-QStringList companyBlock() {
-    return {"Acme", "1 Main St", "Springfield IL 62701", "555-0100", "555-0101", "it@acme.example"};
-}
+const QStringList kCompany{"Acme",     "1 Main St", "Springfield IL 62701",
+                           "555-0100", "555-0101",  "it@acme.example"};
 
 // What a modal preview showed, caught while it is open; then the preview is closed.
 struct Previewed {
@@ -153,13 +151,6 @@ Previewed whilePreviewing(Fixture& f, const std::function<void()>& press,
     });
     press();
     return *seen;
-}
-
-QStringList rowsOf(Table* t) {
-    QStringList out;
-    for (t->first(); !t->eof(); t->next())
-        out << t->fieldText("SysID");
-    return out;
 }
 
 QList<Item> numbered(const QString& prefix, int n) {
@@ -200,7 +191,7 @@ private slots:
         const QStringList pages = pdfPages(path);
         QCOMPARE(pages.size(), 1);
         // The company block and the system block share lines; each is read in its own order.
-        VERIFY_IN_ORDER(pages[0], QStringList{"Computer Inventory Summary"} + companyBlock());
+        VERIFY_IN_ORDER(pages[0], QStringList{"Computer Inventory Summary"} + kCompany);
         VERIFY_IN_ORDER(pages[0],
                         (QStringList{"SystemID : QN0001", "Security Level: High",
                                      "First Name : Pat", "Phone : 555-0201", "Last Name : Lee",
@@ -218,36 +209,23 @@ private slots:
 
         // As a PDF viewer draws it (half-inch margin, 96 dpi): the frame, the page header's bar,
         // outline, divider and rule, the hardware heading's bar 5 pixels into its band, the
-        // footer's rule: black where drawn, white beside.
+        // footer's rule: black (1) where drawn, white (0) beside.
         runTool("pdftoppm", {"-png", "-r", "96", "-aa", "no", "-aaVector", "no", "-f", "1", "-l",
                              "1", "-singlefile", path, f.ws.path("page")});
         const QImage page(f.ws.path("page.png"));
         QCOMPARE(page.size(), QSize(816, 1056));
-        const auto gray = [&](QPoint p) { return qGray(page.pixel(48 + p.x(), 48 + p.y())); };
-        for (QPoint p : {QPoint(0, 500), {1, 500},   {719, 500}, {718, 500}, {300, 0},   {300, 959},
-                         {20, 6},        {700, 38},  {100, 20},  {16, 120},  {704, 120}, {300, 200},
-                         {356, 60},      {356, 190}, {300, 215}, {300, 216}, {20, 223},  {20, 256},
-                         {16, 267},      {300, 920}, {300, 921}})
-            QVERIFY2(gray(p) < 64, qPrintable(QString("black %1,%2").arg(p.x()).arg(p.y())));
-        for (QPoint p : {QPoint(2, 500),
-                         {717, 500},
-                         {300, 2},
-                         {300, 957},
-                         {-4, 500},
-                         {300, -4},
-                         {20, 3},
-                         {10, 20},
-                         {710, 20},
-                         {17, 120},
-                         {703, 120},
-                         {300, 203},
-                         {354, 60},
-                         {358, 60},
-                         {300, 213},
-                         {20, 220},
-                         {20, 259},
-                         {300, 923}})
-            QVERIFY2(gray(p) > 192, qPrintable(QString("white %1,%2").arg(p.x()).arg(p.y())));
+        const auto gray = [&](int x, int y) { return qGray(page.pixel(48 + x, 48 + y)); };
+        for (auto [x, y, black] : std::initializer_list<std::tuple<int, int, bool>>{
+                 {0, 500, 1},   {1, 500, 1},   {719, 500, 1}, {718, 500, 1}, {300, 0, 1},
+                 {300, 959, 1}, {20, 6, 1},    {700, 38, 1},  {100, 20, 1},  {16, 120, 1},
+                 {704, 120, 1}, {300, 200, 1}, {356, 60, 1},  {356, 190, 1}, {300, 215, 1},
+                 {300, 216, 1}, {20, 223, 1},  {20, 256, 1},  {16, 267, 1},  {300, 920, 1},
+                 {300, 921, 1}, {2, 500, 0},   {717, 500, 0}, {300, 2, 0},   {300, 957, 0},
+                 {-4, 500, 0},  {300, -4, 0},  {20, 3, 0},    {10, 20, 0},   {710, 20, 0},
+                 {17, 120, 0},  {703, 120, 0}, {300, 203, 0}, {354, 60, 0},  {358, 60, 0},
+                 {300, 213, 0}, {20, 220, 0},  {20, 259, 0},  {300, 923, 0}})
+            QVERIFY2(black ? gray(x, y) < 64 : gray(x, y) > 192,
+                     qPrintable(QString("%1,%2").arg(x).arg(y)));
         // Times New Roman bold for titles and the company name, Times New Roman for the company
         // lines, Arial for the rest: their metric-compatible stand-ins.
         const QString fonts = QString::fromUtf8(runTool("pdffonts", {path}));
@@ -395,7 +373,7 @@ private slots:
         QCOMPARE(raised, 1);
         QVERIFY(sys.isActive() && sys.filtered());
         QCOMPARE(sys.filter(), DataModule::userNameFilter("Sean", "O'Brien"));
-        QCOMPARE(rowsOf(&sys), (QStringList{"QN0001", "QN0003"}));
+        QCOMPARE(test::fieldValues(sys, "SysID"), (QStringList{"QN0001", "QN0003"}));
         sys.first();
         QCOMPARE(info.systemId(), QString("QN0001"));
         f.byUserName = false;
@@ -403,7 +381,7 @@ private slots:
         seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
         QVERIFY(seen.shown);
         QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
-        QCOMPARE(rowsOf(&sys), (QStringList{"QN0003"}));
+        QCOMPARE(test::fieldValues(sys, "SysID"), (QStringList{"QN0003"}));
         QCOMPARE(raised, 2);
         QVERIFY(MessageService::takeShown().isEmpty());
     }
@@ -425,7 +403,7 @@ private slots:
         QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
         QCOMPARE(int(seen.document->pages.size()), 1);
         QString page = pdfPages(f.pdf(*seen.document))[0];
-        VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + companyBlock());
+        VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + kCompany);
         // The system block has its captions and no values, and no item prints.
         VERIFY_IN_ORDER(page, (QStringList{"SystemID : Security Level:\n", "First Name : Phone :\n",
                                            "Last Name : Ext :\n", "Company :\n", "Location :\n",
@@ -453,7 +431,7 @@ private slots:
                                            "Last Name : Moe", "Hardware Information",
                                            "QN0002 Keyboard K L NEW-1", "Software Information"}));
         QVERIFY(!page.contains("OLD-1"));
-        QCOMPARE(rowsOf(f.dm().SysTable), (QStringList{"QN0002"}));
+        QCOMPARE(test::fieldValues(*f.dm().SysTable, "SysID"), (QStringList{"QN0002"}));
 
         // A table file gone from the database folder (a filter no text can hold is refused the
         // same way, from the data module): the error box, and no preview.
