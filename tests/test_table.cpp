@@ -203,8 +203,9 @@ private slots:
     // a detail's edit outlives an edit of its master's row.
     void moduleDetailsFollowTheSystems() {
         addSystems({{"A0001", "Al"}, {"A0002"}});
-        for (const char* file : {"IP.dbf", "Hardware.dbf", "Software.dbf"})
-            addRows(file, {"SysID", "Computer"}, {{"A0002"}, {"A0001", "al-pc"}, {"A0002"}});
+        for (const char* file : {"Hardware.dbf", "Software.dbf"})
+            addRows(file, {"SysID"}, {{"A0002"}, {"A0001"}, {"A0002"}});
+        addRows("IP.dbf", {"SysID", "Computer"}, {{"A0002"}, {"A0001", "al-pc"}, {"A0002"}});
         auto details = [&](int rows, bool reopen = true) {
             if (reopen) {
                 m_dm->IPTableOpenClose("SysID", "", false, true);
