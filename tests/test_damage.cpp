@@ -92,8 +92,7 @@ private slots:
         MessageService::takeShown();
         StoreNotices::instance().take();
     }
-    // Two systems at 10.0.0.5 and 10.0.0.7, the second's address row cut in half; then a third
-    // saved and addresses looked up as the windows do.
+    // The second of two systems' address rows cut in half; a third saved, addresses looked up.
     void cutInsideTheLastRowThenSaveAndSearch() {
         test::Inventory inv("QN", false);
         inv.system("QN0001", {{"USERLAST", "QN0001"}}, "10.0.0.5");
