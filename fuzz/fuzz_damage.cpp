@@ -68,33 +68,25 @@ Setup& setup() {
 
 // Another program's copy of the table with one field more or less, written over the file.
 void relayout(const Setup& s, bool add) {
-    qn::DbfFile old;
-    try {
-        old.open(s.dbf, false);
-    } catch (const qn::StoreError&) {
-        return;
-    }
-    std::vector<qn::FieldDef> fields(old.fields().begin(), old.fields().end());
-    if (add)
-        fields.push_back({"EXTRA", 'C', 3, 0});
-    else if (fields.size() > 1)
-        fields.pop_back();
     const QString tmp = s.dbf + ".x";
-    qn::DbfFile::create(tmp, fields, old.productionIndexFlag());
-    qn::DbfFile fresh;
-    fresh.open(tmp, true);
-    try {
+    {
+        qn::DbfFile old;
+        old.open(s.dbf, false);
+        std::vector<qn::FieldDef> fields(old.fields().begin(), old.fields().end());
+        if (add)
+            fields.push_back({"EXTRA", 'C', 3, 0});
+        else if (fields.size() > 1)
+            fields.pop_back();
+        qn::DbfFile::create(tmp, fields, old.productionIndexFlag());
+        qn::DbfFile fresh;
+        fresh.open(tmp, true);
+        const size_t n = size_t(std::min(fresh.recordLength(), old.recordLength()));
         for (uint32_t r = 1; r <= old.recordCount(); ++r) {
             std::string rec = fresh.blankRecord();
-            const char* from = old.record(r);
-            rec.replace(0, size_t(std::min(fresh.recordLength(), old.recordLength())), from,
-                        size_t(std::min(fresh.recordLength(), old.recordLength())));
+            rec.replace(0, n, old.record(r), n);
             fresh.appendRecord(rec.data());
         }
-    } catch (const qn::StoreError&) {
     }
-    fresh.close();
-    old.close();
     writeAll(s.dbf, readAll(tmp));
     QFile::remove(tmp);
 }

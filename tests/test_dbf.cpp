@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
-#include <set>
 
 using namespace qn;
 using test::expectStoreError;
@@ -33,10 +32,6 @@ class TestDbf : public QObject {
         m_table.reset();
         m_table = m_box->open(name);
         return m_table.get();
-    }
-    Table& inventoryTable(const QString& name) {
-        m_box->createInventory();
-        return *openTable(name);
     }
 
 private slots:
@@ -244,16 +239,6 @@ private slots:
         expectStoreError([&] { t->setIndexName("NAME"); }, "Index tag NAME does not exist");
     }
 
-    void fileNamesMatchWithoutCase() {
-        m_box->createInventory();
-        for (const char* name : {"IP.DBF", "ip.dbf", "Ip.Dbf", "IP"}) {
-            Table* t = openTable(name);
-            QVERIFY(t->filePath().endsWith("/IP.dbf"));
-            QVERIFY(t->hasField("ipstring"));
-        }
-        expectStoreError([&] { openTable("Nothing.dbf"); }, "Table does not exist");
-    }
-
     void mixedChangesKeepEveryTagComplete_data() {
         QTest::addColumn<int>("operations");
         QTest::addColumn<quint32>("seed");
@@ -263,7 +248,8 @@ private slots:
     void mixedChangesKeepEveryTagComplete() {
         QFETCH(int, operations);
         QFETCH(quint32, seed);
-        Table& t = inventoryTable("IP.DBF");
+        m_box->createInventory();
+        Table& t = *openTable("IP.DBF");
         QRandomGenerator rng(seed);
         const QStringList types{"AAAA", "APPL", "LINX", "NHUB", "WIND"};
         const QStringList names{"alpha",   "beta", "gamma",  "Delta",
@@ -311,7 +297,11 @@ private slots:
     }
 
     void uniqueTagKeepsEachKeyWhileAnyRowHasIt() {
-        Table& t = inventoryTable("Systems.dbf");
+        m_box->createInventory();
+        for (const char* name : {"IP.DBF", "ip.dbf", "Ip.Dbf", "IP"}) // names match without case
+            QVERIFY(openTable(name)->filePath().endsWith("/IP.dbf"));
+        expectStoreError([&] { openTable("Nothing.dbf"); }, "Table does not exist");
+        Table& t = *openTable("Systems.dbf");
         for (const char* c : {"Initech", "Acme", "Initech", "Globex", "Acme", "Initech"})
             test::appendRow(t, {{"Company", c}});
         t.setIndexName("Company");
@@ -332,40 +322,6 @@ private slots:
         t.setIndexName("Company");
         QCOMPARE(test::fieldValues(t, "Company"), QStringList({"Acme", "Globex", "Umbrella"}));
         t.file()->verifyIndexes();
-    }
-
-    // The B-tree alone against a model, with a few distinct keys so that runs span many leaves.
-    void rawTreeInsertRemoveAgreesWithModel() {
-        QString path = m_box->file("raw.dbf");
-        schema::createTableFiles(path, {{"K", 'C', 6, 0}},
-                                 {TagSpec{"K", "K", "", 'C', 0, false, false}});
-        TableFile file(path);
-        MdxTag& tag = *file.tag(0).index;
-        std::set<std::pair<std::string, uint32_t>> model;
-        QRandomGenerator rng(99);
-        for (int i = 0; i < 20000; ++i) {
-            std::string key = "k" + std::to_string(rng.bounded(4));
-            key.resize(6, ' ');
-            uint32_t rec = rng.bounded(5000) + 1;
-            if (rng.bounded(3) == 0 && !model.empty()) {
-                auto it = model.lower_bound({key, rec});
-                if (it == model.end())
-                    it = model.begin();
-                QVERIFY(tag.remove(it->first, it->second));
-                model.erase(it);
-            } else if (model.insert({key, rec}).second) {
-                tag.insert(key, rec);
-            }
-        }
-        std::vector<std::pair<std::string, uint32_t>> entries;
-        for (const auto& e : tag.check())
-            entries.emplace_back(e.key, e.recno);
-        QVERIFY(entries == std::vector(model.begin(), model.end()));
-        QVERIFY(!tag.remove("k9    ", 1));
-        MdxTag::Entry e;
-        QVERIFY(tag.seek("k2    ", 0, e));
-        QCOMPARE(e.key, std::string("k2    "));
-        QCOMPARE(e.recno, model.lower_bound({"k2    ", 0})->second);
     }
 };
 

@@ -1,7 +1,6 @@
 #include "testutil.h"
 
 #include "error.h"
-#include "schema.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,10 +22,6 @@ std::unique_ptr<Engine> Sandbox::otherEngine(const QString& name) {
     engine->initialize();
     engine->addAlias(QStringLiteral("IP"), QStringLiteral("PATH:") + m_db);
     return engine;
-}
-
-void Sandbox::createInventory() {
-    schema::createAll(dbPath());
 }
 
 std::unique_ptr<Table> Sandbox::openTable(Engine& engine, const QString& table,
@@ -125,17 +120,19 @@ QString waitForLine(QProcess& p) {
     return QString::fromLocal8Bit(p.readLine()).trimmed();
 }
 
-QByteArray run(const QString& program, const QStringList& args, int* exitCode) {
+QByteArray run(const QString& program, const QStringList& args, int* exitCode, QByteArray* err) {
     QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
     p.start(program, args);
     if (!p.waitForFinished(300000))
         qWarning() << "timed out:" << program << args;
-    QByteArray err = p.readAllStandardError();
+    const QByteArray errors = p.readAllStandardError();
+    const int code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (err)
+        *err = errors;
     if (exitCode)
-        *exitCode = p.exitCode();
-    else if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        qWarning().noquote() << program << args << "failed:" << err;
+        *exitCode = code;
+    else if (code != 0)
+        qWarning().noquote() << program << args << "failed:" << errors;
     return p.readAllStandardOutput();
 }
 
@@ -164,13 +161,6 @@ int rerunUnderUnshare(const QStringList& prefix, int argc, char** argv, const ch
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit)
         return 3;
     return child.exitCode();
-}
-
-QString sourceDir() {
-    return qEnvironmentVariable("QUILLNET_SOURCE_DIR", QStringLiteral("."));
-}
-QString buildDir() {
-    return qEnvironmentVariable("QUILLNET_BUILD_DIR", QStringLiteral("."));
 }
 
 } // namespace qn::test

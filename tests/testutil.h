@@ -3,6 +3,7 @@
 #include "dbffile.h"
 #include "engine.h"
 #include "mdxfile.h"
+#include "schema.h"
 #include "table.h"
 
 #include <QProcess>
@@ -27,7 +28,7 @@ public:
     /// Another engine on the same folder, as a second process has (its own descriptors).
     std::unique_ptr<Engine> otherEngine(const QString& name);
     /// Writes the five empty inventory tables into the database folder.
-    void createInventory();
+    void createInventory() { schema::createAll(dbPath()); }
     QString file(const QString& name) const { return dbPath() + u'/' + name; }
     /// A table of the alias IP, open in the given tag's order.
     std::unique_ptr<Table> open(const QString& table, const QString& tag = {}) {
@@ -67,8 +68,10 @@ Worker startWorker(const QStringList& args, const QStringList& shim = {}, int lo
 /// Waits for a line of the worker's output; the line or empty if it ended first.
 QString waitForLine(QProcess& p);
 
-/// Runs a program and returns its standard output; fails the test on a non-zero exit.
-QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr);
+/// Runs a program and returns its standard output. Without exitCode a failure is warned of;
+/// with it, a crash gives -1.
+QByteArray run(const QString& program, const QStringList& args, int* exitCode = nullptr,
+               QByteArray* err = nullptr);
 
 /// Runs this test program again as `unshare prefix... <program and its arguments>`, first
 /// probing that unshare is permitted; envVar is set to "active" in that run, or to "none" when
@@ -77,7 +80,11 @@ QByteArray run(const QString& program, const QStringList& args, int* exitCode = 
 int rerunUnderUnshare(const QStringList& prefix, int argc, char** argv, const char* envVar,
                       const char* what);
 
-QString sourceDir();
-QString buildDir();
+inline QString sourceDir() {
+    return qEnvironmentVariable("QUILLNET_SOURCE_DIR", QStringLiteral("."));
+}
+inline QString buildDir() {
+    return qEnvironmentVariable("QUILLNET_BUILD_DIR", QStringLiteral("."));
+}
 
 } // namespace qn::test
