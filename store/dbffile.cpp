@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -96,7 +97,9 @@ void DbfFile::stampToday(unsigned char* p) {
     std::memcpy(p, ymd, sizeof ymd);
 }
 
-DbfFile::DbfFile() = default;
+DbfFile::DbfFile() {
+    m_pool.reset(kPageBytes);
+}
 DbfFile::~DbfFile() {
     close();
 }
@@ -197,6 +200,7 @@ void DbfFile::close() {
     m_fd = -1;
     m_fields.clear();
     dropCache();
+    m_pool.reset(kPageBytes);
     m_count = m_headerCount = 0;
     m_deferred = false;
     m_deferFrom = 0;
@@ -356,24 +360,27 @@ const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
             continue;
         if (m_cachedPages >= kMaxCachedPages)
             dropCache();
-        if (size_t(p) >= m_pages.size())
-            m_pages.resize(size_t(p) + 1);
+        if (size_t(p) >= m_pages.size()) // once for the whole file, not by doubling
+            m_pages.resize(std::max(size_t(p), size_t((end - 1) / kPageBytes)) + 1);
         // A walk reads ahead; a lookup reads its page alone.
         int64_t upto = p == m_lastMiss + 1 ? p + kReadAhead : std::max(p, last);
         upto = std::min(upto, (end - 1) / kPageBytes);
-        std::vector<iovec> iov;
+        iovec iov[kReadAhead + 2];
+        int n = 0;
+        QN_CHECK(upto - p < int64_t(std::size(iov)));
         for (int64_t q = p; q <= upto; ++q) {
             if (size_t(q) >= m_pages.size())
                 m_pages.resize(size_t(q) + 1);
             Page& pg = m_pages[size_t(q)];
             if (!pg.data) {
-                pg.data = std::make_unique<char[]>(kPageBytes);
+                pg.data = m_pool.take();
                 ++m_cachedPages;
             }
             pg.valid = 0;
-            iov.push_back({pg.data.get(), size_t(kPageBytes)});
+            iov[n++] = {pg.data.get(), size_t(kPageBytes)};
         }
-        ssize_t got = ::preadv(m_fd, iov.data(), int(iov.size()), p * kPageBytes);
+        ssize_t got = n == 1 ? ::pread(m_fd, iov[0].iov_base, iov[0].iov_len, p * kPageBytes)
+                             : ::preadv(m_fd, iov, n, p * kPageBytes);
         if (got < 0)
             throw StoreError(QStringLiteral("Cannot read %1: %2").arg(m_path, sysError()));
         for (int64_t q = p; q <= upto; ++q) {

@@ -46,6 +46,8 @@
 //   - the field list read at open never changes while the table is open: a different one on
 //     disk makes the table refuse every further step (restructured()).
 
+#include "bufferpool.h"
+
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -289,8 +291,9 @@ private:
     bool m_writtenValid = false;
     uint64_t m_dev = 0, m_ino = 0;
 
+    BufferPool<char> m_pool; // before m_pages: outlives them
     struct Page {
-        std::unique_ptr<char[]> data;
+        BufferPool<char>::Ptr data;
         int valid = 0; // bytes read into it
     };
     std::vector<Page> m_pages; // by file offset / kPageBytes

@@ -685,6 +685,7 @@ void MdxFile::readHeader() {
         corrupt(QStringLiteral("the free-page list leads outside the file"));
     m_tags.clear();
     m_blocks.clear();
+    m_pool.reset(size_t(m_blockSize));
     std::memcpy(m_head, h + 32, sizeof m_head);
     m_journalValid = readJournal(h, m_seq, m_floor, m_journal);
     m_journalSeen = false; // no table state to hold it against yet
@@ -706,7 +707,7 @@ void MdxFile::readHeader() {
         const int64_t at = int64_t(tag->m_headerPage) * kPage;
         if (at + m_blockSize <= int64_t(head.size())) {
             Block& b = slot(tag->m_headerPage);
-            b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+            b.data = m_pool.take();
             std::memcpy(b.data.get(), h + at, size_t(m_blockSize));
         }
         const unsigned char* th = block(tag->m_headerPage).data.get();
@@ -751,6 +752,7 @@ void MdxFile::close() {
     m_fd = -1;
     m_tags.clear();
     m_blocks.clear();
+    m_pool.reset(m_pool.size());
     m_headerDirty = false;
     m_logFetches = false;
     m_fetched.clear();
@@ -789,7 +791,7 @@ MdxFile::Block& MdxFile::block(uint32_t page) {
     if (page < 4 || page >= m_pageCount || int64_t(page) * kPage + m_blockSize > m_fileSize)
         corrupt(QStringLiteral("a pointer leads to page %1, outside the file").arg(page));
     Block& b = slot(page);
-    b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+    b.data = m_pool.take();
     if (::pread(m_fd, b.data.get(), size_t(m_blockSize), int64_t(page) * kPage) != m_blockSize) {
         b.data.reset();
         corrupt(QStringLiteral("page %1 cannot be read").arg(page));
@@ -808,7 +810,7 @@ uint32_t MdxFile::allocate() {
     m_fileSize = std::max<int64_t>(m_fileSize, int64_t(m_pageCount) * kPage);
     m_headerDirty = true;
     Block& b = slot(page);
-    b.data = std::make_unique<unsigned char[]>(size_t(m_blockSize));
+    b.data = m_pool.take();
     std::memset(b.data.get(), 0, size_t(m_blockSize));
     markDirty(page, b);
     m_headerDirty = true;

@@ -73,6 +73,8 @@
 //   - a leaf entry's record number lies in 1..the table's complete records, and that record is
 //     live and has this key (TableFile checks this when it follows an entry).
 
+#include "bufferpool.h"
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -327,7 +329,7 @@ public:
 private:
     friend class MdxTag;
     struct Block {
-        std::unique_ptr<unsigned char[]> data;
+        BufferPool<unsigned char>::Ptr data;
         bool dirty = false;
     };
     Block& block(uint32_t page);
@@ -357,8 +359,10 @@ private:
     uint32_t m_journalCount = 0;
     std::vector<std::pair<uint32_t, uint32_t>> m_journal; // (block page or row | top bit, seq)
     std::vector<std::unique_ptr<MdxTag>> m_tags;
-    // Cached blocks by page number, in chunks so that opening a large file allocates little.
-    static constexpr size_t kChunkPages = 256;
+    BufferPool<unsigned char> m_pool; // before m_blocks: outlives them
+    // Cached blocks by page number, in small chunks: opening a large file allocates little, and
+    // lookups scattered over it (each in a chunk of its own) zero little.
+    static constexpr size_t kChunkPages = 32;
     std::vector<std::unique_ptr<Block[]>> m_blocks;
     std::vector<uint32_t> m_dirtyPages; // in the order they were first changed
     bool m_logFetches = false;
