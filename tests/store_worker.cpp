@@ -1,30 +1,20 @@
-// A second (third, ...) user of a table for the locking tests: appends, records systems, edits
-// or holds locks on one table file while other copies of it do the same.
+// A second (third, ...) user of a table for the locking tests; rows it writes are <label>-<n>.
 //
-//   store_worker append   <dbf> <count> <label> [g]  rows <label>-<n>, n = 1..count, written
-//                                                    g at a time in a group when g is given
-//   store_worker edit     <dbf> <recno> <text> <ms>  edit COMPUTER, wait ms, post
-//   store_worker hold     <dbf> <recno>              edit a row and wait to be killed
-//   store_worker lock     <dbf>                      hold the table lock until killed
-//   store_worker record   <folder> <count> <prefix>  record systems as Add New System does
-//   store_worker forever  <dbf> <label> [g]          append until killed (g rows a group),
-//                                                    printing each committed row as
-//                                                    "<recno> <SYSID>"
-//   store_worker import   <folder> <csv> <step>      import every new system of the CSV files
-//                                                    into the folder; prints "at <step>" when
-//                                                    the import reaches step, then waits to
-//                                                    be killed
-//   store_worker check    <dbf> <field>              print the field of every row, then
-//                                                    "rows N", "repaired N" and "index ok"
-//                                                    or "index: <fault>"
-//   store_worker reread   <dbf> <field> <tag>        keep the table open in the tag's order:
-//                                                    print the field of every row, "rows N",
-//                                                    "ready"; at each line read from stdin,
-//                                                    the same again through the same table,
-//                                                    then "index ok"
+//   append  <dbf> <count> <label> [g]  count rows, g at a time in a group when g is given
+//   forever <dbf> <label> [g]          append until killed, printing "<recno> <SYSID>" once
+//                                      each row is committed
+//   edit    <dbf> <recno> <text> <ms>  edit COMPUTER, print "ready", wait ms, post
+//   lock    <dbf>                      take the table lock, print "ready", wait to be killed
+//   record  <folder> <count> <prefix>  record systems as Add New System does
+//   import  <folder> <csv> <step>      import the CSV's new systems; at step print
+//                                      "at <step>" and wait to be killed
+//   check   <dbf> <field>              print the field of every row, "rows N",
+//                                      "repaired N", then "index ok" or "index: <fault>"
+//   reread  <dbf> <field> <tag>        print the field of every row in the tag's order,
+//                                      "rows N", "ready"; the same again and "index ok"
+//                                      at each line of stdin, through the same table
 //
-// Prints "ready" once a lock is held, "done" at the end, "error: <message>" (exit 3) when a
-// request of the engine fails.
+// Prints "done" at the end, "error: <message>" (exit 3) when the engine refuses.
 #include "csvexchange.h"
 #include "datamodule.h"
 #include "engine.h"
@@ -156,7 +146,7 @@ int run(const QStringList& args) {
         }
     } else if (cmd == "record" && args.size() == 5) {
         recordSystems(engine, dbf, args[3].toInt(), args[4]);
-    } else if ((cmd == "edit" && args.size() == 6) || (cmd == "hold" && args.size() == 4)) {
+    } else if (cmd == "edit" && args.size() == 6) {
         t.open();
         for (t.first(); !t.eof() && t.recNo() != args[3].toUInt(); t.next()) {
         }
@@ -164,8 +154,6 @@ int run(const QStringList& args) {
             throw qn::StoreError("record " + args[3] + " not found");
         t.edit();
         say("ready");
-        if (cmd == "hold")
-            waitForKill();
         t.setFieldText("COMPUTER", args[4]);
         QThread::msleep(args[5].toULong());
         t.post();
@@ -190,10 +178,7 @@ int run(const QStringList& args) {
         say("ready");
         waitForKill();
     } else {
-        std::fputs(
-            "usage: store_worker append|edit|hold|lock|record|forever|import|check|reread <dbf> "
-            "...\n",
-            stderr);
+        std::fputs("usage: see the head of tests/store_worker.cpp\n", stderr);
         return 2;
     }
     say("done");

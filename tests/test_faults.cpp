@@ -98,8 +98,7 @@ int childReadOnly(Table& t, int expectedRows) {
 // Appends under a file-size limit until a write fails.
 int childFileSize(Table& t, int firstId, qint64 limit) {
     std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl {};
-    rl.rlim_cur = rl.rlim_max = rlim_t(limit);
+    const rlimit rl{rlim_t(limit), rlim_t(limit)};
     if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
         return 5;
     int posted = 0;
