@@ -182,7 +182,8 @@ private slots:
         auto t = m_box->open("IP.DBF");
         for (int i = 1; i <= 3; ++i)
             addIp(*t, QStringLiteral("A00%1").arg(i), QStringLiteral("pc%1").arg(i));
-        auto first = startWorker({"edit", m_dbf, "2", "first", "1500"}, shim);
+        // Held long enough for a second worker to start on a loaded machine under ASan.
+        auto first = startWorker({"edit", m_dbf, "2", "first", "5000"}, shim);
         QCOMPARE(waitForLine(*first), QString("ready"));
         auto second = startWorker({"edit", m_dbf, "2", "second", "0"}, shim, 200);
         const QString out = lastLine(*second, 3);
