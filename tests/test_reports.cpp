@@ -416,12 +416,9 @@ private slots:
         // Saved, the same button reports the new system with its items.
         namespace user = test::user;
         QApplication::setActiveWindow(&w);
-        user::click(w.ui().UserFirstEdit);
-        user::type("Ida");
-        user::tab();
-        user::type("Moe");
-        user::click(w.ui().IP1);
-        user::type("10.0.0.3");
+        user::fill(w.ui().UserFirstEdit, "Ida");
+        user::fill(w.ui().UserLastEdit, "Moe");
+        user::fill(w.ui().IP1, "10.0.0.3");
         user::click(w.ui().SaveButton);
         QVERIFY(MessageService::takeShown().isEmpty());
         seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });

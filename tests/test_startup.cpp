@@ -123,8 +123,6 @@ private slots:
         // Read as far as they go: a folder that cannot be made stops before line 2.
         QTest::newRow("folder cannot be made")
             << "no/such/db" << QByteArray("97\r\n") << true << QStringList{"", "", ""};
-        QTest::newRow("bad password line")
-            << "db" << QByteArray("97\r\n\r\n") << true << QStringList{"QN", "Acme", "a"};
     }
     void startWithSettings() {
         QFETCH(QString, folder);
