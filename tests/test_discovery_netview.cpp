@@ -102,19 +102,6 @@ struct PrivateNets {
         for (int fd : fds)
             ::close(fd);
     }
-    /// A new, empty network namespace, or -1 with errno set.
-    int create() {
-        const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (home < 0 || ::unshare(CLONE_NEWNET) != 0)
-            return -1; // the descriptor goes with the test, which skips
-
-        const int fd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (::setns(home, CLONE_NEWNET) != 0)
-            qFatal("cannot return to the test's own network namespace");
-        ::close(home);
-        fds.push_back(fd);
-        return fd;
-    }
     QProcess& start(int netns, const QString& program, const QStringList& args) {
         auto& p = *daemons.emplace_back(std::make_unique<QProcess>());
         dieWithTest(p, netns);
@@ -130,9 +117,14 @@ struct PrivateNets {
                                          {-1, "addr add " + here + " brd + dev " + bridge},
                                          {-1, "link set " + bridge + " up"}};
         for (const QString& peer : peers) {
-            const int netns = create();
-            if (netns < 0)
+            const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            if (home < 0 || ::unshare(CLONE_NEWNET) != 0) // home goes with the test, which skips
                 return QString("skip: network namespaces cannot be made here: ") + strerror(errno);
+            const int netns =
+                fds.emplace_back(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+            if (::setns(home, CLONE_NEWNET) != 0)
+                qFatal("cannot return to the test's own network namespace");
+            ::close(home);
             const QString port = bridge + QString::number(fds.size());
             steps << qMakePair(-1, QString("link add %1 type veth peer name veth0 netns "
                                            "/proc/%2/fd/%3")
@@ -144,16 +136,11 @@ struct PrivateNets {
                   << qMakePair(netns, "addr add " + peer + " brd + dev veth0")
                   << qMakePair(netns, QString("link set veth0 up"));
         }
-        for (const auto& [netns, args] : steps)
-            if (QString e = ip(netns, args); !e.isEmpty())
-                return e;
-        return {};
-    }
-    /// Runs ip inside a namespace (-1: this one); returns what went wrong, empty on success.
-    QString ip(int netns, const QString& args) {
-        QProcess& p = start(netns, QStandardPaths::findExecutable("ip"), args.split(' '));
-        if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode())
-            return "ip " + args + ": " + QString::fromLocal8Bit(p.readAll());
+        for (const auto& [netns, args] : steps) {
+            QProcess& p = start(netns, QStandardPaths::findExecutable("ip"), args.split(' '));
+            if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode())
+                return "ip " + args + ": " + QString::fromLocal8Bit(p.readAll());
+        }
         return {};
     }
 };
@@ -172,22 +159,22 @@ QString sambaConf(const QString& dir, const QByteArray& more) {
 
 /// Runs netview.sh in a fresh folder with only the basic tools and the ones given on its PATH;
 /// returns net.txt, or what went wrong.
-QByteArray runNetview(const Tools& tools) {
+QByteArray runNetview(Tools tools) {
     QTemporaryDir dir;
     const QString bin = dir.filePath("bin"), work = dir.filePath("work");
     QDir().mkpath(bin);
     QDir().mkpath(work);
-    const QStringList basics{"awk", "sed", "tr",    "uname",   "date", "mv",
-                             "rm",  "cat", "iconv", "timeout", "sh",   "basename"};
-    for (const QString& tool : basics)
-        QFile::link(QStandardPaths::findExecutable(tool), QDir(bin).filePath(tool));
+    for (const char* basic : {"awk", "sed", "tr", "uname", "date", "mv", "rm", "cat", "iconv",
+                              "timeout", "sh", "basename"})
+        tools.insert(basic, {});
     for (auto it = tools.begin(); it != tools.end(); ++it) {
+        const QString path = QDir(bin).filePath(it.key());
         if (it.value().isNull()) {
-            QFile::link(QStandardPaths::findExecutable(it.key()), QDir(bin).filePath(it.key()));
-            continue;
+            QFile::link(QStandardPaths::findExecutable(it.key()), path);
+        } else {
+            test::writeBytes(path, "#!/bin/sh\n" + it.value());
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
         }
-        test::writeBytes(QDir(bin).filePath(it.key()), "#!/bin/sh\n" + it.value());
-        QFile::setPermissions(QDir(bin).filePath(it.key()), QFile::ReadOwner | QFile::ExeOwner);
     }
     QFile::copy(QDir(test::sourceDir()).filePath("discovery/netview.sh"),
                 QDir(work).filePath("netview.sh"));

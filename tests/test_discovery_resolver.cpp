@@ -21,12 +21,10 @@ namespace {
 struct ManualNameService : NameService {
     std::map<int, std::pair<QPointer<QObject>, std::function<void(const QHostInfo&)>>> pending;
     QList<int> aborted;
-    QStringList asked;
-    int lastId = 0;
+    int lastId = 0; // look-ups asked for
 
-    int lookup(const QString& name, QObject* context,
+    int lookup(const QString&, QObject* context,
                std::function<void(const QHostInfo&)> done) override {
-        asked << name;
         pending[++lastId] = {context, std::move(done)};
         return lastId;
     }
@@ -98,7 +96,7 @@ private slots:
         QVERIFY(rig.answers.isEmpty());
         QTRY_COMPARE(rig.answers, QStringList{"010.0.0.9 = 10.0.0.9"});
         QCOMPARE(rig.resolve("192.168.1.20"), QString("192.168.1.20"));
-        QVERIFY(rig.s->asked.isEmpty());
+        QCOMPARE(rig.s->lastId, 0);
         rig.answers.clear();
         rig.r.lookup("dual");
         rig.s->answer(
