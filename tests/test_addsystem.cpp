@@ -129,6 +129,10 @@ private slots:
         user::paste("99"); // not an address: an ordinary paste
         QCOMPARE(ui.IP3->text(), QString("99"));
         user::click(ui.IP1);
+        user::paste(" 10.20.30.300 ");
+        QCOMPARE(test::said(), kOver255);
+        QCOMPARE(octets(ui), (QStringList{"10", "20", "30", ""}));
+        user::click(ui.IP1);
         user::pasteFromMenu("10.20.30.9"); // the context menu's Paste takes the same road
         QCOMPARE(octets(ui), (QStringList{"10", "20", "30", "9"}));
         QVERIFY(ui.IP4->hasFocus());

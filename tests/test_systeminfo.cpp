@@ -42,8 +42,8 @@ private slots:
     void init() { MessageService::takeShown(); }
 
     // Shown as the search leaves the tables; Update stores the boxes, the address key and type
-    // following them. Cancel drops edits and closes all; the navigator posts a pending edit before
-    // it moves.
+    // following them, and refuses another system's address. Cancel drops edits and closes all;
+    // the navigator posts a pending edit before it moves.
     void showsUpdatesAndCancels() {
         Fixture f;
         f.program->TForm6().hide();
@@ -64,7 +64,13 @@ private slots:
         QCOMPARE(f.stored("IP.DBF", "QN0001", "ALIAS2") + f.stored("IP.DBF", "QN0001", "IPSTRING") +
                      f.stored("IP.DBF", "QN0001", "TYPEDESC"),
                  QString("www100077Printer"));
+        user::fill(ui.IP4, "2");
         user::fill(ui.RoomEdit, "changed");
+        user::click(ui.UpdateButton);
+        QCOMPARE(test::said(), QString("IP Address already exists! Please choose another"));
+        QCOMPARE(f.stored("IP.DBF", "QN0001", "IP4") + f.stored("SYSTEMS.DBF", "QN0001", "ROOM"),
+                 QString("77B-12"));
+        QVERIFY(ui.IP4->hasFocus());
         user::click(ui.CancelButton);
         QVERIFY(!f.info().isVisible() && f.program->TForm6().isVisible());
         for (Table* t :
