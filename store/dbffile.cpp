@@ -365,6 +365,8 @@ const char* DbfFile::bytesAt(int64_t offset, int length, uint32_t recno) {
         // A walk reads ahead; a lookup reads its page alone.
         int64_t upto = p == m_lastMiss + 1 ? p + kReadAhead : std::max(p, last);
         upto = std::min(upto, (end - 1) / kPageBytes);
+        // A row (at most 65,535 bytes) spans at most 17 pages, and a walk reads 17 at once.
+        static_assert((0xFFFF + kPageBytes - 1) / kPageBytes + 1 <= kReadAhead + 2);
         iovec iov[kReadAhead + 2];
         int n = 0;
         QN_CHECK(upto - p < int64_t(std::size(iov)));
