@@ -6,15 +6,13 @@
 //                 write), fcntl (lock commands only), sync,
 //                 open, or all; default none (count only)
 //   QNSLOW_US     microseconds per delayed call: "500", or a range "0-2000" drawn per call
-//   QNSLOW_WHEN   after (default: the answer is already old when the caller sees it) | before
 //   QNSLOW_MATCH  comma list of texts; only files whose path contains one of them (any letter
 //                 case) are delayed and counted; default ".dbf,.mdx"
 //   QNSLOW_TELL   1: write "qnslow: <call>\n" to stderr as each delay starts
-//   QNSLOW_REPORT file to which the counts are appended at exit, one line "name=count ..."
-//   QNSLOW_SKIP_SYNC 1: fsync and fdatasync return at once (counted, not made), to measure
-//                 what they cost
 //
-// The counts can also be read in-process through qnslow_counts() (found with dlsym).
+// Each delay follows the real call: its answer is already old when the caller sees it. The
+// counts are read in-process through qnslow_counts() (found with dlsym).
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -42,10 +40,8 @@ const char* const kNames[kKinds] = {"open",  "close", "stat", "fstat",    "read"
 struct Config {
     bool delay[kKinds] = {};
     long minUs = 0, maxUs = 0;
-    bool before = false;
     bool tell = false;
     std::vector<std::string> match;
-    std::string report;
 };
 
 Config& config() {
@@ -54,15 +50,9 @@ Config& config() {
         auto env = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : ""); };
         auto split = [](const std::string& s) {
             std::vector<std::string> out;
-            size_t from = 0;
-            while (from <= s.size()) {
-                size_t comma = s.find(',', from);
-                if (comma == std::string::npos)
-                    comma = s.size();
-                if (comma > from)
+            for (size_t from = 0, comma; from <= s.size(); from = comma + 1)
+                if ((comma = std::min(s.find(',', from), s.size())) > from)
                     out.push_back(s.substr(from, comma - from));
-                from = comma + 1;
-            }
             return out;
         };
         const std::pair<const char*, Kind> calls[] = {
@@ -75,13 +65,11 @@ Config& config() {
         r.minUs = r.maxUs = us.empty() ? 500 : std::atol(us.c_str());
         if (size_t dash = us.find('-'); dash != std::string::npos && dash > 0)
             r.maxUs = std::atol(us.c_str() + dash + 1);
-        r.before = env("QNSLOW_WHEN") == "before";
         r.tell = env("QNSLOW_TELL") == "1";
         r.match = split(std::getenv("QNSLOW_MATCH") ? env("QNSLOW_MATCH") : ".dbf,.mdx");
         for (auto& s : r.match)
             for (char& ch : s)
                 ch = char(std::tolower(static_cast<unsigned char>(ch)));
-        r.report = env("QNSLOW_REPORT");
         return r;
     }();
     return c;
@@ -132,18 +120,15 @@ void pause(Kind k) {
     }
 }
 
-// Runs the real call with the delay before or after it, keeping errno.
+// Runs the real call, then the delay, keeping errno.
 template <class F> auto around(Kind k, bool counted, F&& call) {
-    if (!counted)
-        return call();
-    g_counts[k].fetch_add(1, std::memory_order_relaxed);
-    if (config().before)
-        pause(k);
     auto r = call();
-    int saved = errno;
-    if (!config().before)
+    if (counted) {
+        g_counts[k].fetch_add(1, std::memory_order_relaxed);
+        const int saved = errno;
         pause(k);
-    errno = saved;
+        errno = saved;
+    }
     return r;
 }
 
@@ -156,42 +141,15 @@ void track(int fd, const char* path) {
         g_tracked[fd].store(matches(path), std::memory_order_relaxed);
 }
 
-struct Reporter {
-    ~Reporter() {
-        const std::string& file = config().report;
-        if (file.empty())
-            return;
-        std::string line;
-        for (int k = 0; k < kKinds; ++k)
-            line += std::string(k ? " " : "") + kNames[k] + "=" + std::to_string(g_counts[k]);
-        line += "\n";
-        int fd = real<int (*)(const char*, int, ...)>("open")(
-            file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            if (::write(fd, line.data(), line.size()) < 0) {
-            }
-            ::close(fd);
-        }
-    }
-} g_reporter;
-
 bool isLockCommand(int cmd) {
     return cmd == F_SETLK || cmd == F_SETLKW || cmd == F_GETLK || cmd == F_OFD_SETLK ||
            cmd == F_OFD_SETLKW || cmd == F_OFD_GETLK;
 }
 
-int openCommon(const char* name, int dirfd, const char* path, int flags, mode_t mode) {
-    const bool counted = matches(path);
-    int fd = around(kOpen, counted, [&] {
-        if (dirfd == -100000) {
-            using Fn = int (*)(const char*, int, ...);
-            static Fn fn = real<Fn>(name);
-            return fn(path, flags, mode);
-        }
-        using Fn = int (*)(int, const char*, int, ...);
-        static Fn fn = real<Fn>(name);
-        return fn(dirfd, path, flags, mode);
-    });
+// Every open goes to the C library's openat (open(p) is openat(AT_FDCWD, p)).
+int openCommon(int dirfd, const char* path, int flags, mode_t mode) {
+    static auto fn = real<int (*)(int, const char*, int, ...)>("openat");
+    const int fd = around(kOpen, matches(path), [&] { return fn(dirfd, path, flags, mode); });
     track(fd, path);
     return fd;
 }
@@ -218,26 +176,19 @@ __attribute__((visibility("default"))) int qnslow_counts(unsigned long* out, int
     return kKinds;
 }
 
-#define QNSLOW_OPEN(fn)                                                                            \
-    int fn(const char* path, int flags, ...) {                                                     \
+// The parameters before path (with their comma), if any, are the last arguments.
+#define QNSLOW_OPEN(fn, dirfd, ...)                                                                \
+    int fn(__VA_ARGS__ const char* path, int flags, ...) {                                         \
         va_list ap;                                                                                \
         va_start(ap, flags);                                                                       \
-        mode_t mode = modeArg(flags, ap);                                                          \
+        const mode_t mode = modeArg(flags, ap);                                                    \
         va_end(ap);                                                                                \
-        return openCommon(#fn, -100000, path, flags, mode);                                        \
+        return openCommon(dirfd, path, flags, mode);                                               \
     }
-#define QNSLOW_OPENAT(fn)                                                                          \
-    int fn(int dirfd, const char* path, int flags, ...) {                                          \
-        va_list ap;                                                                                \
-        va_start(ap, flags);                                                                       \
-        mode_t mode = modeArg(flags, ap);                                                          \
-        va_end(ap);                                                                                \
-        return openCommon(#fn, dirfd, path, flags, mode);                                          \
-    }
-QNSLOW_OPEN(open)
-QNSLOW_OPEN(open64)
-QNSLOW_OPENAT(openat)
-QNSLOW_OPENAT(openat64)
+QNSLOW_OPEN(open, AT_FDCWD)
+QNSLOW_OPEN(open64, AT_FDCWD)
+QNSLOW_OPEN(openat, dirfd, int dirfd, )
+QNSLOW_OPEN(openat64, dirfd, int dirfd, )
 
 int close(int fd) {
     const bool counted = tracked(fd);
@@ -316,8 +267,7 @@ int fstatfs(int fd, struct statfs* st) {
 #define QNSLOW_SYNC(fn)                                                                            \
     int fn(int fd) {                                                                               \
         static auto f = real<int (*)(int)>(#fn);                                                   \
-        static const bool skip = std::getenv("QNSLOW_SKIP_SYNC") != nullptr;                       \
-        return around(kSync, tracked(fd), [&] { return skip && tracked(fd) ? 0 : f(fd); });        \
+        return around(kSync, tracked(fd), [&] { return f(fd); });                                  \
     }
 QNSLOW_SYNC(fsync)
 QNSLOW_SYNC(fdatasync)
