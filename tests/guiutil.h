@@ -84,17 +84,11 @@ inline QByteArray settingsFile(const QString& db, const QByteArray& passwordLine
            passwordLines;
 }
 
-/// The texts of a list's entries, top to bottom.
-inline QStringList entries(const QComboBox* list) {
+/// The texts of a list's, or a grid column's, entries, top to bottom.
+template <class List> QStringList entries(const List* list, int column = 0) {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->itemText(i);
-    return out;
-}
-inline QStringList entries(const QAbstractItemView* view, int column = 0) {
-    QStringList out;
-    for (int r = 0; r < view->model()->rowCount(); ++r)
-        out << view->model()->index(r, column).data().toString();
+    for (int r = 0; r < list->model()->rowCount(); ++r)
+        out << list->model()->index(r, column).data().toString();
     return out;
 }
 
@@ -232,10 +226,8 @@ inline bool choose(QComboBox* list, const QString& text) {
 inline void menu(QMenuBar* bar, const QStringList& path) {
     QWidget* from = bar;
     for (const QString& caption : path) {
-        const QList<QAction*> actions =
-            from == bar ? bar->actions() : static_cast<QMenu*>(from)->actions();
         QAction* a = nullptr;
-        for (QAction* c : actions)
+        for (QAction* c : from->actions())
             if (c->text().remove(u'&') == caption)
                 a = c;
         if (!a || !a->isEnabled() || !a->isVisible()) {
@@ -243,9 +235,9 @@ inline void menu(QMenuBar* bar, const QStringList& path) {
                          __FILE__, __LINE__);
             return;
         }
-        const QRect r =
-            from == bar ? bar->actionGeometry(a) : static_cast<QMenu*>(from)->actionGeometry(a);
-        if (from != bar)
+        auto* drop = qobject_cast<QMenu*>(from);
+        const QRect r = drop ? drop->actionGeometry(a) : bar->actionGeometry(a);
+        if (drop)
             QTest::mouseMove(from, r.center());
         QTest::mouseClick(from, Qt::LeftButton, Qt::NoModifier, r.center());
         if (!a->menu())

@@ -1,7 +1,7 @@
 // Windows that grow, scroll and remember their place.
 #include "addsystemwindow.h"
+#include "fixtures.h"
 #include "formlayout.h"
-#include "guiutil.h"
 #include "mainwindow.h"
 #include "program.h"
 #include "ui_mainwindow.h"
@@ -93,14 +93,12 @@ private slots:
 
     // The main window's keys, its help page and its status bar, as a user meets them.
     void mainWindowKeysAndStatus() {
-        Workspace ws;
-        ws.writeSettings(settingsFile(ws.path("db"), ""));
-        Program p(ws.engine());
-        p.start();
+        Inventory inv;
+        Program& p = *inv.program;
         MainWindow& main = p.TForm6();
         QVERIFY(QTest::qWaitForWindowActive(&main));
         auto status = [&](const char* name) { return main.findChild<QLabel*>(name); };
-        QCOMPARE(status("StatusFolder")->toolTip(), ws.path("db"));
+        QCOMPARE(status("StatusFolder")->toolTip(), inv.ws.path("db"));
         QCOMPARE(status("StatusCount")->text(), QStringLiteral("0 systems"));
         QCOMPARE(main.ui().Create2->text(), QStringLiteral("Create")); // caption unchanged
 
@@ -140,12 +138,10 @@ private slots:
                                         std::pair{QPalette::Base, QColor(25, 25, 25)},
                                         std::pair{QPalette::Text, QColor(235, 235, 235)}})
                 theme.setColor(role, colour);
-        Workspace ws;
-        ws.writeSettings(settingsFile(ws.path("db"), ""));
-        Program p(ws.engine());
+        Inventory inv("QN", false);
         QApplication::setPalette(theme);
         QCoreApplication::processEvents();
-        MainWindow& main = p.TForm6();
+        MainWindow& main = inv.program->TForm6();
         auto* print = main.findChild<QLabel*>("Label3");
         const QImage shot = main.centralWidget()->grab().toImage();
         print->hide();

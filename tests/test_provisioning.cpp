@@ -14,14 +14,6 @@ class TestProvisioning : public QObject {
 private slots:
     void init() { m_ws = std::make_unique<test::Workspace>(); }
     void cleanup() { m_ws.reset(); }
-    // Every file either way copies is in the Master folder the build makes.
-    void fileLists() {
-        // The start-up copies the backup files of IP alone.
-        QVERIFY(provisioning::startupFiles().contains("IP.dbk") &&
-                !provisioning::startupFiles().contains("Systems.dbk"));
-        for (const QString& f : provisioning::adminSaveFiles() + provisioning::startupFiles())
-            QVERIFY2(QFile::exists(m_ws->path("Master/" + f)), qPrintable(f));
-    }
     void fill_data() {
         QTest::addColumn<bool>("atStartup"); // else as the administrator's Save does
         QTest::addColumn<QStringList>("present");

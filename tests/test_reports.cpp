@@ -83,30 +83,27 @@ QByteArray runTool(const char* name, const QStringList& args) {
     return test::run(path, args);
 }
 
-// The text of a PDF, page by page, each run of blanks folded into one space.
+// The text of a PDF, page by page, without empty lines, each run of blanks folded into one.
 QStringList pdfPages(const QString& path) {
-    const QString text = QString::fromUtf8(runTool("pdftotext", {"-layout", path, "-"}));
-    QStringList pages = text.split(u'\f');
-    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
-        pages.removeLast();
-    for (QString& p : pages) {
-        QStringList lines;
-        for (const QString& l : p.split(u'\n'))
-            if (!l.trimmed().isEmpty())
-                lines << l.simplified();
-        p = lines.join(u'\n');
-    }
+    QStringList pages =
+        QString::fromUtf8(runTool("pdftotext", {"-layout", path, "-"})).split(u'\f');
+    pages.removeLast(); // what follows the last page's form feed
+    for (QString& p : pages)
+        p = p.replace(QRegularExpression("[ \t]+"), " ")
+                .replace(QRegularExpression(" ?\n[\n ]*"), "\n")
+                .trimmed();
     return pages;
 }
 
 // Whether every piece occurs in text in the order given.
 bool inOrder(const QString& text, const QStringList& pieces) {
-    QStringList escaped;
+    qsizetype at = 0;
     for (const QString& p : pieces)
-        escaped << QRegularExpression::escape(p);
-    return QRegularExpression(escaped.join(".*"), QRegularExpression::DotMatchesEverythingOption)
-        .match(text)
-        .hasMatch();
+        if ((at = text.indexOf(p, at)) < 0)
+            return false;
+        else
+            at += p.size();
+    return true;
 }
 
 #define VERIFY_IN_ORDER(text, ...) QVERIFY2(inOrder(text, __VA_ARGS__), qPrintable(text))
@@ -121,8 +118,7 @@ const QStringList kCompany{"Acme",     "1 Main St", "Springfield IL 62701",
 
 // What a modal preview showed, caught while it is open; then the preview is closed.
 struct Previewed {
-    bool shown = false;
-    std::optional<Document> document;
+    std::optional<Document> document; // none: no preview
     QString pageLabel;
     QString sysFilter;
     int sysRows = -1;
@@ -136,7 +132,6 @@ Previewed whilePreviewing(Fixture& f, const std::function<void()>& press,
         auto* w = qobject_cast<ReportPreview*>(QApplication::activeModalWidget());
         if (!w)
             return;
-        seen->shown = true;
         seen->document = w->document();
         seen->pageLabel = w->ui().PageLabel->text();
         Table& sys = *f.dm().SysTable;
@@ -185,7 +180,7 @@ private slots:
         f.handOver(DataModule::oneSystemFilter("QN0001"));
         const Previewed seen =
             whilePreviewing(f, [&] { f.program->TForm10().ui().CRAFButton->click(); });
-        QVERIFY(seen.shown);
+        QVERIFY(seen.document);
         QCOMPARE(seen.pageLabel, QString("1 page"));
         const QString path = f.pdf(*seen.document);
         const QStringList pages = pdfPages(path);
@@ -250,17 +245,11 @@ private slots:
             d.paintPage(p, 0, QRectF(0, 0, 720, 960));
             return img;
         };
-        const QImage a = image(full), b = image(blank);
-        const QRect company(17, 41, 339, 159); // inside the outline, left of the divider
-        int differentInside = 0;
-        for (int y = 0; y < 960; ++y)
-            for (int x = 0; x < 720; ++x)
-                if (a.pixel(x, y) != b.pixel(x, y)) {
-                    QVERIFY2(company.contains(x, y),
-                             qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
-                    ++differentInside;
-                }
-        QVERIFY(differentInside > 0);
+        QImage a = image(full), b = image(blank);
+        QVERIFY(a != b);
+        for (QImage* img : {&a, &b}) // the company lines: inside the outline, left of the divider
+            QPainter(img).fillRect(QRect(17, 41, 339, 159), Qt::white);
+        QVERIFY(a == b);
     }
 
     // Long lists break across pages under the same header and footer; the preview pages,
@@ -298,7 +287,7 @@ private slots:
                 });
                 w.ui().PrintButton->click();
             });
-        QVERIFY(seen.shown && printDialogShown);
+        QVERIFY(seen.document && printDialogShown);
         QVERIFY(MessageService::takeShown().isEmpty());
         const QStringList pages = pdfPages(saved);
         QCOMPARE(pages.size(), 3);
@@ -365,7 +354,7 @@ private slots:
         int raised = 0;
         connect(&f.craf->QuickRep1(), &report::Report::afterPreview, this, [&] { ++raised; });
         Previewed seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
-        QVERIFY(seen.shown);
+        QVERIFY(seen.document);
         QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0003"));
         QCOMPARE(seen.sysRows, 1);
         QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
@@ -379,7 +368,7 @@ private slots:
         f.byUserName = false;
         sys.next();
         seen = whilePreviewing(f, [&] { test::user::click(info.ui().CRAFButton); });
-        QVERIFY(seen.shown);
+        QVERIFY(seen.document);
         QCOMPARE(sys.filter(), DataModule::oneSystemFilter("QN0003"));
         QCOMPARE(test::fieldValues(sys, "SysID"), (QStringList{"QN0003"}));
         QCOMPARE(raised, 2);
@@ -397,13 +386,12 @@ private slots:
         f.addItems(f.dm().HWTable, "QN0002", {{"Keyboard", "K", "L", "NEW-1"}});
         f.byUserName = true;
         Previewed seen = whilePreviewing(f, [&] { w.ui().CRAFButton->click(); });
-        QVERIFY(seen.shown);
+        QVERIFY(seen.document);
         QCOMPARE(seen.sysFilter, DataModule::oneSystemFilter("QN0002"));
         QCOMPARE(seen.sysRows, 0);
         QCOMPARE(seen.openTables, (QStringList{"IPTable", "HWTable", "SWTable"}));
         QCOMPARE(int(seen.document->pages.size()), 1);
         QString page = pdfPages(f.pdf(*seen.document))[0];
-        VERIFY_IN_ORDER(page, QStringList{"Computer Inventory Summary"} + kCompany);
         // The system block has its captions and no values, and no item prints.
         VERIFY_IN_ORDER(page, (QStringList{"SystemID : Security Level:\n", "First Name : Phone :\n",
                                            "Last Name : Ext :\n", "Company :\n", "Location :\n",
@@ -438,7 +426,7 @@ private slots:
         for (const QString& name : QDir(f.ws.path("db")).entryList({"hardware.*"}, QDir::Files))
             QVERIFY(QFile::remove(f.ws.path("db/" + name)));
         seen = whilePreviewing(f, [&] { user::click(w.ui().CRAFButton); });
-        QVERIFY(!seen.shown);
+        QVERIFY(!seen.document);
         const auto shown = MessageService::takeShown();
         QVERIFY2(shown.size() == 1 && shown[0].kind == MessageService::Kind::Error &&
                      shown[0].text.contains("HARDWARE", Qt::CaseInsensitive),
