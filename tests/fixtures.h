@@ -57,26 +57,25 @@ inline QList<Row> rows(Engine& engine, const QString& file) {
     return out;
 }
 
-/// One field of every row; with two fields, both joined by a blank.
-inline QStringList column(Engine& engine, const QString& file, const QString& field,
-                          const QString& second = {}) {
-    QStringList out;
-    for (const Row& r : rows(engine, file))
-        out << (second.isEmpty() ? r.value(field) : r.value(field) + ' ' + r.value(second));
-    return out;
-}
-
-/// The text of the first box shown since the last look; all of them are forgotten.
-inline QString said() {
-    return MessageService::takeShown().value(0).text;
-}
-
 /// The named fields of a row (names separated by blanks), joined by blanks.
 inline QString fields(const Row& row, const QString& names) {
     QStringList out;
     for (const QString& n : names.split(u' '))
         out << row.value(n);
     return out.join(u' ');
+}
+
+/// The named fields (separated by blanks) of every row, joined by blanks.
+inline QStringList column(Engine& engine, const QString& file, const QString& names) {
+    QStringList out;
+    for (const Row& r : rows(engine, file))
+        out << fields(r, names);
+    return out;
+}
+
+/// The text of the first box shown since the last look; all of them are forgotten.
+inline QString said() {
+    return MessageService::takeShown().value(0).text;
 }
 
 /// Seeds and reads the inventory's files through the engine given, as another program would.
@@ -98,8 +97,8 @@ struct Seeding {
         put("RESOURCES.DBF", Row{{"MAIN", main}, {"CATEGORY", category}, {"ITEM", item}} + more);
     }
     QList<Row> rows(const QString& file) { return test::rows(*engine, file); }
-    QStringList column(const QString& file, const QString& field, const QString& second = {}) {
-        return test::column(*engine, file, field, second);
+    QStringList column(const QString& file, const QString& names) {
+        return test::column(*engine, file, names);
     }
 };
 

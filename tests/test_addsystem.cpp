@@ -90,8 +90,8 @@ private slots:
             test::fields(f.rows("IP.DBF").value(1),
                          "SYSID COMPUTER IPSTRING IP4 ALIAS1 ALIAS2 ALIAS3 ALIAS4 TYPE TYPEDESC"),
             QString("ABC0001 po'brien 10007 7 po'brien o'brien PO'BRIEN PAT PRNT Printer"));
-        QCOMPARE(f.column("HARDWARE.DBF", "SYSID", "DESC"), QStringList{"ABC0001 Disk"});
-        QCOMPARE(f.column("SOFTWARE.DBF", "SYSID", "DESC"), QStringList{"ABC0001 Editor"});
+        QCOMPARE(f.column("HARDWARE.DBF", "SYSID DESC"), QStringList{"ABC0001 Disk"});
+        QCOMPARE(f.column("SOFTWARE.DBF", "SYSID DESC"), QStringList{"ABC0001 Editor"});
         // After Save an item is stored at once, and shown in the grid from the table.
         user::fill(ui.HWDescriptionEdit, "Mouse");
         user::click(ui.HWAddButton);
@@ -169,7 +169,7 @@ private slots:
                      text.contains("saved as Q-0043"),
                  qPrintable(text));
         QCOMPARE(ui.Label16->text(), QString("Q-0043"));
-        QCOMPARE(f.column("HARDWARE.DBF", "SYSID", "DESC"), QStringList{"Q-0043 Disk"});
+        QCOMPARE(f.column("HARDWARE.DBF", "SYSID DESC"), QStringList{"Q-0043 Disk"});
         QCOMPARE(f.column("IP.DBF", "SYSID"), QStringList{"Q-0043"});
         user::click(ui.SaveButton);
         QVERIFY(test::said().contains("saved as Q-0043"));

@@ -157,7 +157,7 @@ private slots:
         test::Notes notes;
         f.giveTo("QN0001");
         QCOMPARE(notes.last(), QString("\"Licence\" given to system QN0001"));
-        QCOMPARE(f.column("SOFTWARE.DBF", "SYSID", "LICENSEKEY"), QStringList{"QN0001 M-Licence"});
+        QCOMPARE(f.column("SOFTWARE.DBF", "SYSID LICENSEKEY"), QStringList{"QN0001 M-Licence"});
         for (Table* t : {f.dm().SWTable, f.dm().SysTable})
             QVERIFY(!t->isActive() && t->indexName().isEmpty() && t->filter().isEmpty());
         QVERIFY(f.dm().ResourceTable->isActive());

@@ -41,9 +41,9 @@ class TestSystemInfo : public QObject {
 private slots:
     void init() { MessageService::takeShown(); }
 
-    // Shown as the search leaves the tables; Update stores the boxes, the address key and type
-    // following them, and refuses another system's address. Cancel drops edits and closes all;
-    // the navigator posts a pending edit before it moves.
+    // Shown as the search leaves the tables; Update stores the boxes, the address key and a known
+    // type following them, keeps the row's own address and refuses another system's. Cancel
+    // drops edits and closes all; the navigator posts a pending edit before it moves.
     void showsUpdatesAndCancels() {
         Fixture f;
         f.program->TForm6().hide();
@@ -64,6 +64,10 @@ private slots:
         QCOMPARE(f.stored("IP.DBF", "QN0001", "ALIAS2") + f.stored("IP.DBF", "QN0001", "IPSTRING") +
                      f.stored("IP.DBF", "QN0001", "TYPEDESC"),
                  QString("www100077Printer"));
+        user::fill(ui.MachineType, "ZZZZ"); // an unknown code leaves the description
+        user::click(ui.UpdateButton);
+        QCOMPARE(test::said() + f.stored("IP.DBF", "QN0001", "TYPEDESC"),
+                 QString("Record Updated Successfully!Printer"));
         user::fill(ui.IP4, "2");
         user::fill(ui.RoomEdit, "changed");
         user::click(ui.UpdateButton);

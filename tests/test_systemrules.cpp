@@ -36,20 +36,14 @@ void searchable(Tables& t) {
 class TestSystemRules : public QObject {
     Q_OBJECT
 private slots:
-    // Type entries, address keys, the letter case of proposed names and the pool's lists.
+    // Type entries, the letter case of proposed names and the pool's lists.
     void plainRules() {
-        const QStringList& types = sr::machineTypes();
-        for (const QString& e : types)
+        for (const QString& e : sr::machineTypes())
             QCOMPARE(sr::descriptionOfCode(sr::typeCode(e)), sr::typeDescription(e));
-        QCOMPARE(sr::typeCode("PRNT - Printer"), QString("PRNT"));
         QCOMPARE(sr::typeDescription("OS2W - OS2 Warp machine"), QString("OS2 Warp machine"));
-        QVERIFY(sr::typeCode("").isEmpty() && sr::typeDescription("").isEmpty());
         QVERIFY(sr::descriptionOfCode("unix").isNull() && sr::descriptionOfCode("").isNull());
-        QCOMPARE(sr::addressKey("1", "11", "1", "1"), QString("11111"));
-        QCOMPARE(sr::asciiLower(QString::fromUtf8("ÄBC-Dé")), QString::fromUtf8("Äbc-dé"));
-        QCOMPARE(sr::asciiUpper(QString::fromUtf8("äbc-dé")), QString::fromUtf8("äBC-Dé"));
-        QCOMPARE(sr::asciiLower("AZ[@"), QString("az[@"));
-        QCOMPARE(sr::asciiUpper("az{`"), QString("AZ{`"));
+        QCOMPARE(sr::asciiLower(QString::fromUtf8("ÄBC-DéZ[@")), QString::fromUtf8("Äbc-déz[@"));
+        QCOMPARE(sr::asciiUpper(QString::fromUtf8("äbc-déaz{`")), QString::fromUtf8("äBC-DéAZ{`"));
         const auto n = sr::suggestNames("ann", "LEE");
         QCOMPARE((QStringList{n.computer, n.alias1, n.alias2, n.alias3, n.alias4}),
                  (QStringList{"alee", "alee", "lee", "ALEE", "LEE"}));
@@ -59,34 +53,9 @@ private slots:
         QVERIFY(pool::listsBefore("CDROM", "CD-RW") && pool::listsBefore("O'BRIEN", "OBRIENS"));
         QVERIFY(pool::listsBefore("cpu", "MODEM") && !pool::listsBefore("CPU", "CPU"));
         QVERIFY(pool::listsBefore("CPU", "cpu") != pool::listsBefore("cpu", "CPU"));
-        QCOMPARE(pool::kindOf("HARDWARE"), pool::Kind::Hardware);
-        QCOMPARE(pool::kindOf("SOFTWARE"), pool::Kind::Software);
-        QCOMPARE(pool::kindOf("hardware"), pool::Kind::Neither);
-        QCOMPARE(pool::kindOf("FIRMWARE"), pool::Kind::Neither);
-    }
-
-    void idNumbers_data() {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<qint64>("number");
-        QTest::addColumn<QString>("formatted"); // formatId of "ABC" and the number
-        QTest::newRow("three-letter prefix") << "ABC0007" << qint64(7) << "ABC0007";
-        QTest::newRow("past 9999") << "ABC12345" << qint64(12345) << "ABC12345";
-        QTest::newRow("no prefix") << "0042" << qint64(42) << "ABC0042";
-        QTest::newRow("long prefix") << "SITE-NORTH-0100" << qint64(100) << "ABC0100";
-        QTest::newRow("trailing blanks") << "AB0009  " << qint64(9) << "ABC0009";
-        QTest::newRow("no digits") << "ABC" << qint64(-1) << "";
-        QTest::newRow("digits inside only") << "A1B" << qint64(-1) << "";
-        QTest::newRow("empty") << "" << qint64(-1) << "";
-    }
-
-    void idNumbers() {
-        QFETCH(QString, id);
-        QFETCH(qint64, number);
-        QFETCH(QString, formatted);
-        QCOMPARE(sr::idNumber(id), number);
-        if (number >= 0)
-            QCOMPARE(sr::formatId("ABC", number), formatted);
-        QCOMPARE(sr::formatId("", 5), QString("0005"));
+        using K = pool::Kind;
+        QVERIFY(pool::kindOf("HARDWARE") == K::Hardware && pool::kindOf("SOFTWARE") == K::Software);
+        QVERIFY(pool::kindOf("hardware") == K::Neither && pool::kindOf("FIRMWARE") == K::Neither);
     }
 
     void nextSystemId_data() {
@@ -98,6 +67,7 @@ private slots:
         QTest::newRow("past 9999") << QStringList{"ABC9999"} << "ABC10000";
         QTest::newRow("after 10000") << QStringList{"ABC9999", "ABC10000"} << "ABC10001";
         QTest::newRow("prefix sorting first") << QStringList{"ZZZ0050", "AAA0003"} << "ABC0051";
+        QTest::newRow("no prefix, a long one") << QStringList{"0042", "SITE-NORTH-0100"} << "0101";
         QTest::newRow("prefixes of other lengths")
             << QStringList{"A0007", "ABCD0040", "AB0002", "ABC"} << "ABC0041";
         QTest::newRow("a gap below the greatest") << QStringList{"ABC0001", "ABC0009"} << "ABC0010";
@@ -133,7 +103,7 @@ private slots:
         for (const QString& id : stored)
             t.system(id);
         QString prefix = expected;
-        while (prefix.back().isDigit())
+        while (!prefix.isEmpty() && prefix.back().isDigit())
             prefix.chop(1);
         QCOMPARE(sr::nextSystemId(t.dm, prefix), expected);
         QVERIFY(!t.dm.SysTable->isActive());
@@ -223,7 +193,6 @@ private slots:
                     {"office", "102", "QN0002", 2},
                     {"empty office", "", "QN0003", 2},
                     {"computer", "pat-mac", "QN0002", 3},
-                    {"computer, a part only", "pat-p", "", 3},
                     {"user", "Kim Ode", "QN0003", 4},
                     {"user with two systems", "Pat O'Brien", "QN0001 QN0002", 4},
                     {"last name only", "Solo", "QN0006", 4},
@@ -251,8 +220,6 @@ private slots:
                 selected << s->fieldText("SysID");
         }
         QCOMPARE(selected.join(' '), found);
-        QCOMPARE(search::notFoundMessage(search::Criterion(criterion)),
-                 QString(criterion == 1 ? "Cannot that Alias!" : "System Not Found!"));
         search::openForSystemInfo(t.dm, filter);
         QVERIFY(t.dm.SysTable->filtered() && t.dm.SysTable->indexName() == "SysID");
         for (Table* x : {t.dm.IPTable, t.dm.HWTable, t.dm.SWTable})
@@ -278,7 +245,7 @@ private slots:
     }
 
     // Both rows of a system or neither; the shown ID is kept while it is free (an empty one counts
-    // as taken).
+    // as taken). The fields typed are stored as the Add System window's test shows.
     void writeSystem() {
         Tables t;
         t.system("QN0001", {{"COMPANY", "Zeta"}});
@@ -289,19 +256,11 @@ private slots:
                        "4.12", "high", "pat",     "192",      "168", "1",
                        "20",   "pat",  "o'brien", "PAT",      "OB",  "PRNT - Printer"};
         QCOMPARE(sr::writeSystem(t.dm, "QN", "QN0003", r), QString("QN0004"));
-        const Row sys = t.rows("SYSTEMS.DBF").value(3);
-        QCOMPARE(test::fields(
-                     sys, "SYSID COMPANY USERFIRST USERLAST PHONE PH_EXT LOCATION ROOM SECURITY"),
-                 QString("QN0004 Acme Pat O'Brien 555-0199 12 HQ 4.12 high"));
-        QCOMPARE(test::fields(t.rows("IP.DBF").value(0),
-                              "SYSID COMPUTER IP1 IP2 IP3 IP4 IPSTRING "
-                              "ALIAS1 ALIAS2 ALIAS3 ALIAS4 TYPE TYPEDESC"),
-                 QString("QN0004 pat 192 168 1 20 192168120 pat o'brien PAT OB PRNT Printer"));
-        QVERIFY(!sys["DATE"].isEmpty());
+        QVERIFY(!t.rows("SYSTEMS.DBF").value(3)["DATE"].isEmpty());
         r.typeEntry.clear();
         QCOMPARE(sr::writeSystem(t.dm, "QN", "QN0009", r), QString("QN0009"));
-        QCOMPARE(t.rows("IP.DBF").value(1)["TYPE"] + t.rows("IP.DBF").value(1)["TYPEDESC"],
-                 QString());
+        QCOMPARE(t.column("IP.DBF", "SYSID IP1 IP2 IP3 TYPE TYPEDESC"),
+                 (QStringList{"QN0004 192 168 1 PRNT Printer", "QN0009 192 168 1  "}));
         // Too long for the systems row, or for the address row: nothing of it stays.
         r.location = QString(200, 'x');
         QVERIFY_THROWS_EXCEPTION(Error, sr::writeSystem(t.dm, "QN", "", r));
@@ -314,33 +273,12 @@ private slots:
         QVERIFY(!t.dm.SysTable->isActive() && !t.dm.IPTable->isActive());
     }
 
-    // Keeping the row's own address is no clash; the type's description follows a known code only.
-    void editedAddress() {
-        Tables t;
-        t.system("QN0001", {}, "10.0.0.1", {{"TYPEDESC", "old"}});
-        t.system("QN0002", {}, "10.0.0.2");
-        auto ip = t.box.open("IP.DBF"), check = t.box.open("IP.DBF");
-        check->close();
-        QVERIFY(!sr::addressMovesOntoRecorded(*check, *ip, {"10", "0", "0", "1"}));
-        QVERIFY(sr::addressMovesOntoRecorded(*check, *ip, {"10", "0", "0", "2"}));
-        QVERIFY(!sr::addressMovesOntoRecorded(*check, *ip, {"10", "0", "0", "3"}));
-        ip->edit();
-        sr::setAddressKeys(*ip, {"10", "0", "0", "77"}, "ZZZZ");
-        QCOMPARE(ip->fieldText("IPString") + ' ' + ip->fieldText("TypeDesc"),
-                 QString("100077 old"));
-        sr::setAddressKeys(*ip, {"10", "0", "0", "78"}, "UNIX");
-        QCOMPARE(ip->fieldText("IPString") + ' ' + ip->fieldText("TypeDesc"),
-                 QString("100078 Other UNIX"));
-        ip->cancel();
-    }
-
-    // An item or resource too long for its fields is refused before anything is written, and never
-    // half stored; the resource's refusal names the box.
-    void itemsAndResources() {
+    // An item too long for its fields is refused before anything is written, and never half
+    // stored (the pool's own refusal is the Resources window's test).
+    void items() {
         Tables t;
         auto hw = t.box.open("HARDWARE.DBF");
         const QStringList& fields = sr::hardwareFields();
-        QCOMPARE(sr::softwareFields().value(2), QString("LicenseKey"));
         QStringList values{"Disk", "Acme", "D-1", "S9"};
         sr::checkItemFits(*hw, fields, values);
         sr::storeItem(*hw, fields, values, "QN0003");
@@ -350,47 +288,26 @@ private slots:
         values[3].chop(1);
         sr::checkItemFits(*hw, fields, values);
         QCOMPARE(hw->state(), Table::State::Browse);
-        QCOMPARE(t.column("HARDWARE.DBF", "SYSID", "MODEL"), QStringList{"QN0003 D-1"});
-        QCOMPARE(t.column("HARDWARE.DBF", "MANUF", "SERIALNUM"), QStringList{"Acme S9"});
-
-        auto resources = t.box.open("RESOURCES.DBF");
-        pool::addResource(*resources, {"HARDWARE", "MODEM", "Dialer", "S", "P", "M", "Maker"});
-        pool::addResource(*resources, {"SOFTWARE", "", "", "", "", "", ""});
-        pool::addResource(*resources, {"HARDWARE", "CPU", "Chip", "", "", "", ""});
-        try {
-            pool::addResource(*resources, {"HARDWARE", "CPU", QString(41, 'x'), "", "", "", ""});
-            QFAIL("stored");
-        } catch (const Error& e) {
-            QVERIFY(e.message().startsWith("Item holds at most 40 characters; \"xxx"));
-        }
-        QCOMPARE(resources->state(), Table::State::Browse);
-        QCOMPARE(t.rows("RESOURCES.DBF").value(0).values(), // by field name
-                 (QStringList{"MODEM", "Dialer", "HARDWARE", "Maker", "M", "P", "S"}));
-        QCOMPARE(pool::fieldValues(t.dm, "MAIN"), (QStringList{"HARDWARE", "SOFTWARE"}));
-        QCOMPARE(pool::fieldValues(t.dm, "CATEGORY"), (QStringList{"CPU", "MODEM"}));
-        QVERIFY(!t.dm.ResourceTable->isActive());
+        QCOMPARE(t.column("HARDWARE.DBF", "SYSID MODEL MANUF SERIALNUM"),
+                 QStringList{"QN0003 D-1 Acme S9"});
     }
 
     void giveAndReturn_data() {
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("modelField");
-        QTest::newRow("hardware") << int(pool::Kind::Hardware) << "HARDWARE.DBF"
-                                  << "MODEL";
-        QTest::newRow("software") << int(pool::Kind::Software) << "SOFTWARE.DBF"
-                                  << "LICENSEKEY";
+        QTest::newRow("hardware") << int(pool::Kind::Hardware);
+        QTest::newRow("software") << int(pool::Kind::Software);
     }
 
     // A resource given to a system and put back into the pool comes back as it was; when the pool
     // row cannot be deleted, the item is taken back (never in two places).
     void giveAndReturn() {
         QFETCH(int, kind);
-        QFETCH(QString, file);
-        QFETCH(QString, modelField);
+        const QString main = kind ? "SOFTWARE" : "HARDWARE", file = main + ".DBF";
+        const QString modelField = kind ? "LICENSEKEY" : "MODEL";
         Tables t;
         const Row made{{"MDL_LIC", "D-1"}, {"SERIAL", "S9"}, {"PART", "P9"}, {"MANUF", "Acme"}};
-        t.resource(kind ? "SOFTWARE" : "HARDWARE", "O'BRIEN'S", "Disk", made);
-        t.resource(kind ? "SOFTWARE" : "HARDWARE", "O'BRIEN'S", "Kept", made);
+        t.resource(main, "O'BRIEN'S", "Disk", made);
+        t.resource(main, "O'BRIEN'S", "Kept", made);
         const QList<Row> before = t.rows("RESOURCES.DBF");
         auto poolTable = t.box.open("RESOURCES.DBF");
         pool::giveToSystem(t.dm, *poolTable, pool::Kind(kind), "QN0002");
