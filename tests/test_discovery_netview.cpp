@@ -153,7 +153,8 @@ QString sambaConf(const QString& dir, const QByteArray& more) {
     test::writeBytes(dir + ".conf", "[global]\n" + more + "lock directory = " + d +
                                         "\nstate directory = " + d + "\ncache directory = " + d +
                                         "\npid directory = " + d + "\nprivate dir = " + d +
-                                        "\nncalrpc dir = " + d + "\nlog file = " + d + "/log.%m\n");
+                                        "\nncalrpc dir = " + d + "\nnmbd:socket dir = " + d +
+                                        "\nlog file = " + d + "/log.%m\n");
     return dir + ".conf";
 }
 
