@@ -8,6 +8,8 @@
 //   record  <folder> <count> <prefix>  record systems as Add New System does
 //   import  <folder> <csv> <step>      import the CSV's new systems; at step print
 //                                      "at <step>" and wait to be killed
+//   check   <dbf> <field>              print the field of every row, "rows N",
+//                                      "repaired N", then "index ok" or "index: <fault>"
 //   reread  <dbf> <field> <tag>        print the field of every row in the tag's order,
 //                                      "rows N", "ready"; the same again and "index ok"
 //                                      at each line of stdin, through the same table
@@ -73,6 +75,25 @@ void recordSystems(qn::Engine& engine, const QString& folder, int count, const Q
             });
     }
     say(QString("retaken %1").arg(retaken));
+}
+
+// The field of every row, the row count, the repairs made on opening and the trees' state.
+void check(const QString& dbf, const QString& name) {
+    qn::TableFile file(dbf);
+    const int f = file.dbf().fieldIndex(name.toUpper().toStdString());
+    if (f < 0)
+        throw qn::StoreError("no field " + name);
+    const qn::DbfField& field = file.fields()[size_t(f)];
+    for (uint32_t r = 1; r <= file.dbf().recordCount(); ++r)
+        say(QString::fromLatin1(file.dbf().record(r) + field.offset, field.length).trimmed());
+    say(QString("rows %1").arg(file.dbf().recordCount()));
+    say(QString("repaired %1").arg(file.repairs()));
+    try {
+        file.verifyIndexes();
+        say("index ok");
+    } catch (const qn::StoreError& e) {
+        say("index: " + e.message());
+    }
 }
 
 // Keeps the table open in the tag's order; shows its rows now and after each line of stdin.
@@ -147,6 +168,8 @@ int run(const QStringList& args) {
                 waitForKill();
             }
         });
+    } else if (cmd == "check" && args.size() == 4) {
+        check(dbf, args[3]);
     } else if (cmd == "reread" && args.size() == 5) {
         reread(t, args[3], args[4]);
     } else if (cmd == "lock" && args.size() == 3) {
