@@ -294,6 +294,7 @@ private slots:
                                  ui.OpenButton->y()}),
                      (QList<int>{cancel, exportLeft, open, h - 56}));
             QCOMPARE(ui.DBGrid->geometry(), QRect(8, 37, w - 16, h - 100));
+            QCOMPARE(ui.FilterEdit->geometry(), QRect(8, 8, w - 16, 23));
         }
     }
 };

@@ -42,7 +42,7 @@ private slots:
             QCOMPARE(sr::descriptionOfCode(sr::typeCode(e)), sr::typeDescription(e));
         QCOMPARE(sr::typeDescription("OS2W - OS2 Warp machine"), QString("OS2 Warp machine"));
         QVERIFY(sr::descriptionOfCode("unix").isNull() && sr::descriptionOfCode("").isNull());
-        QCOMPARE(sr::asciiLower(QString::fromUtf8("ÄBC-DéZ[@")), QString::fromUtf8("Äbc-déz[@"));
+        QCOMPARE(sr::asciiLower(QString::fromUtf8("ÄBC-DéAZ[@")), QString::fromUtf8("Äbc-déaz[@"));
         QCOMPARE(sr::asciiUpper(QString::fromUtf8("äbc-déaz{`")), QString::fromUtf8("äBC-DéAZ{`"));
         const auto n = sr::suggestNames("ann", "LEE");
         QCOMPARE((QStringList{n.computer, n.alias1, n.alias2, n.alias3, n.alias4}),
@@ -220,6 +220,8 @@ private slots:
                 selected << s->fieldText("SysID");
         }
         QCOMPARE(selected.join(' '), found);
+        QCOMPARE(search::notFoundMessage(search::Criterion(criterion)),
+                 QString(criterion == 1 ? "Cannot that Alias!" : "System Not Found!"));
         search::openForSystemInfo(t.dm, filter);
         QVERIFY(t.dm.SysTable->filtered() && t.dm.SysTable->indexName() == "SysID");
         for (Table* x : {t.dm.IPTable, t.dm.HWTable, t.dm.SWTable})
