@@ -24,10 +24,7 @@ struct Db : test::Tables {
         return b.mid(uchar(b[8]) | uchar(b[9]) << 8);
     }
     int count(const QString& base) { return box.open(base + ".dbf")->recordCount(); }
-    void indexesSound(const QString& base) {
-        TableFile file(box.file(base + ".dbf"));
-        file.verifyIndexes();
-    }
+    void indexesSound(const QString& base) { TableFile(box.file(base + ".dbf")).verifyIndexes(); }
 };
 
 QString writeCsv(const QTemporaryDir& dir, const QString& name, const QByteArray& text) {
@@ -76,7 +73,6 @@ private slots:
         Db to;
         csv::ImportPlan plan = csv::readImport(out.filePath("Systems.csv"));
         csv::classify(to.dm, plan);
-        QCOMPARE(plan.candidates.size(), size_t(5));
         const csv::ImportResult r = csv::importTicked(to.dm, plan);
         QCOMPARE(r.systems, 5);
         for (const QString& base : kBases) {
