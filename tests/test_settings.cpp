@@ -26,22 +26,32 @@ private slots:
         QTest::addColumn<QStringList>("read"); // path, prefix, e-mail, password
         QTest::addColumn<bool>("error");       // read as far as it goes, then refused
         const QStringList ten{"/srv/ip", "ABC", "it@acme.example"};
-        // After the ten lines, the password lines and the password read from them: a code keeps
-        // its low byte, high codes are code page 1252, character 26 ends the file, and the last
-        // line needs no line end.
-        const char* tails[] = {
-            "",         "",  "97\r\n66\r\n",   "aB", "97\r\n66",         "aB", "321\r\n", "A",
-            "-191\r\n", "A", "128\r\n233\r\n", "€é", "97\r\n\03298\r\n", "a"};
-        for (size_t i = 0; i < std::size(tails); i += 2)
-            QTest::addRow("password lines %d", int(i / 2))
-                << kTenLines + tails[i] << ten + QStringList{QString::fromUtf8(tails[i + 1])}
-                << false;
-        // Bad password lines: a blank one after the codes, a word, a trailing blank, too large.
-        const char* bad[] = {"97\r\n98\r\n\r\n", "ab", "97\r\nabc\r\n99\r\n",  "a",
-                             "97 \r\n",          "",   "97\r\n4294967296\r\n", "a"};
-        for (size_t i = 0; i < std::size(bad); i += 2)
-            QTest::addRow("bad password line %d", int(i / 2))
-                << kTenLines + bad[i] << ten + QStringList{bad[i + 1]} << true;
+        // After the ten lines, the password lines and the password read from them, or read
+        // before the line refused.
+        int n = 0;
+        const auto rows = [&](std::initializer_list<const char*> t, bool error) {
+            for (auto i = t.begin(); i != t.end(); i += 2)
+                QTest::addRow("password lines %d", n++)
+                    << kTenLines + i[0] << ten + QStringList{QString::fromUtf8(i[1])} << error;
+        };
+        // A code keeps its low byte, high codes are code page 1252, character 26 ends the file,
+        // and the last line needs no line end.
+        rows({"", "", "97\r\n66\r\n", "aB", "97\r\n66", "aB", "321\r\n", "A", "-191\r\n", "A",
+              "128\r\n233\r\n", "€é", "97\r\n\03298\r\n", "a"},
+             false);
+        // Blanks before a code, a sign, hexadecimal ($ or 0x) over all 32 bits, decimal within
+        // signed 32 bits.
+        rows({"  97", "a", "+97", "a", "$61", "a", "0x4A", "J", "0X4a", "J", "$FFFFFFFF", "ÿ",
+              "2147483647", "ÿ"},
+             false);
+        QTest::newRow("lowest code") << kTenLines + "-2147483648\r\n97"
+                                     << ten + QStringList{QChar(0) + QString("a")} << false;
+        // A blank line after the codes, a word, a trailing blank, too large; no digits after a
+        // sign or $, a letter in decimal, a point, a digit other than 0-9.
+        rows({"97\r\n98\r\n\r\n", "ab", "97\r\nabc\r\n99\r\n", "a", "97 \r\n", "",
+              "97\r\n4294967296\r\n", "a"},
+             true);
+        rows({"2147483648", "", "-", "", "$", "", "6a", "", "9.5", "", "\262", ""}, true);
         QTest::newRow("only line 1")
             << QByteArray("/srv/ip\r\n") << QStringList{"/srv/ip", "", "", ""} << false;
         QTest::newRow("line 1 without line end")
@@ -71,33 +81,9 @@ private slots:
         QCOMPARE((QStringList{r.DatabasePath, r.SysIdPrefix, r.CompanyEmail, r.Password}), read);
         QVERIFY_THROWS_EXCEPTION(Error, settings::load(m_dir->filePath("missing.nfo"), r));
     }
-    void parseCodeForms_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("value");
-        // Pairs of a text and the value read from it, or "error"; hexadecimal uses 32 bits.
-        const char* rows[] = {
-            "97",         "97",    "  97",       "97",         "+97",         "97",
-            "-191",       "-191",  "$61",        "97",         "0x4A",        "74",
-            "$FFFFFFFF",  "-1",    "2147483647", "2147483647", "-2147483648", "-2147483648",
-            "2147483648", "error", "",           "error",      "-",           "error",
-            "6a",         "error", "$",          "error",      "9.5",         "error",
-            "\u0663",     "error"};
-        for (size_t i = 0; i < std::size(rows); i += 2)
-            QTest::addRow("'%s'", rows[i]) << QString::fromUtf8(rows[i]) << QString(rows[i + 1]);
-    }
-    void parseCodeForms() {
-        QFETCH(QString, text);
-        QFETCH(QString, value);
-        if (value == "error")
-            QVERIFY_THROWS_EXCEPTION(Error, settings::parseCode(text));
-        else
-            QCOMPARE(QString::number(settings::parseCode(text)), value);
-    }
     void saveWritesExactBytesAndReadsBack_data() {
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("company");
-        QTest::newRow("plain") << QString("secret") << "Acme";
-        QTest::newRow("two characters") << QString("x1") << "";
         QTest::newRow("blanks and symbols") << QString(" p a$$ ") << "  O'Brien & Sons  ";
         QTest::newRow("code page 1252") << QString::fromUtf8("€ÿŠœ") << QString::fromUtf8("Müller");
         QTest::newRow("empty") << QString() << "";

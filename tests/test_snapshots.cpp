@@ -151,16 +151,13 @@ private slots:
     // changed is refused before anything is written.
     void keptAndOffered_data() {
         QTest::addColumn<QString>("damage");
-        QTest::addColumn<bool>("listed");
-        QTest::newRow("killed before the manifest") << "no manifest" << false;
-        QTest::newRow("killed before the rename") << "partial" << false;
-        QTest::newRow("a file cut short") << "cut" << false;
-        QTest::newRow("a file missing") << "missing" << false;
-        QTest::newRow("a byte changed") << "changed" << true;
+        QTest::newRow("killed before the manifest") << "no manifest";
+        QTest::newRow("killed before the rename") << "partial";
+        QTest::newRow("a file cut short") << "cut";
+        QTest::newRow("a byte changed") << "changed"; // listed, but not restored
     }
     void keptAndOffered() {
         QFETCH(QString, damage);
-        QFETCH(bool, listed);
         Sandbox box;
         box.createInventory();
         fillSample(box.engine());
@@ -179,12 +176,11 @@ private slots:
             QDir().rename(newest, QFileInfo(newest).path() + "/.partial-x-1");
         else if (damage == "cut")
             writeBytes(ip, fileBytes(ip).chopped(1));
-        else if (damage == "missing")
-            QFile::remove(QDir(newest).filePath("Hardware.mdx"));
         else
             writeBytes(ip, fileBytes(ip).replace("alpha", "ALPHA"));
-        QCOMPARE(snapshots::list(box.dbPath()).first().reason, QString(listed ? "12" : "11"));
-        if (listed) {
+        QCOMPARE(snapshots::list(box.dbPath()).first().reason,
+                 QString(damage == "changed" ? "12" : "11"));
+        if (damage == "changed") {
             const Files now = tableFiles(box.dbPath());
             QVERIFY_THROWS_EXCEPTION(Error, snapshots::restore(box.engine(), newest));
             QCOMPARE(tableFiles(box.dbPath()), now);

@@ -12,6 +12,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStyle>
 
 using namespace qn;
@@ -75,10 +76,7 @@ private slots:
         QFont font = normal;
         font.setPointSizeF(normal.pointSizeF() * scale);
         QApplication::setFont(font);
-        struct Restore {
-            QFont f;
-            ~Restore() { QApplication::setFont(f); }
-        } restore{normal};
+        const auto restore = qScopeGuard([normal] { QApplication::setFont(normal); });
 
         test::Workspace ws;
         ws.writeSettings(test::settingsFile(ws.path("db"), ""));
