@@ -1,15 +1,10 @@
 // Name look-ups. The real resolver is asked inside the private namespaces test_discovery makes,
 // where the hosts file is the test's own and the only name server is a loopback address there.
 #include "discoverytest.h"
-#include "resolver.h"
 
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPointer>
-#include <QTimer>
 #include <QUdpSocket>
-#include <map>
 
 using namespace qn;
 using namespace qn::discovery;

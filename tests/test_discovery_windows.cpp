@@ -3,11 +3,9 @@
 #include "appstate.h"
 #include "autodiscoverywindow.h"
 #include "discoverytest.h"
-#include "mainwindow.h"
 #include "newcomputerswindow.h"
 #include "snapshots.h"
 #include "ui_autodiscoverywindow.h"
-#include "ui_mainwindow.h"
 #include "ui_newcomputerswindow.h"
 
 #include <QAbstractItemModelTester>
