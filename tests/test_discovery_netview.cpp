@@ -5,14 +5,11 @@
 #include "discoverytest.h"
 #include "listing.h"
 #include "nmapscan.h"
-#include "testutil.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
